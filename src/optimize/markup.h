@@ -1,0 +1,15 @@
+#pragma once
+
+#include <optional>
+#include <span>
+
+#include "optimize/byte_scan.h"
+#include "report/progress.h"
+
+// Minifies one HTML or PHP page in a single forward pass. `php_blocks` passes "<?" ... "?>"
+// blocks through unchanged. `progress` is null when no bar is drawn; otherwise it is ticked at
+// most about a hundred times, then once more at the end, and finished.
+// The result is never longer than `in`. std::nullopt only when the output buffer cannot be
+// allocated, after "Memeory Error" has been printed.
+std::optional<Bytes> optimize_markup(std::span<const unsigned char> in, bool php_blocks,
+                                     ProgressSink* progress);

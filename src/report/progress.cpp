@@ -1,0 +1,23 @@
+#include "report/progress.h"
+
+#include <cstdio>
+
+long percent_done(std::int64_t total, std::int64_t done) {
+  if (total <= 0 || done <= 0) return 0;
+  if (done >= total) return 100;
+  // done < total here, so (done % total) * 100 stays far from overflow for any real file size.
+  return static_cast<long>((done % total) * 100 / total + (done / total) * 100);
+}
+
+void show_progress(std::int64_t total, std::int64_t done) {
+  static constexpr char kStars[] = "**************************************************";
+  const long pct = percent_done(total, done);
+  const int half = static_cast<int>(pct / 2);
+  std::printf("\r %ld%%", pct);
+  std::printf(" |%.*s%*s|", half, kStars, 50 - half, "");  // always 50 columns between the bars
+  std::printf(" %ld", static_cast<long>(done));
+}
+
+void ConsoleProgress::tick(std::int64_t total, std::int64_t done) { show_progress(total, done); }
+
+void ConsoleProgress::finish() { std::printf("\n"); }

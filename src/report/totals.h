@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstdint>
+
+// The run's statistics. Counters and sizes are 64-bit so that nothing wraps on large files or
+// long runs. The PHP pair is stored output first, as the report has always kept it.
+struct Totals {
+  std::int64_t files_seen = 0;       // regular files met by the traversal
+  std::int64_t files_optimized = 0;  // files that went through an optimizer
+  std::int64_t html_in = 0;
+  std::int64_t html_out = 0;
+  std::int64_t jpeg_in = 0;
+  std::int64_t jpeg_out = 0;
+  std::int64_t php_out = 0;
+  std::int64_t php_in = 0;
+};
+
+void reset_totals(Totals& totals);
+void add_html_totals(Totals& totals, std::int64_t input_size, std::int64_t output_size);
+void add_jpeg_totals(Totals& totals, std::int64_t input_size, std::int64_t output_size);
+void add_php_totals(Totals& totals, std::int64_t input_size, std::int64_t output_size);
