@@ -1,1 +1,3 @@
-int main() { return 1; }
+#include "cli/run.h"
+
+int main(int argc, char** argv) { return run(argc, argv); }

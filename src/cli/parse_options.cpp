@@ -1,1 +1,48 @@
-// placeholder
+#include "cli/parse_options.h"
+
+#include <unistd.h>
+
+#include <new>
+#include <string>
+#include <utility>
+
+void reset_options(Options& options) { options = Options{}; }
+
+void apply_default_formats(Options& options) {
+  if (options.html || options.jpeg || options.php || options.copy_other) return;
+  options.html = options.jpeg = options.php = options.copy_other = true;
+}
+
+Screen parse_options(int argc, char** argv, Options& options) {
+  int option = 0;
+  while ((option = ::getopt(argc, argv, "acfhjlo:prvDVHL")) != -1) {
+    switch (option) {
+      case 'a':  // not PHP: -a has always left that switch alone
+        options.html = options.jpeg = options.copy_other = true;
+        break;
+      case 'c': options.copy_other = true; break;
+      case 'f': options.final_report = true; break;
+      case 'h': options.html = true; break;
+      case 'j': options.jpeg = true; break;
+      case 'l': options.logging = true; break;
+      case 'o':
+        try {
+          std::string dir = optarg;
+          if (!dir.empty() && dir.back() == '/') dir.pop_back();  // one '/' only
+          options.output_dir = std::move(dir);
+          options.output_dir_given = true;
+        } catch (const std::bad_alloc&) {  // no room for the name: the option has no effect
+        }
+        break;
+      case 'p': options.php = true; break;
+      case 'r': options.recurse = true; break;
+      case 'v': options.verbose = true; break;
+      case 'D': return Screen::Documentation;
+      case 'H': return Screen::ShortUsage;
+      case 'L': return Screen::Licence;
+      case 'V': return Screen::Version;
+      default: return Screen::ShortUsage;  // getopt has already complained on stderr
+    }
+  }
+  return Screen::None;
+}

@@ -1,1 +1,89 @@
-// placeholder
+#include "cli/run.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <new>
+
+#include "cli/parse_options.h"
+#include "cli/screens.h"
+#include "report/console.h"
+#include "report/savings.h"
+#include "report/totals.h"
+#include "traverse/dispatch.h"
+#include "traverse/options.h"
+
+namespace {
+
+constexpr int kExitAfterRun = 1;
+constexpr int kExitUnusableOutput = 255;
+
+void show_screen(Screen screen) {
+  switch (screen) {
+    case Screen::ShortUsage: print_short_usage(); break;
+    case Screen::Documentation: print_documentation(); break;
+    case Screen::Licence: print_licence(); break;
+    case Screen::Version: print_version_banner(); break;
+    case Screen::None: break;
+  }
+}
+
+// Makes sure the output directory exists; false (after its message) when it cannot be used.
+bool prepare_output_dir(Options& options) {
+  struct stat st {};
+  if (::stat(options.output_dir.c_str(), &st) != 0) {
+    const int err = errno;
+    if (err == EACCES) {
+      print_output_dir_denied(options.output_dir.c_str());
+      return false;
+    }
+    // Only the last component is created, like mkdir(1) without -p.
+    if (err == ENOENT && ::mkdir(options.output_dir.c_str(), 0700) != 0) {
+      print_output_dir_create_failed(options.output_dir.c_str());
+      return false;
+    }
+  }
+  if (::stat(options.output_dir.c_str(), &st) == 0) {
+    options.output_dir_known = true;
+    options.output_dev = st.st_dev;
+    options.output_ino = st.st_ino;
+  }
+  return true;
+}
+
+}  // namespace
+
+int run(int argc, char** argv) {
+  Options options;
+  Totals totals;
+  reset_options(options);
+  reset_totals(totals);
+  if (const Screen screen = parse_options(argc, argv, options); screen != Screen::None) {
+    show_screen(screen);
+    return kExitAfterRun;
+  }
+  apply_default_formats(options);
+  if (optind >= argc) {
+    print_demo_line();
+    print_version_banner();
+    print_short_usage();
+    return kExitAfterRun;
+  }
+  if (!options.output_dir_given) {
+    try {
+      options.output_dir = "./sveltered";
+    } catch (const std::bad_alloc&) {
+      print_memory_error();
+      return kExitUnusableOutput;
+    }
+  }
+  if (!prepare_output_dir(options)) return kExitUnusableOutput;
+
+  print_demo_line();
+  const bool report = options.verbose || options.final_report || options.logging;
+  if (report) print_outputting_to(options.output_dir.c_str());
+  for (; optind < argc; ++optind) process_input_path(argv[optind], options, totals);
+  if (report) print_final_report(totals);
+  return kExitAfterRun;
+}

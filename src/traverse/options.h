@@ -1,0 +1,38 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+
+// The run's options, filled by the command line and read by the traversal. Flags are plain
+// booleans: the command line only ever sets them.
+struct Options {
+  bool copy_other = false;  // copy files of no supported (or a switched-off) format unchanged
+  bool html = false;
+  bool jpeg = false;
+  bool php = false;
+  bool recurse = false;
+  bool verbose = false;
+  bool logging = false;
+  bool final_report = false;
+  bool output_dir_given = false;
+  std::string output_dir;  // without the one trailing '/' a given path may have had
+
+  // The directory part of the first path that qualifies; taken once, then fixed for the run.
+  bool prefix_known = false;
+  std::optional<std::string> input_prefix;
+
+  // Identity of the output directory, so that a walk never descends into its own output.
+  bool output_dir_known = false;
+  dev_t output_dev = 0;
+  ino_t output_ino = 0;
+};
+
+void reset_options(Options& options);
+
+// No format option at all means everything: HTML, JPEG, PHP and copying.
+void apply_default_formats(Options& options);
+
+// Announce mode: per-file messages and savings lines are printed.
+inline bool announce(const Options& options) { return options.verbose || options.logging; }

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "traverse/options.h"
+
+// The part of `path` before its last '/'; none when it has no '/' ("" when that '/' is first).
+std::optional<std::string> input_prefix_of(std::string_view path);
+
+// The relative name: `path` without as many leading characters as `prefix` has (the
+// characters are not compared). Never runs past the end of `path`.
+std::string_view skip_prefix(std::string_view path, std::string_view prefix);
+
+// The relative name of `path` under the run's input prefix (the path itself without a prefix).
+std::string_view relative_name_of(const Options& options, std::string_view path);
+
+// output_dir followed by the relative name: joined directly when an input prefix is set (the
+// relative name brings its own '/'), with a '/' between them otherwise.
+std::string output_path_for(const Options& options, std::string_view relative_name);
+
+// True when the output path of a command-line `path` stays inside the output directory: with a
+// prefix, the path must begin with the prefix followed by '/' or its end, and the relative name
+// must have no ".." component.
+bool maps_inside_output_dir(const Options& options, std::string_view path);
