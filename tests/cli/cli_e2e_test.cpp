@@ -1,0 +1,248 @@
+// The program's command line as a user meets it: screens, options, the output directory.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "support/run_binary.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+const std::string kUsage =
+    "usage: sveltery [options] inputfile\n"
+    "where options are:\n"
+    "\t-a\toptimize/copy all, same as -hjcp (default)\n"
+    "\t-c \tcopy unsupported file formats as is\n"
+    "\t-f \tfinal report\n"
+    "\t-h\toptimize html files\n"
+    "\t-j\toptimize jpg files\n"
+    "\t-l\tlogging mode\n"
+    "\t-o\toutput directory(default ./sveltered/)\n"
+    "\t-p\toptimize php files\n"
+    "\t-r\trecurse directories\n"
+    "\t-v\tverbose output\n"
+    "\t-D\tdisplay documentation screen\n"
+    "\t-H\tdisplay help screen\n"
+    "\t-V\tdisplay version info\n"
+    "\t-L\tdisplay license info\n";
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::size_t start = 0;
+  for (std::size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1)
+    out.push_back(text.substr(start, nl - start));
+  return out;
+}
+
+TEST(Screens, VersionBannerIsFiveRulesOf62) {
+  TempDir dir;
+  const RunResult r = run_sveltery(dir.path(), {"-V"});
+  EXPECT_EQ(r.status, 1);
+  const auto l = lines(r.out);
+  ASSERT_EQ(l.size(), 5u);
+  EXPECT_EQ(l[0], std::string(62, '#'));
+  EXPECT_EQ(l[4], std::string(62, '#'));
+  for (int i = 1; i <= 3; ++i) {
+    EXPECT_EQ(l[i].size(), 62u) << l[i];
+    EXPECT_EQ(l[i].front(), '#');
+    EXPECT_EQ(l[i].back(), '#');
+  }
+  EXPECT_NE(l[2].find("Sveltery 1.1"), std::string::npos);
+  EXPECT_NE(l[3].find("-D"), std::string::npos);
+  EXPECT_NE(l[3].find("-L"), std::string::npos);
+  EXPECT_EQ(r.out.back(), '\n');
+  EXPECT_FALSE(exists(dir / "sveltered"));
+}
+
+TEST(Screens, ShortUsageExactly) {
+  TempDir dir;
+  const RunResult r = run_sveltery(dir.path(), {"-H"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, kUsage);
+}
+
+TEST(Screens, DocumentationBeginsAndEndsAsDocumented) {
+  TempDir dir;
+  const RunResult r = run_sveltery(dir.path(), {"-D"});
+  EXPECT_EQ(r.status, 1);
+  const std::string head =
+      "Sveltery 1.1\n\nUsage:\n\n\tsveltery [options] inputfile/s\n\nDescription:\n\n";
+  EXPECT_EQ(r.out.substr(0, head.size()), head);
+  EXPECT_NE(r.out.find("\t-a\n\t   Default mode, optimize all supported file formats and copy all "
+                       "unsupported formats.\n\t   Same as -hfcp\n\n\t-c\n"),
+            std::string::npos);
+  EXPECT_NE(r.out.find("\t-v\n\t    Enable Verbose mode. Includes progress bars, and final "
+                       "report\n\n"),
+            std::string::npos);
+  EXPECT_NE(r.out.find("\t   Recurseivly traverse directories optimizing enabled file formats.\n"),
+            std::string::npos);
+  EXPECT_NE(r.out.find("2001"), std::string::npos);
+}
+
+TEST(Screens, LicenceEndsWithTwoBlankLines) {
+  TempDir dir;
+  const RunResult r = run_sveltery(dir.path(), {"-L"});
+  EXPECT_EQ(r.status, 1);
+  ASSERT_GT(r.out.size(), 3u);
+  EXPECT_EQ(r.out.substr(r.out.size() - 4), ".\n\n\n");
+  EXPECT_NE(r.out.find("WARRANTY"), std::string::npos);
+}
+
+struct ArgsCase {
+  const char* name;
+  std::vector<std::string> args;
+  std::string expected;
+};
+
+const std::string kVersionBanner = [] {
+  TempDir dir;
+  return run_sveltery(dir.path(), {"-V"}).out;
+}();
+
+const ArgsCase kNoRun[] = {
+    {"no_arguments", {}, "Sveltery 1.1 Demo\n" + kVersionBanner + kUsage},
+    {"options_only", {"-v", "-r"}, "Sveltery 1.1 Demo\n" + kVersionBanner + kUsage},
+    {"unknown_option", {"-x", "a.html"}, kUsage},
+    {"o_without_argument", {"-o"}, kUsage},
+    {"screen_stops_reading_at_once", {"-v", "-H", "-x", "a.html"}, kUsage},
+    {"first_screen_wins", {"-V", "-H"}, kVersionBanner},
+};
+
+class NoRun : public testing::TestWithParam<ArgsCase> {};
+
+TEST_P(NoRun, PrintsScreensAndTouchesNothing) {
+  TempDir dir;
+  write_file(dir / "a.html", "<p>x");
+  const RunResult r = run_sveltery(dir.path(), GetParam().args);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, GetParam().expected);
+  EXPECT_FALSE(exists(dir / "sveltered"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cli, NoRun, testing::ValuesIn(kNoRun),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+TEST(OutputDir, CreatedWithMode0700) {
+  TempDir dir;
+  write_file(dir / "a.txt", "x");
+  const RunResult r = run_sveltery(dir.path(), {"a.txt"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "Sveltery 1.1 Demo\n");
+  EXPECT_EQ(mode_of(dir / "sveltered"), 0700u);
+  EXPECT_EQ(read_file(dir / "sveltered/a.txt"), "x");
+}
+
+struct DirCase {
+  const char* name;
+  std::string option;  // the -o argument
+  std::string announced;
+};
+
+const DirCase kGivenDirs[] = {
+    {"plain", "out", "Outputing to: out/\n"},
+    {"one_slash_removed", "out/", "Outputing to: out/\n"},
+    {"only_one_slash_removed", "out//", "Outputing to: out//\n"},
+};
+
+class GivenDir : public testing::TestWithParam<DirCase> {};
+
+TEST_P(GivenDir, TrailingSlash) {
+  TempDir dir;
+  write_file(dir / "a.txt", "x");
+  const RunResult r = run_sveltery(dir.path(), {"-f", "-o", GetParam().option, "a.txt"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "Sveltery 1.1 Demo\n" + GetParam().announced +
+                       "Sveltery Optimized: 0 of 1 files\n");
+  EXPECT_EQ(read_file(dir / "out/a.txt"), "x");
+}
+
+INSTANTIATE_TEST_SUITE_P(Cli, GivenDir, testing::ValuesIn(kGivenDirs),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+struct UnusableCase {
+  const char* name;
+  std::string option;
+  std::string expected;
+};
+
+const UnusableCase kUnusable[] = {
+    {"parent_missing", "no/such", "Permission denied creating: no/such\n"},
+    {"empty_name", "", "Permission denied creating: \n"},
+};
+
+class Unusable : public testing::TestWithParam<UnusableCase> {};
+
+TEST_P(Unusable, EndsTheRunWith255BeforeAnyInput) {
+  TempDir dir;
+  write_file(dir / "a.txt", "x");
+  const RunResult r = run_sveltery(dir.path(), {"-v", "-o", GetParam().option, "a.txt"});
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(r.out, GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cli, Unusable, testing::ValuesIn(kUnusable),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+TEST(OutputDir, UnsearchableParentIsDenied) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root searches any directory";
+  TempDir dir;
+  ::mkdir((dir / "locked").c_str(), 0000);
+  write_file(dir / "a.txt", "x");
+  const RunResult r = run_sveltery(dir.path(), {"-o", "locked/out", "a.txt"});
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(r.out, "Permission denied to: locked/out\n");
+}
+
+TEST(OutputDir, RegularFileIsAcceptedAndEachWriteFails) {
+  TempDir dir;
+  write_file(dir / "out", "not a directory");
+  write_file(dir / "a.txt", "x");
+  const RunResult r = run_sveltery(dir.path(), {"-o", "out", "a.txt"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out,
+            "Sveltery 1.1 Demo\nError: opening output file: out/a.txt\nSkipped: a.txt\n");
+  EXPECT_EQ(read_file(dir / "out"), "not a directory");
+}
+
+TEST(Options, DefaultIsEverythingAndHAloneIsHtmlOnly) {
+  TempDir dir;
+  write_file(dir / "a.txt", "t");
+  write_file(dir / "b.php", "<?php  x ?>");
+  write_file(dir / "c.html", "<p>c");
+  RunResult r = run_sveltery(dir.path(), {"-f", "-h", "a.txt", "b.php", "c.html"});
+  EXPECT_EQ(r.out, "Sveltery 1.1 Demo\nOutputing to: ./sveltered/\n"
+                   "Sveltery Saved: 0.0% or 0 of 4 bytes overall on optimizable formats\n"
+                   "Sveltery Saved: 0.0% or 0 of 4 bytes on html format files\n"
+                   "Sveltery Optimized: 1 of 3 files\n");
+  EXPECT_FALSE(exists(dir / "sveltered/a.txt"));
+  EXPECT_FALSE(exists(dir / "sveltered/b.php"));
+
+  r = run_sveltery(dir.path(), {"-f", "-o", "all", "a.txt", "b.php", "c.html"});
+  EXPECT_EQ(r.out, "Sveltery 1.1 Demo\nOutputing to: all/\n"
+                   "Sveltery Saved: 0.0% or 0 of 15 bytes overall on optimizable formats\n"
+                   "Sveltery Saved: 0.0% or 0 of 4 bytes on html format files\n"
+                   "Sveltery Saved: 0.0% or 0 of 11 bytes on php format files\n"
+                   "Sveltery Optimized: 2 of 3 files\n");
+  EXPECT_EQ(read_file(dir / "all/a.txt"), "t");
+}
+
+TEST(Options, AllLeavesPhpOffSoPhpIsCopied) {
+  TempDir dir;
+  write_file(dir / "b.php", "<?php  x ?>\n\n");
+  const RunResult r = run_sveltery(dir.path(), {"-a", "-l", "b.php"});
+  EXPECT_EQ(r.out, "Sveltery 1.1 Demo\nOutputing to: ./sveltered/\nCopying: b.php\n"
+                   "Sveltery Optimized: 0 of 1 files\n");
+  EXPECT_EQ(read_file(dir / "sveltered/b.php"), "<?php  x ?>\n\n");
+}
+
+TEST(Options, OptionsAfterPathsStillApply) {
+  TempDir dir;
+  write_file(dir / "a.txt", "t");
+  const RunResult r = run_sveltery(dir.path(), {"a.txt", "-l"});
+  EXPECT_EQ(r.out, "Sveltery 1.1 Demo\nOutputing to: ./sveltered/\nCopying: a.txt\n"
+                   "Sveltery Optimized: 0 of 1 files\n");
+}
+
+}  // namespace

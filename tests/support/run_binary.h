@@ -1,0 +1,47 @@
+#pragma once
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <sstream>
+#include <string>
+#include <vector>
+
+// What one run of the built program printed on standard output, and its exit status.
+struct RunResult {
+  std::string out;
+  int status = -1;
+};
+
+inline std::string shell_quote(const std::string& arg) {
+  std::string quoted = "'";
+  for (char c : arg) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+// Runs the program in `dir` with `args` under umask 022; stderr (getopt's complaints) is dropped.
+inline RunResult run_sveltery(const std::string& dir, const std::vector<std::string>& args) {
+  std::string command = "cd " + shell_quote(dir) + " && umask 022 && exec " SVELTERY_BINARY;
+  for (const auto& arg : args) command += " " + shell_quote(arg);
+  command += " 2>/dev/null </dev/null";
+  RunResult result;
+  std::FILE* pipe = ::popen(command.c_str(), "r");
+  if (!pipe) return result;
+  char buffer[65536];
+  std::size_t got = 0;
+  while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, got);
+  const int status = ::pclose(pipe);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+// The lines of `text`, sorted: for runs whose order depends on directory-entry order.
+inline std::vector<std::string> sorted_lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}

@@ -1,0 +1,200 @@
+#include "traverse/file_io.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/temp_dir.h"
+#include "support/test_support.h"
+
+namespace {
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+struct stat stat_of(const std::string& path) {
+  struct stat st {};
+  ::stat(path.c_str(), &st);
+  return st;
+}
+
+TEST(Banner, SevenLinesOfFixedWidthWithValuesAtNaturalWidth) {
+  const std::vector<char> text = format_banner(Banner{"./site/a.html", 1234}, 987);
+  const auto lines = lines_of(std::string(text.begin(), text.end()));
+  ASSERT_EQ(lines.size(), 7u);
+  const std::string rule = "<!-- " + std::string(85, '#') + " -->";
+  EXPECT_EQ(lines[0], rule);
+  EXPECT_EQ(lines[6], rule);
+  EXPECT_EQ(lines[1].size(), 89u);
+  EXPECT_EQ(lines[1].substr(0, 5), "<!-- ");
+  EXPECT_EQ(lines[1].substr(86), "-->");
+  EXPECT_EQ(lines[2].size(), 89u);
+  EXPECT_EQ(lines[2].substr(0, 20), "<!-- Sveltery go to ");
+  EXPECT_EQ(lines[2].substr(86), "-->");
+  EXPECT_EQ(lines[3], "<!-- File Name: ./site/a.html" + std::string(73, ' ') + "-->");
+  EXPECT_EQ(lines[4], "<!-- Input Size: 1234" + std::string(70, ' ') + "-->");
+  EXPECT_EQ(lines[5], "<!-- Optimized Size: 987 (minus this header)" + std::string(54, ' ') + "-->");
+  EXPECT_EQ(text.back(), '\n');
+}
+
+TEST(Banner, PercentInNameIsText) {
+  const std::vector<char> text = format_banner(Banner{"100%s%d.html", 0}, 0);
+  EXPECT_NE(std::string(text.begin(), text.end()).find("File Name: 100%s%d.html "),
+            std::string::npos);
+}
+
+TEST(Load, EmptyFileIsAnEmptyBuffer) {
+  TempDir dir;
+  write_file(dir / "e", "");
+  std::optional<Bytes> data;
+  EXPECT_EQ(capture_stdout([&] { data = load_whole_file((dir / "e").c_str()); }), "");
+  ASSERT_TRUE(data);
+  EXPECT_TRUE(data->empty());
+}
+
+TEST(Load, KeepsEveryByte) {
+  TempDir dir;
+  const std::string bytes("a\0b\xFF\r\n", 6);
+  write_file(dir / "f", bytes);
+  const auto data = load_whole_file((dir / "f").c_str());
+  ASSERT_TRUE(data);
+  EXPECT_EQ(to_text(*data), bytes);
+}
+
+TEST(Load, MissingFileSaysSo) {
+  TempDir dir;
+  const std::string path = dir / "none";
+  EXPECT_EQ(capture_stdout([&] { EXPECT_FALSE(load_whole_file(path.c_str())); }),
+            "Error: opening input file: " + path + "\n");
+}
+
+TEST(Load, UnreadableFileAddsPermissionLine) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root reads any file";
+  TempDir dir;
+  const std::string path = dir / "secret";
+  write_file(path, "x", 0000);
+  EXPECT_EQ(capture_stdout([&] { EXPECT_FALSE(load_whole_file(path.c_str())); }),
+            "Error: opening input file: " + path + "\n Permission denied to: " + path + "\n");
+}
+
+TEST(Load, DirectoryHasNoSize) {
+  TempDir dir;
+  const std::string path = dir.path();
+  EXPECT_EQ(capture_stdout([&] { EXPECT_FALSE(load_whole_file(path.c_str())); }),
+            "Error: getting file size: " + path + "\n");
+}
+
+class Save : public testing::Test {
+ protected:
+  TempDir dir;
+  std::string source = dir / "in.html";
+  void SetUp() override { write_file(source, "source bytes"); }
+  bool save(const std::string& path, std::string_view data, std::optional<Banner> banner = {},
+            mode_t mode = 0664) {
+    const Bytes bytes = to_bytes(data);
+    return save_output_file(path.c_str(), bytes, banner, stat_of(source), mode);
+  }
+};
+
+TEST_F(Save, TruncatesAnExistingFile) {
+  const std::string out = dir / "out";
+  write_file(out, "a much longer old content");
+  EXPECT_TRUE(save(out, "new"));
+  EXPECT_EQ(read_file(out), "new");
+}
+
+TEST_F(Save, BannerAloneForEmptyData) {
+  const std::string out = dir / "out";
+  EXPECT_TRUE(save(out, "", Banner{"in.html", 12}));
+  const std::string text = read_file(out);
+  EXPECT_EQ(lines_of(text).size(), 7u);
+  EXPECT_NE(text.find("<!-- Optimized Size: 0 (minus this header)"), std::string::npos);
+}
+
+TEST_F(Save, DataFollowsBannerDirectly) {
+  const std::string out = dir / "out";
+  EXPECT_TRUE(save(out, "<p>x", Banner{"in.html", 12}));
+  const std::string text = read_file(out);
+  EXPECT_EQ(text.substr(text.size() - 4 - 95), "<!-- " + std::string(85, '#') + " -->\n<p>x");
+}
+
+TEST_F(Save, GivesTheModeAsked) {
+  const std::string out = dir / "out";
+  EXPECT_TRUE(save(out, "x", std::nullopt, 0640));
+  EXPECT_EQ(mode_of(out), 0640u);
+}
+
+TEST_F(Save, RefusesToOverwriteTheInputItself) {
+  std::string printed = capture_stdout([&] { EXPECT_FALSE(save(source, "")); });
+  EXPECT_EQ(printed, "Error: output file is the input file: " + source + "\n");
+  EXPECT_EQ(read_file(source), "source bytes");
+}
+
+TEST_F(Save, RefusesAHardLinkToTheInput) {
+  const std::string out = dir / "link";
+  ASSERT_EQ(::link(source.c_str(), out.c_str()), 0);
+  std::string printed = capture_stdout([&] { EXPECT_FALSE(save(out, "")); });
+  EXPECT_EQ(printed, "Error: output file is the input file: " + out + "\n");
+  EXPECT_EQ(read_file(source), "source bytes");
+}
+
+TEST_F(Save, NeverFollowsALinkAtTheOutputPath) {
+  const std::string victim = dir / "victim";
+  write_file(victim, "precious", 0600);
+  const std::string out = dir / "out";
+  ASSERT_EQ(::symlink(victim.c_str(), out.c_str()), 0);
+  std::string printed = capture_stdout([&] { EXPECT_FALSE(save(out, "evil")); });
+  EXPECT_EQ(printed, "Error: opening output file: " + out + "\n");
+  EXPECT_EQ(read_file(victim), "precious");
+  EXPECT_EQ(mode_of(victim), 0600u);
+}
+
+TEST_F(Save, MissingDirectoryFailsToOpen) {
+  const std::string out = dir / "no/such/dir/out";
+  EXPECT_EQ(capture_stdout([&] { EXPECT_FALSE(save(out, "x")); }),
+            "Error: opening output file: " + out + "\n");
+}
+
+TEST_F(Save, DirectoryAtOutputPathFailsToOpen) {
+  const std::string out = dir / "sub";
+  ::mkdir(out.c_str(), 0700);
+  EXPECT_EQ(capture_stdout([&] { EXPECT_FALSE(save(out, "x")); }),
+            "Error: opening output file: " + out + "\n");
+}
+
+TEST_F(Save, FifoAtOutputPathNeverBlocks) {
+  const std::string out = dir / "fifo";
+  ASSERT_EQ(::mkfifo(out.c_str(), 0600), 0);
+  EXPECT_EQ(capture_stdout([&] { EXPECT_FALSE(save(out, "x")); }),
+            "Error: opening output file: " + out + "\n");
+}
+
+TEST_F(Save, UnwritableFileAddsPermissionLine) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root writes any file";
+  const std::string out = dir / "ro";
+  write_file(out, "old", 0444);
+  EXPECT_EQ(capture_stdout([&] { EXPECT_FALSE(save(out, "x")); }),
+            "Error: opening output file: " + out + "\n Permission denied to: " + out + "\n");
+  EXPECT_EQ(read_file(out), "old");
+}
+
+struct ModeCase {
+  mode_t source, expected;
+};
+
+TEST(OutputMode, AddsOwnerAndGroupReadWriteAndDropsSetId) {
+  const ModeCase cases[] = {{0644, 0664}, {0600, 0660}, {0755, 0775}, {0000, 0660},
+                            {04755, 0775}, {02755, 0775}, {01777, 01777}, {S_IFREG | 0444, 0664}};
+  for (const auto& c : cases) EXPECT_EQ(output_mode(c.source), c.expected) << std::oct << c.source;
+}
+
+}  // namespace
