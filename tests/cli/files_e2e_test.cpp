@@ -1,0 +1,303 @@
+// Single files through the whole program: what each kind gets, what is printed, what is refused.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "support/run_binary.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+const std::string kDemo = "Sveltery 1.1 Demo\n";
+const std::string kOut = "Outputing to: ./sveltered/\n";
+
+std::string full_bar(long done) {
+  return "\r 100% |" + std::string(50, '*') + "| " + std::to_string(done);
+}
+
+std::string banner_line_4(const std::string& name) {
+  return "<!-- File Name: " + name + std::string(73, ' ') + "-->\n";
+}
+
+// Everything after the seven banner lines of an optimized page.
+std::string body_of(const std::string& text) {
+  std::size_t pos = 0;
+  for (int i = 0; i < 7 && pos != std::string::npos; ++i) pos = text.find('\n', pos) + 1;
+  return text.substr(pos);
+}
+
+// A small JPEG stream: SOI, APP0 (16 bytes of segment), DQT, SOS with scan data, EOI.
+std::string small_jpeg() {
+  std::string s = "\xFF\xD8";
+  s += std::string("\xFF\xE0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00", 18);
+  s += std::string("\xFF\xDB\x00\x06\x00\x01\x02\x03", 8);
+  s += std::string("\xFF\xDA\x00\x04\x01\x02scandata\xFF\x00\xFF\xD9", 22);
+  return s;
+}
+
+TEST(Copy, BytesAndModesUnchangedButOwnerGroupWritable) {
+  TempDir dir;
+  const std::string bytes("a\0b\xFF\r\n", 6);
+  write_file(dir / "a.css", bytes, 0644);
+  write_file(dir / "b.txt", "b", 0600);
+  write_file(dir / "c.sh", "c", 04755);
+  const RunResult r = run_sveltery(dir.path(), {"-v", "a.css", "b.txt", "c.sh"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, kDemo + kOut + "Copying: a.css\n" + full_bar(6) + "\nCopying: b.txt\n" +
+                       full_bar(1) + "\nCopying: c.sh\n" + full_bar(1) +
+                       "\nSveltery Optimized: 0 of 3 files\n");
+  EXPECT_EQ(read_file(dir / "sveltered/a.css"), bytes);
+  EXPECT_EQ(mode_of(dir / "sveltered/a.css"), 0664u);
+  EXPECT_EQ(mode_of(dir / "sveltered/b.txt"), 0660u);
+  EXPECT_EQ(mode_of(dir / "sveltered/c.sh"), 0775u);  // never a set-user-ID copy
+  EXPECT_EQ(mode_of(dir / "c.sh"), 04755u);
+}
+
+TEST(Copy, LoggingShowsNoBar) {
+  TempDir dir;
+  write_file(dir / "a.txt", "abc");
+  const RunResult r = run_sveltery(dir.path(), {"-l", "a.txt"});
+  EXPECT_EQ(r.out, kDemo + kOut + "Copying: a.txt\nSveltery Optimized: 0 of 1 files\n");
+}
+
+TEST(Copy, SwitchedOffFormatIsCopiedUnchanged) {
+  TempDir dir;
+  write_file(dir / "p.html", "<p>  x");
+  const RunResult r = run_sveltery(dir.path(), {"-c", "-l", "p.html"});
+  EXPECT_EQ(r.out, kDemo + kOut + "Copying: p.html\nSveltery Optimized: 0 of 1 files\n");
+  EXPECT_EQ(read_file(dir / "sveltered/p.html"), "<p>  x");
+}
+
+TEST(Copy, ExistingOutputIsTruncatedNotAppended) {
+  TempDir dir;
+  write_file(dir / "a.txt", "new");
+  write_file(dir / "sveltered/a.txt", "an older and longer content");
+  run_sveltery(dir.path(), {"a.txt"});
+  EXPECT_EQ(read_file(dir / "sveltered/a.txt"), "new");
+}
+
+TEST(Markup, HtmlPageBehindBanner) {
+  TempDir dir;
+  const std::string page =
+      "<HEAD>\n  <TITLE>x</TITLE>\n</HEAD>\n<BODY>\n<P>Hello\nworld</P>\n</BODY>\n</HTML>\n";
+  const std::string optimized = "<HEAD><TITLE>x</TITLE></HEAD><BODY><P>Hello world</P></BODY></HTML>";
+  write_file(dir / "site/index.html", page, 0640);
+  const RunResult r = run_sveltery(dir.path(), {"-l", "site/index.html"});
+  EXPECT_EQ(r.out, kDemo + kOut +
+                       "Optimizing: site/index.html\n Saved: 11.8% or 9 of 76 bytes\n"
+                       "Sveltery Saved: 11.8% or 9 of 76 bytes overall on optimizable formats\n"
+                       "Sveltery Saved: 11.8% or 9 of 76 bytes on html format files\n"
+                       "Sveltery Optimized: 1 of 1 files\n");
+  const std::string written = read_file(dir / "sveltered/index.html");
+  EXPECT_NE(written.find(banner_line_4("site/index.html")), std::string::npos);
+  EXPECT_NE(written.find("<!-- Input Size: 76" + std::string(70, ' ') + "-->\n"),
+            std::string::npos);
+  EXPECT_NE(written.find("<!-- Optimized Size: 67 (minus this header)"), std::string::npos);
+  EXPECT_EQ(body_of(written), optimized);
+  EXPECT_EQ(mode_of(dir / "sveltered/index.html"), 0660u);
+}
+
+TEST(Markup, VerboseDrawsTheBarWhileScanning) {
+  TempDir dir;
+  write_file(dir / "a.htm", "<b>x");
+  const RunResult r = run_sveltery(dir.path(), {"-v", "a.htm"});
+  // Two iterations (the tag, the text byte), interval 0: a tick for each, then the final one.
+  const std::string zero = "\r 0% |" + std::string(50, ' ') + "| 0";
+  const std::string three = "\r 75% |" + std::string(37, '*') + std::string(13, ' ') + "| 3";
+  EXPECT_EQ(r.out, kDemo + kOut + "Optimizing: a.htm\n" + zero + three + full_bar(4) +
+                       "\n Saved: 0.0% or 0 of 4 bytes\n"
+                       "Sveltery Saved: 0.0% or 0 of 4 bytes overall on optimizable formats\n"
+                       "Sveltery Saved: 0.0% or 0 of 4 bytes on html format files\n"
+                       "Sveltery Optimized: 1 of 1 files\n");
+}
+
+struct PhpCase {
+  const char* name;
+  const char* file;
+  std::string body;  // what a page "<?php  x ?>\n<p>  y" becomes
+};
+
+const PhpCase kPhp[] = {
+    {"php_blocks_kept", "a.php", "<?php  x ?><p> y"},
+    {"phtml", "a.phtml", "<?php  x ?><p> y"},
+    {"php3", "a.PHP3", "<?php  x ?><p> y"},
+    {"html_treats_block_as_tag", "a.html", "<?php x ?><p> y"},
+};
+
+class Php : public testing::TestWithParam<PhpCase> {};
+
+TEST_P(Php, ModeFollowsExtension) {
+  TempDir dir;
+  write_file(dir / GetParam().file, "<?php  x ?>\n<p>  y");
+  const RunResult r = run_sveltery(dir.path(), {GetParam().file});
+  EXPECT_EQ(r.out, kDemo);
+  EXPECT_EQ(body_of(read_file(dir / ("sveltered/" + std::string(GetParam().file)))), GetParam().body);
+}
+
+INSTANTIATE_TEST_SUITE_P(Markup, Php, testing::ValuesIn(kPhp),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+TEST(Markup, ZeroByteDoesNotCutThePage) {
+  TempDir dir;
+  const std::string page("a\0b  c", 6);
+  write_file(dir / "z.html", page);
+  const RunResult r = run_sveltery(dir.path(), {"-l", "z.html"});
+  EXPECT_NE(r.out.find(" Saved: 16.7% or 1 of 6 bytes\n"), std::string::npos) << r.out;
+  const std::string written = read_file(dir / "sveltered/z.html");
+  EXPECT_EQ(body_of(written), std::string("a\0b c", 5));
+  EXPECT_NE(written.find("<!-- Optimized Size: 5 (minus this header)"), std::string::npos);
+}
+
+TEST(Jpeg, AnnounceOrderTotalsAndShorterOutput) {
+  TempDir dir;
+  const std::string jpeg = small_jpeg();
+  write_file(dir / "p.jpg", jpeg);
+  const RunResult r = run_sveltery(dir.path(), {"-l", "p.jpg"});
+  ASSERT_EQ(jpeg.size(), 50u);
+  EXPECT_EQ(r.out, kDemo + kOut + "Optimizing: p.jpg\n" + full_bar(50) +
+                       "\n Saved: 36.0% or 18 of 50 bytes\n"
+                       "Sveltery Saved: 36.0% or 18 of 50 bytes overall on optimizable formats\n"
+                       "Sveltery Saved: 36.0% or 18 of 50 bytes on jpg format files\n"
+                       "Sveltery Optimized: 1 of 1 files\n");
+  std::string expected = jpeg;
+  expected.erase(2, 18);
+  EXPECT_EQ(read_file(dir / "sveltered/p.jpg"), expected);
+  EXPECT_EQ(mode_of(dir / "sveltered/p.jpg"), 0664u);
+}
+
+TEST(Jpeg, StoppedWalkWritesTheFileUnchanged) {
+  TempDir dir;
+  std::string jpeg = small_jpeg();
+  jpeg[22] = '\x7F';  // the DQT length now runs far past the end of the file
+  write_file(dir / "bad.jpeg", jpeg);
+  const RunResult r = run_sveltery(dir.path(), {"-l", "bad.jpeg"});
+  EXPECT_NE(r.out.find(" Saved: 0.0% or 0 of 50 bytes\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Sveltery Optimized: 1 of 1 files\n"), std::string::npos);
+  EXPECT_EQ(read_file(dir / "sveltered/bad.jpeg"), jpeg);
+}
+
+TEST(Jpeg, NotJpegDataIsWrittenUnchanged) {
+  TempDir dir;
+  write_file(dir / "t.jpg", "Hello world");
+  run_sveltery(dir.path(), {"t.jpg"});
+  EXPECT_EQ(read_file(dir / "sveltered/t.jpg"), "Hello world");
+}
+
+TEST(Jpeg, CountedEvenWhenTheWriteFails) {
+  TempDir dir;
+  const std::string jpeg = small_jpeg();
+  write_file(dir / "p.jpg", jpeg, 0644);
+  ::mkdir((dir / "sveltered").c_str(), 0700);
+  ::mkdir((dir / "sveltered/p.jpg").c_str(), 0700);  // a directory where the output goes
+  const RunResult r = run_sveltery(dir.path(), {"-l", "p.jpg"});
+  EXPECT_EQ(r.out, kDemo + kOut + "Optimizing: p.jpg\n" + full_bar(50) +
+                       "\n Saved: 36.0% or 18 of 50 bytes\n"
+                       "Error: opening output file: ./sveltered/p.jpg\n"
+                       "Sveltery Saved: 36.0% or 18 of 50 bytes overall on optimizable formats\n"
+                       "Sveltery Saved: 36.0% or 18 of 50 bytes on jpg format files\n"
+                       "Sveltery Optimized: 1 of 1 files\n");
+  EXPECT_EQ(mode_of(dir / "sveltered/p.jpg"), 0700u);  // no mode change after a failed write
+}
+
+struct RefusalCase {
+  const char* name;
+  std::vector<std::string> args;  // run in a directory holding page.html and site/a.html
+  std::string expected;           // after the demo line
+};
+
+const RefusalCase kRefusals[] = {
+    {"missing", {"nope.html", "page.html"}, "File: nope.html doesn't exist.\n"},
+    {"not_a_directory_component",
+     {"page.html/x"},
+     "Error: getting file status: page.html/x\n"},
+    {"directory_without_r_is_silent", {"site"}, ""},
+    {"later_path_from_another_directory",
+     {"site/a.html", "page.html"},
+     "Error: output outside the output directory: page.html\nSkipped: page.html\n"},
+    {"dotdot_after_prefix",
+     {"site/a.html", "site/../page.html"},
+     "Error: output outside the output directory: site/../page.html\n"
+     "Skipped: site/../page.html\n"},
+    {"recursing_into_parent", {"-r", ".."}, "Error: output outside the output directory: ..\nSkipped: ..\n"},
+};
+
+class Refusal : public testing::TestWithParam<RefusalCase> {};
+
+TEST_P(Refusal, SaysWhyAndWritesNothingOutside) {
+  TempDir dir;
+  write_file(dir / "page.html", "<p>p");
+  write_file(dir / "site/a.html", "<p>a");
+  const RunResult r = run_sveltery(dir.path(), GetParam().args);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, kDemo + GetParam().expected);
+  EXPECT_FALSE(exists(dir / "svelteredpage.html"));
+  EXPECT_FALSE(exists(dir / "page.html.out"));
+  EXPECT_EQ(read_file(dir / "page.html"), "<p>p");
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, Refusal, testing::ValuesIn(kRefusals),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+TEST(Files, RefusedFileStillCountsAsSeen) {
+  TempDir dir;
+  write_file(dir / "a/x.html", "<p>x");
+  write_file(dir / "bb/y.html", "<p>y");
+  const RunResult r = run_sveltery(dir.path(), {"-f", "a/x.html", "bb/y.html"});
+  EXPECT_NE(r.out.find("Skipped: bb/y.html\nSveltery Saved"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Sveltery Optimized: 1 of 2 files\n"), std::string::npos);
+  EXPECT_FALSE(exists(dir / "svelteredb"));
+}
+
+TEST(Files, OutputOverTheInputItselfIsRefused) {
+  TempDir dir;
+  write_file(dir / "page.html", "<p>  keep me");
+  write_file(dir / "notes.txt", "keep me too");
+  write_file(dir / "photo.jpg", small_jpeg());
+  const RunResult r = run_sveltery(dir.path(), {"-o", ".", "page.html", "notes.txt", "photo.jpg"});
+  EXPECT_EQ(r.out, kDemo +
+                       "Error: output file is the input file: ./page.html\nSkipped: page.html\n"
+                       "Error: output file is the input file: ./notes.txt\nSkipped: notes.txt\n"
+                       "Error: output file is the input file: ./photo.jpg\n");
+  EXPECT_EQ(read_file(dir / "page.html"), "<p>  keep me");
+  EXPECT_EQ(read_file(dir / "notes.txt"), "keep me too");
+  EXPECT_EQ(read_file(dir / "photo.jpg"), small_jpeg());
+  EXPECT_EQ(mode_of(dir / "page.html"), 0644u);
+}
+
+TEST(Files, PlantedLinkAtOutputPathIsNotFollowed) {
+  TempDir dir;
+  write_file(dir / "victim", "precious", 0600);
+  write_file(dir / "a.txt", "attack");
+  ::mkdir((dir / "sveltered").c_str(), 0700);
+  ASSERT_EQ(::symlink((dir / "victim").c_str(), (dir / "sveltered/a.txt").c_str()), 0);
+  const RunResult r = run_sveltery(dir.path(), {"a.txt"});
+  EXPECT_EQ(r.out, kDemo + "Error: opening output file: ./sveltered/a.txt\nSkipped: a.txt\n");
+  EXPECT_EQ(read_file(dir / "victim"), "precious");
+  EXPECT_EQ(mode_of(dir / "victim"), 0600u);
+}
+
+TEST(Files, UnreadableInputIsSkipped) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root reads any file";
+  TempDir dir;
+  write_file(dir / "s.html", "<p>", 0000);
+  const RunResult r = run_sveltery(dir.path(), {"-v", "s.html"});
+  EXPECT_EQ(r.out, kDemo + kOut +
+                       "Error: opening input file: s.html\n Permission denied to: s.html\n"
+                       "Skipped: s.html\nSveltery Optimized: 0 of 1 files\n");
+}
+
+TEST(Files, EmptyFilesOfEveryKind) {
+  TempDir dir;
+  for (const char* name : {"e.html", "e.php", "e.jpg", "e.txt"}) write_file(dir / name, "");
+  const RunResult r = run_sveltery(dir.path(), {"-f", "e.html", "e.php", "e.jpg", "e.txt"});
+  EXPECT_EQ(r.out, kDemo + kOut + "Sveltery Optimized: 3 of 4 files\n");
+  EXPECT_EQ(body_of(read_file(dir / "sveltered/e.html")), "");
+  EXPECT_EQ(body_of(read_file(dir / "sveltered/e.php")), "");
+  EXPECT_EQ(read_file(dir / "sveltered/e.jpg"), "");
+  EXPECT_EQ(read_file(dir / "sveltered/e.txt"), "");
+}
+
+}  // namespace
