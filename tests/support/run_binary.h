@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -22,8 +23,16 @@ inline std::string shell_quote(const std::string& arg) {
 }
 
 // Runs the program in `dir` with `args` under umask 022; stderr (getopt's complaints) is dropped.
-inline RunResult run_sveltery(const std::string& dir, const std::vector<std::string>& args) {
-  std::string command = "cd " + shell_quote(dir) + " && umask 022 && exec " SVELTERY_BINARY;
+// `as_user`: when the tests run as root, the program runs as nobody, so that modes apply to it
+// (`dir` is then opened to everyone).
+inline RunResult run_sveltery(const std::string& dir, const std::vector<std::string>& args,
+                              bool as_user = false) {
+  std::string runner;
+  if (as_user && ::geteuid() == 0) {
+    ::chmod(dir.c_str(), 0777);
+    runner = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+  }
+  std::string command = "cd " + shell_quote(dir) + " && umask 022 && exec " + runner + SVELTERY_BINARY;
   for (const auto& arg : args) command += " " + shell_quote(arg);
   command += " 2>/dev/null </dev/null";
   RunResult result;
@@ -38,6 +47,11 @@ inline RunResult run_sveltery(const std::string& dir, const std::vector<std::str
 }
 
 // The lines of `text`, sorted: for runs whose order depends on directory-entry order.
+// Runs the program under modes that bind it, as root or not.
+inline RunResult run_sveltery_as_user(const std::string& dir, const std::vector<std::string>& args) {
+  return run_sveltery(dir, args, true);
+}
+
 inline std::vector<std::string> sorted_lines(const std::string& text) {
   std::vector<std::string> lines;
   std::istringstream in(text);
