@@ -34,7 +34,7 @@ std::string small_jpeg() {
   std::string s = "\xFF\xD8";
   s += std::string("\xFF\xE0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00", 18);
   s += std::string("\xFF\xDB\x00\x06\x00\x01\x02\x03", 8);
-  s += std::string("\xFF\xDA\x00\x04\x01\x02scandata\xFF\x00\xFF\xD9", 22);
+  s += std::string("\xFF\xDA\x00\x04\x01\x02" "scandata" "\xFF\x00\xFF\xD9", 18);
   return s;
 }
 
@@ -156,11 +156,11 @@ TEST(Jpeg, AnnounceOrderTotalsAndShorterOutput) {
   const std::string jpeg = small_jpeg();
   write_file(dir / "p.jpg", jpeg);
   const RunResult r = run_sveltery(dir.path(), {"-l", "p.jpg"});
-  ASSERT_EQ(jpeg.size(), 50u);
-  EXPECT_EQ(r.out, kDemo + kOut + "Optimizing: p.jpg\n" + full_bar(50) +
-                       "\n Saved: 36.0% or 18 of 50 bytes\n"
-                       "Sveltery Saved: 36.0% or 18 of 50 bytes overall on optimizable formats\n"
-                       "Sveltery Saved: 36.0% or 18 of 50 bytes on jpg format files\n"
+  ASSERT_EQ(jpeg.size(), 46u);
+  EXPECT_EQ(r.out, kDemo + kOut + "Optimizing: p.jpg\n" + full_bar(46) +
+                       "\n Saved: 39.1% or 18 of 46 bytes\n"
+                       "Sveltery Saved: 39.1% or 18 of 46 bytes overall on optimizable formats\n"
+                       "Sveltery Saved: 39.1% or 18 of 46 bytes on jpg format files\n"
                        "Sveltery Optimized: 1 of 1 files\n");
   std::string expected = jpeg;
   expected.erase(2, 18);
@@ -174,7 +174,7 @@ TEST(Jpeg, StoppedWalkWritesTheFileUnchanged) {
   jpeg[22] = '\x7F';  // the DQT length now runs far past the end of the file
   write_file(dir / "bad.jpeg", jpeg);
   const RunResult r = run_sveltery(dir.path(), {"-l", "bad.jpeg"});
-  EXPECT_NE(r.out.find(" Saved: 0.0% or 0 of 50 bytes\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(" Saved: 0.0% or 0 of 46 bytes\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("Sveltery Optimized: 1 of 1 files\n"), std::string::npos);
   EXPECT_EQ(read_file(dir / "sveltered/bad.jpeg"), jpeg);
 }
@@ -193,11 +193,11 @@ TEST(Jpeg, CountedEvenWhenTheWriteFails) {
   ::mkdir((dir / "sveltered").c_str(), 0700);
   ::mkdir((dir / "sveltered/p.jpg").c_str(), 0700);  // a directory where the output goes
   const RunResult r = run_sveltery(dir.path(), {"-l", "p.jpg"});
-  EXPECT_EQ(r.out, kDemo + kOut + "Optimizing: p.jpg\n" + full_bar(50) +
-                       "\n Saved: 36.0% or 18 of 50 bytes\n"
+  EXPECT_EQ(r.out, kDemo + kOut + "Optimizing: p.jpg\n" + full_bar(46) +
+                       "\n Saved: 39.1% or 18 of 46 bytes\n"
                        "Error: opening output file: ./sveltered/p.jpg\n"
-                       "Sveltery Saved: 36.0% or 18 of 50 bytes overall on optimizable formats\n"
-                       "Sveltery Saved: 36.0% or 18 of 50 bytes on jpg format files\n"
+                       "Sveltery Saved: 39.1% or 18 of 46 bytes overall on optimizable formats\n"
+                       "Sveltery Saved: 39.1% or 18 of 46 bytes on jpg format files\n"
                        "Sveltery Optimized: 1 of 1 files\n");
   EXPECT_EQ(mode_of(dir / "sveltered/p.jpg"), 0700u);  // no mode change after a failed write
 }
