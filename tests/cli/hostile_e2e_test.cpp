@@ -1,0 +1,161 @@
+// Hostile and unusual inputs: full disks, strange names, special files, overlong paths.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <climits>
+#include <string>
+#include <vector>
+
+#include "support/run_binary.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+const std::string kDemo = "Sveltery 1.1 Demo\n";
+const std::string kOut = "Outputing to: ./sveltered/\n";
+
+// A small tmpfs at `path`, unmounted again at the end of the test.
+class SmallDisk {
+ public:
+  SmallDisk(const std::string& path, const char* size) : path_(path) {
+    ::mkdir(path.c_str(), 0755);
+    const std::string options = std::string("size=") + size;
+    mounted_ = ::mount("tmpfs", path.c_str(), "tmpfs", 0, options.c_str()) == 0;
+  }
+  SmallDisk(const SmallDisk&) = delete;
+  SmallDisk& operator=(const SmallDisk&) = delete;
+  ~SmallDisk() {
+    if (mounted_) ::umount(path_.c_str());
+  }
+  bool mounted() const { return mounted_; }
+
+ private:
+  std::string path_;
+  bool mounted_ = false;
+};
+
+TEST(Hostile, DiskFullMidWriteReportsAndGoesOn) {
+  TempDir dir;
+  SmallDisk disk(dir / "small", "64k");
+  if (!disk.mounted()) GTEST_SKIP() << "mounting a tmpfs needs root (CI runs as root)";
+  const std::string big(200 * 1024, 'x');
+  write_file(dir / "a.txt", "first");
+  write_file(dir / "big.txt", big);
+  write_file(dir / "c.html", "<p>  after the disk filled");
+  const RunResult r = run_sveltery(dir.path(), {"-o", "small", "a.txt", "big.txt", "c.html"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, kDemo +
+                       "Error: writing to output file: small/big.txt\nSkipped: big.txt\n"
+                       "Error: writing to output file: small/c.html\nSkipped: c.html\n");
+  EXPECT_EQ(read_file(dir / "small/a.txt"), "first");
+  const std::string partial = read_file(dir / "small/big.txt");
+  EXPECT_GT(partial.size(), 0u);
+  EXPECT_LT(partial.size(), big.size());
+  EXPECT_EQ(big.compare(0, partial.size(), partial), 0) << "the partial file is a prefix";
+  EXPECT_EQ(read_file(dir / "big.txt"), big);
+}
+
+TEST(Hostile, DiskFullDuringJpegStillCounts) {
+  TempDir dir;
+  SmallDisk disk(dir / "small", "8k");
+  if (!disk.mounted()) GTEST_SKIP() << "mounting a tmpfs needs root (CI runs as root)";
+  std::string jpeg = "\xFF\xD8\xFF\xDA";
+  jpeg += std::string(64 * 1024, '\x11');
+  write_file(dir / "p.jpg", jpeg);
+  const RunResult r = run_sveltery(dir.path(), {"-f", "-o", "small", "p.jpg"});
+  EXPECT_EQ(r.out, kDemo + "Outputing to: small/\nError: writing to output file: small/p.jpg\n"
+                           "Sveltery Saved: 0.0% or 0 of 65540 bytes overall on optimizable "
+                           "formats\nSveltery Saved: 0.0% or 0 of 65540 bytes on jpg format files\n"
+                           "Sveltery Optimized: 1 of 1 files\n");
+}
+
+TEST(Hostile, UnwritableOutputDirectory) {
+  TempDir dir;
+  write_file(dir / "a.txt", "a");
+  ::mkdir((dir / "ro").c_str(), 0555);
+  const RunResult r = run_sveltery_as_user(dir.path(), {"-o", "ro", "a.txt"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, kDemo + "Error: opening output file: ro/a.txt\n Permission denied to: ro/a.txt\n"
+                           "Skipped: a.txt\n");
+}
+
+TEST(Hostile, StrangeNamesArePassedThroughByteForByte) {
+  TempDir dir;
+  const std::vector<std::string> names = {"with space.html", "new\nline.txt", "100%s%n%d.html",
+                                          "\xE9t\xE9 latin1.txt", "-dash.txt", "'quote\".php"};
+  for (const auto& name : names) write_file(dir / ("t/" + name), "<p>  " + name);
+  const RunResult r = run_sveltery(dir.path(), {"-rl", "t"});
+  EXPECT_EQ(r.status, 1);
+  for (const auto& name : names) {
+    const bool markup = name.find(".htm") != std::string::npos || name.find(".php") != std::string::npos;
+    EXPECT_NE(r.out.find((markup ? "Optimizing: t/" : "Copying: t/") + name + "\n"),
+              std::string::npos)
+        << name;
+    const std::string out = read_file(dir / ("sveltered/t/" + name));
+    EXPECT_NE(out.find(markup ? "<p> " + name : "<p>  " + name), std::string::npos) << name;
+  }
+  EXPECT_NE(read_file(dir / "sveltered/t/100%s%n%d.html").find("<!-- File Name: t/100%s%n%d.html "),
+            std::string::npos);
+}
+
+TEST(Hostile, DeviceNodeInWalkedTreeIsNeverOpened) {
+  TempDir dir;
+  write_file(dir / "t/a.txt", "a");
+  if (::mknod((dir / "t/null.html").c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0)
+    GTEST_SKIP() << "making a device node needs root (CI runs as root)";
+  const RunResult r = run_sveltery(dir.path(), {"-r", "-f", "t", dir / "t/null.html"});
+  EXPECT_EQ(r.out, kDemo + kOut + "Sveltery Optimized: 0 of 1 files\n");
+  EXPECT_FALSE(exists(dir / "sveltered/t/null.html"));
+}
+
+// Makes `depth` nested directories named `name` under `root` without ever passing a long path
+// to the system, and a file `leaf` at the bottom. Returns the relative path of the file.
+std::string make_deep(const std::string& root, const std::string& name, int depth,
+                      const std::string& leaf) {
+  int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY);
+  std::string relative;
+  for (int i = 0; i < depth; ++i) {
+    ::mkdirat(fd, name.c_str(), 0755);
+    const int next = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY);
+    ::close(fd);
+    fd = next;
+    relative += name + "/";
+  }
+  const int file = ::openat(fd, leaf.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  EXPECT_EQ(::write(file, "deep", 4), 4);
+  ::close(file);
+  ::close(fd);
+  return relative + leaf;
+}
+
+TEST(Hostile, PathOfTheMaximumLengthWorksAndOneBeyondIsReported) {
+  TempDir dir;
+  const std::string name(250, 'd');
+  // 16 levels of 251 characters and a leaf: exactly PATH_MAX - 1 characters in all.
+  const std::string leaf(PATH_MAX - 1 - 16 * 251, 'f');
+  const std::string longest = make_deep(dir.path(), name, 16, leaf);
+  ASSERT_EQ(longest.size(), static_cast<std::size_t>(PATH_MAX - 1));
+  const std::string beyond = make_deep(dir.path(), name, 17, "f.txt");
+  ASSERT_GT(beyond.size(), static_cast<std::size_t>(PATH_MAX));
+  const RunResult r = run_sveltery(dir.path(), {"-f", longest, beyond});
+  EXPECT_EQ(r.out, kDemo + kOut + "Error: getting file status: " + beyond + "\n" +
+                       "Sveltery Optimized: 0 of 1 files\n");
+  EXPECT_EQ(read_file(dir / ("sveltered/" + leaf)), "deep");
+}
+
+TEST(Hostile, WalkBeyondTheMaximumPathLengthReportsWhatItCannotReach) {
+  TempDir dir;
+  const std::string name(250, 'd');
+  ::mkdir((dir / "t").c_str(), 0755);
+  const std::string deep = make_deep(dir / "t", name, 17, "f.txt");
+  const RunResult r = run_sveltery(dir.path(), {"-r", "-f", "t"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("Error: getting file status: t/" + name), std::string::npos);
+  EXPECT_NE(r.out.find("Sveltery Optimized: 0 of 0 files\n"), std::string::npos);
+}
+
+}  // namespace
