@@ -1,0 +1,102 @@
+// Throughput of the markup optimizer on real pages: every HTML page of the corpus, and one page of
+// at least 50 MB made by repeating them. Reports bytes per second of input.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "optimize/markup.h"
+#include "report/progress.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<Bytes> load_html_pages() {
+  std::vector<fs::path> paths;
+  const fs::path root = fs::path(SVELTERY_CORPUS_DIR) / "html";
+  if (fs::is_directory(root))
+    for (const auto& entry : fs::recursive_directory_iterator(root))
+      if (entry.is_regular_file()) paths.push_back(entry.path());
+  std::sort(paths.begin(), paths.end());  // the same order, so the same large page, every run
+  std::vector<Bytes> pages;
+  for (const fs::path& path : paths) {
+    std::ifstream file(path, std::ios::binary);
+    pages.emplace_back(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  }
+  return pages;
+}
+
+const std::vector<Bytes>& html_pages() {
+  static const std::vector<Bytes> pages = load_html_pages();
+  return pages;
+}
+
+const Bytes& large_page() {
+  static const Bytes page = [] {
+    constexpr std::size_t kMinimum = std::size_t{50} << 20;
+    Bytes all;
+    if (html_pages().empty()) return all;
+    while (all.size() < kMinimum)
+      for (const Bytes& p : html_pages()) all.insert(all.end(), p.begin(), p.end());
+    return all;
+  }();
+  return page;
+}
+
+void BM_CorpusPages(benchmark::State& state) {
+  const auto& pages = html_pages();
+  if (pages.empty()) {
+    state.SkipWithError("no HTML pages under " SVELTERY_CORPUS_DIR "/html");
+    return;
+  }
+  std::size_t bytes = 0;
+  for (const Bytes& p : pages) bytes += p.size();
+  for (auto _ : state)
+    for (const Bytes& p : pages) benchmark::DoNotOptimize(optimize_markup(p, false, nullptr));
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes));
+  state.counters["pages"] = static_cast<double>(pages.size());
+}
+BENCHMARK(BM_CorpusPages)->Unit(benchmark::kMillisecond);
+
+void large_page_bench(benchmark::State& state, ProgressSink* sink) {
+  const Bytes& page = large_page();
+  if (page.empty()) {
+    state.SkipWithError("no HTML pages under " SVELTERY_CORPUS_DIR "/html");
+    return;
+  }
+  for (auto _ : state) benchmark::DoNotOptimize(optimize_markup(page, false, sink));
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(page.size()));
+  state.counters["MB"] = static_cast<double>(page.size()) / 1e6;
+}
+
+void BM_LargePage(benchmark::State& state) { large_page_bench(state, nullptr); }
+BENCHMARK(BM_LargePage)->Unit(benchmark::kMillisecond);
+
+// A sink that draws nothing: the cost of counting iterations for the bar.
+void BM_LargePageWithSink(benchmark::State& state) {
+  NoProgress quiet;
+  large_page_bench(state, &quiet);
+}
+BENCHMARK(BM_LargePageWithSink)->Unit(benchmark::kMillisecond);
+
+// The floor under BM_LargePage: allocating and zeroing an output buffer of the page's size, which
+// for a page this large means fresh pages from the kernel on every call.
+void BM_LargePageOutputBufferOnly(benchmark::State& state) {
+  const Bytes& page = large_page();
+  for (auto _ : state) {
+    Bytes buffer(page.size());
+    benchmark::DoNotOptimize(buffer.data());
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(page.size()));
+}
+BENCHMARK(BM_LargePageOutputBufferOnly)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
