@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-using Bytes = std::vector<unsigned char>;
+#include "optimize/bytes.h"
 
 // Folds 'A'..'Z' to lower case and nothing else (no locale, no 0x20 trick).
 inline constexpr auto fold = [] {

@@ -81,7 +81,7 @@ std::optional<Bytes> optimize_markup(std::span<const unsigned char> in, bool php
                                      ProgressSink* progress) {
   Bytes result;
   try {
-    result.resize(in.size());  // the output is never longer than the input: sized once
+    size_for_overwrite(result, in.size());  // never longer than the input: sized once
   } catch (const std::bad_alloc&) {
     print_markup_memory_error();
     return std::nullopt;

@@ -71,7 +71,7 @@ std::optional<Bytes> load_whole_file(const char* path) {
   Bytes data;
   try {
     if (size > std::numeric_limits<std::size_t>::max() / 2) throw std::bad_alloc();
-    data.resize(static_cast<std::size_t>(size));
+    size_for_overwrite(data, static_cast<std::size_t>(size));
   } catch (const std::bad_alloc&) {
     print_memory_error();
     return std::nullopt;

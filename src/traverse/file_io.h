@@ -8,7 +8,7 @@
 #include <span>
 #include <vector>
 
-using Bytes = std::vector<unsigned char>;
+#include "optimize/bytes.h"
 
 // The whole content of the file at `path`. On failure prints its own message and returns none.
 std::optional<Bytes> load_whole_file(const char* path);

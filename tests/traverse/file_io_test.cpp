@@ -100,7 +100,7 @@ class Save : public testing::Test {
   void SetUp() override { write_file(source, "source bytes"); }
   bool save(const std::string& path, std::string_view data, std::optional<Banner> banner = {},
             mode_t mode = 0664) {
-    const Bytes bytes = to_bytes(data);
+    const std::vector<unsigned char> bytes = to_bytes(data);
     return save_output_file(path.c_str(), bytes, banner, stat_of(source), mode);
   }
 };

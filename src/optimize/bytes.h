@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <new>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
+// Leaves new elements uninitialized on resize: a file-sized buffer is always overwritten whole
+// (by a read or by an optimizer) right after it is sized, so zero-filling it first is wasted work.
+template <class T>
+struct DefaultInitAllocator : std::allocator<T> {
+  template <class U>
+  struct rebind {
+    using other = DefaultInitAllocator<U>;
+  };
+  DefaultInitAllocator() = default;
+  template <class U>
+  explicit DefaultInitAllocator(const DefaultInitAllocator<U>&) noexcept {}
+
+  template <class U>
+  void construct(U* p) noexcept(std::is_nothrow_default_constructible_v<U>) {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <class U, class... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+};
+
+// A whole file, or a whole optimized output, in memory.
+using Bytes = std::vector<unsigned char, DefaultInitAllocator<unsigned char>>;
+
+// Sizes `buffer` to `size` without initializing it. A large buffer is about to be written once
+// from start to end; on Linux, asking for huge pages spares thousands of page faults on it.
+inline void size_for_overwrite(Bytes& buffer, std::size_t size) {
+  buffer.resize(size);
+#if defined(MADV_HUGEPAGE)
+  constexpr std::size_t kHugeWorthIt = std::size_t{4} << 20;
+  constexpr std::uintptr_t kPage = 4096;
+  if (size < kHugeWorthIt) return;
+  const auto first = reinterpret_cast<std::uintptr_t>(buffer.data());
+  const std::uintptr_t start = (first + kPage - 1) & ~(kPage - 1);
+  const std::uintptr_t end = (first + size) & ~(kPage - 1);
+  if (end > start) ::madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+#endif
+}
