@@ -109,7 +109,8 @@ bool save_output_file(const char* path, std::span<const unsigned char> data,
                       mode_t mode) {
   // No O_TRUNC here: the file is truncated only once it is known not to be the input itself.
   // O_NOFOLLOW: a link planted at the output path must not redirect the write.
-  // O_NONBLOCK: a FIFO at the output path must not hang the run.
+  // O_NONBLOCK: a FIFO at the output path must not hang the run (on the regular file that is
+  // then required, the flag changes nothing).
   Fd out{::open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666)};
   if (out.fd < 0) {
     const int err = errno;
@@ -125,8 +126,6 @@ bool save_output_file(const char* path, std::span<const unsigned char> data,
     print_same_file_error(path);
     return false;
   }
-  const int flags = ::fcntl(out.fd, F_GETFL);
-  if (flags >= 0) ::fcntl(out.fd, F_SETFL, flags & ~O_NONBLOCK);
   bool ok = st.st_size == 0 || ::ftruncate(out.fd, 0) == 0;
   if (ok && banner) {
     const std::vector<char> text = format_banner(*banner, static_cast<std::int64_t>(data.size()));
