@@ -20,11 +20,21 @@ Screen parse_options(int argc, char** argv, Options& options) {
       case 'a':  // not PHP: -a has always left that switch alone
         options.html = options.jpeg = options.copy_other = true;
         break;
-      case 'c': options.copy_other = true; break;
-      case 'f': options.final_report = true; break;
-      case 'h': options.html = true; break;
-      case 'j': options.jpeg = true; break;
-      case 'l': options.logging = true; break;
+      case 'c':
+        options.copy_other = true;
+        break;
+      case 'f':
+        options.final_report = true;
+        break;
+      case 'h':
+        options.html = true;
+        break;
+      case 'j':
+        options.jpeg = true;
+        break;
+      case 'l':
+        options.logging = true;
+        break;
       case 'o':
         try {
           std::string dir = optarg;
@@ -34,14 +44,25 @@ Screen parse_options(int argc, char** argv, Options& options) {
         } catch (const std::bad_alloc&) {  // no room for the name: the option has no effect
         }
         break;
-      case 'p': options.php = true; break;
-      case 'r': options.recurse = true; break;
-      case 'v': options.verbose = true; break;
-      case 'D': return Screen::Documentation;
-      case 'H': return Screen::ShortUsage;
-      case 'L': return Screen::Licence;
-      case 'V': return Screen::Version;
-      default: return Screen::ShortUsage;  // getopt has already complained on stderr
+      case 'p':
+        options.php = true;
+        break;
+      case 'r':
+        options.recurse = true;
+        break;
+      case 'v':
+        options.verbose = true;
+        break;
+      case 'D':
+        return Screen::Documentation;
+      case 'H':
+        return Screen::ShortUsage;
+      case 'L':
+        return Screen::Licence;
+      case 'V':
+        return Screen::Version;
+      default:
+        return Screen::ShortUsage;  // getopt has already complained on stderr
     }
   }
   return Screen::None;

@@ -21,11 +21,20 @@ constexpr int kExitUnusableOutput = 255;
 
 void show_screen(Screen screen) {
   switch (screen) {
-    case Screen::ShortUsage: print_short_usage(); break;
-    case Screen::Documentation: print_documentation(); break;
-    case Screen::Licence: print_licence(); break;
-    case Screen::Version: print_version_banner(); break;
-    case Screen::None: break;
+    case Screen::ShortUsage:
+      print_short_usage();
+      break;
+    case Screen::Documentation:
+      print_documentation();
+      break;
+    case Screen::Licence:
+      print_licence();
+      break;
+    case Screen::Version:
+      print_version_banner();
+      break;
+    case Screen::None:
+      break;
   }
 }
 

@@ -3,8 +3,8 @@
 #include <cstdio>
 
 float saved_percent(std::int64_t input_size, std::int64_t output_size) {
-  const float ratio =
-      static_cast<float>(static_cast<double>(output_size) * 100.0 / static_cast<double>(input_size));
+  const float ratio = static_cast<float>(static_cast<double>(output_size) * 100.0 /
+                                         static_cast<double>(input_size));
   // The comparisons are written so that NaN (0 / 0) falls to 0 and infinity to 100.
   const float positive = ratio > 0.0f ? ratio : 0.0f;
   const float clamped = positive < 100.0f ? positive : 100.0f;
@@ -29,7 +29,8 @@ void print_report_line(const char* what, std::int64_t in, std::int64_t out) {
 }  // namespace
 
 void print_final_report(const Totals& totals) {
-  print_report_line("overall on optimizable formats", totals.html_in + totals.jpeg_in + totals.php_in,
+  print_report_line("overall on optimizable formats",
+                    totals.html_in + totals.jpeg_in + totals.php_in,
                     totals.html_out + totals.jpeg_out + totals.php_out);
   print_report_line("on html format files", totals.html_in, totals.html_out);
   print_report_line("on jpg format files", totals.jpeg_in, totals.jpeg_out);

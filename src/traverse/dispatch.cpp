@@ -56,8 +56,8 @@ void process_markup(const char* path, std::string_view relative_name, const stru
   const auto input_size = static_cast<std::int64_t>(data->size());
   if (announce(options)) print_optimizing(path);
   ConsoleProgress bar;
-  const std::optional<Bytes> result =
-      optimize_markup(*data, kind == FormatKind::PHP && options.php, options.verbose ? &bar : nullptr);
+  const std::optional<Bytes> result = optimize_markup(*data, kind == FormatKind::PHP && options.php,
+                                                      options.verbose ? &bar : nullptr);
   if (!result) {
     print_skipped(path);
     return;

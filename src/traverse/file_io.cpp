@@ -105,8 +105,7 @@ std::vector<char> format_banner(const Banner& banner, std::int64_t length) {
 }
 
 bool save_output_file(const char* path, std::span<const unsigned char> data,
-                      const std::optional<Banner>& banner, const struct stat& source,
-                      mode_t mode) {
+                      const std::optional<Banner>& banner, const struct stat& source, mode_t mode) {
   // No O_TRUNC here: the file is truncated only once it is known not to be the input itself.
   // O_NOFOLLOW: a link planted at the output path must not redirect the write.
   // O_NONBLOCK: a FIFO at the output path must not hang the run (on the regular file that is

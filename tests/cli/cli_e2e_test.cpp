@@ -153,8 +153,8 @@ TEST_P(GivenDir, TrailingSlash) {
   write_file(dir / "a.txt", "x");
   const RunResult r = run_sveltery(dir.path(), {"-f", "-o", GetParam().option, "a.txt"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "Sveltery 1.1 Demo\n" + GetParam().announced +
-                       "Sveltery Optimized: 0 of 1 files\n");
+  EXPECT_EQ(r.out,
+            "Sveltery 1.1 Demo\n" + GetParam().announced + "Sveltery Optimized: 0 of 1 files\n");
   EXPECT_EQ(read_file(dir / "out/a.txt"), "x");
 }
 
@@ -200,8 +200,7 @@ TEST(OutputDir, RegularFileIsAcceptedAndEachWriteFails) {
   write_file(dir / "a.txt", "x");
   const RunResult r = run_sveltery(dir.path(), {"-o", "out", "a.txt"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out,
-            "Sveltery 1.1 Demo\nError: opening output file: out/a.txt\nSkipped: a.txt\n");
+  EXPECT_EQ(r.out, "Sveltery 1.1 Demo\nError: opening output file: out/a.txt\nSkipped: a.txt\n");
   EXPECT_EQ(read_file(dir / "out"), "not a directory");
 }
 
@@ -211,19 +210,21 @@ TEST(Options, DefaultIsEverythingAndHAloneIsHtmlOnly) {
   write_file(dir / "b.php", "<?php  x ?>");
   write_file(dir / "c.html", "<p>c");
   RunResult r = run_sveltery(dir.path(), {"-f", "-h", "a.txt", "b.php", "c.html"});
-  EXPECT_EQ(r.out, "Sveltery 1.1 Demo\nOutputing to: ./sveltered/\n"
-                   "Sveltery Saved: 0.0% or 0 of 4 bytes overall on optimizable formats\n"
-                   "Sveltery Saved: 0.0% or 0 of 4 bytes on html format files\n"
-                   "Sveltery Optimized: 1 of 3 files\n");
+  EXPECT_EQ(r.out,
+            "Sveltery 1.1 Demo\nOutputing to: ./sveltered/\n"
+            "Sveltery Saved: 0.0% or 0 of 4 bytes overall on optimizable formats\n"
+            "Sveltery Saved: 0.0% or 0 of 4 bytes on html format files\n"
+            "Sveltery Optimized: 1 of 3 files\n");
   EXPECT_FALSE(exists(dir / "sveltered/a.txt"));
   EXPECT_FALSE(exists(dir / "sveltered/b.php"));
 
   r = run_sveltery(dir.path(), {"-f", "-o", "all", "a.txt", "b.php", "c.html"});
-  EXPECT_EQ(r.out, "Sveltery 1.1 Demo\nOutputing to: all/\n"
-                   "Sveltery Saved: 0.0% or 0 of 15 bytes overall on optimizable formats\n"
-                   "Sveltery Saved: 0.0% or 0 of 4 bytes on html format files\n"
-                   "Sveltery Saved: 0.0% or 0 of 11 bytes on php format files\n"
-                   "Sveltery Optimized: 2 of 3 files\n");
+  EXPECT_EQ(r.out,
+            "Sveltery 1.1 Demo\nOutputing to: all/\n"
+            "Sveltery Saved: 0.0% or 0 of 15 bytes overall on optimizable formats\n"
+            "Sveltery Saved: 0.0% or 0 of 4 bytes on html format files\n"
+            "Sveltery Saved: 0.0% or 0 of 11 bytes on php format files\n"
+            "Sveltery Optimized: 2 of 3 files\n");
   EXPECT_EQ(read_file(dir / "all/a.txt"), "t");
 }
 
@@ -231,8 +232,9 @@ TEST(Options, AllLeavesPhpOffSoPhpIsCopied) {
   TempDir dir;
   write_file(dir / "b.php", "<?php  x ?>\n\n");
   const RunResult r = run_sveltery(dir.path(), {"-a", "-l", "b.php"});
-  EXPECT_EQ(r.out, "Sveltery 1.1 Demo\nOutputing to: ./sveltered/\nCopying: b.php\n"
-                   "Sveltery Optimized: 0 of 1 files\n");
+  EXPECT_EQ(r.out,
+            "Sveltery 1.1 Demo\nOutputing to: ./sveltered/\nCopying: b.php\n"
+            "Sveltery Optimized: 0 of 1 files\n");
   EXPECT_EQ(read_file(dir / "sveltered/b.php"), "<?php  x ?>\n\n");
 }
 
@@ -240,8 +242,9 @@ TEST(Options, OptionsAfterPathsStillApply) {
   TempDir dir;
   write_file(dir / "a.txt", "t");
   const RunResult r = run_sveltery(dir.path(), {"a.txt", "-l"});
-  EXPECT_EQ(r.out, "Sveltery 1.1 Demo\nOutputing to: ./sveltered/\nCopying: a.txt\n"
-                   "Sveltery Optimized: 0 of 1 files\n");
+  EXPECT_EQ(r.out,
+            "Sveltery 1.1 Demo\nOutputing to: ./sveltered/\nCopying: a.txt\n"
+            "Sveltery Optimized: 0 of 1 files\n");
 }
 
 }  // namespace

@@ -34,7 +34,11 @@ std::string small_jpeg() {
   std::string s = "\xFF\xD8";
   s += std::string("\xFF\xE0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00", 18);
   s += std::string("\xFF\xDB\x00\x06\x00\x01\x02\x03", 8);
-  s += std::string("\xFF\xDA\x00\x04\x01\x02" "scandata" "\xFF\x00\xFF\xD9", 18);
+  s += std::string(
+      "\xFF\xDA\x00\x04\x01\x02"
+      "scandata"
+      "\xFF\x00\xFF\xD9",
+      18);
   return s;
 }
 
@@ -83,7 +87,8 @@ TEST(Markup, HtmlPageBehindBanner) {
   TempDir dir;
   const std::string page =
       "<HEAD>\n  <TITLE>x</TITLE>\n</HEAD>\n<BODY>\n<P>Hello\nworld</P>\n</BODY>\n</HTML>\n";
-  const std::string optimized = "<HEAD><TITLE>x</TITLE></HEAD><BODY><P>Hello world</P></BODY></HTML>";
+  const std::string optimized =
+      "<HEAD><TITLE>x</TITLE></HEAD><BODY><P>Hello world</P></BODY></HTML>";
   write_file(dir / "site/index.html", page, 0640);
   const RunResult r = run_sveltery(dir.path(), {"-l", "site/index.html"});
   EXPECT_EQ(r.out, kDemo + kOut +
@@ -134,7 +139,8 @@ TEST_P(Php, ModeFollowsExtension) {
   write_file(dir / GetParam().file, "<?php  x ?>\n<p>  y");
   const RunResult r = run_sveltery(dir.path(), {GetParam().file});
   EXPECT_EQ(r.out, kDemo);
-  EXPECT_EQ(body_of(read_file(dir / ("sveltered/" + std::string(GetParam().file)))), GetParam().body);
+  EXPECT_EQ(body_of(read_file(dir / ("sveltered/" + std::string(GetParam().file)))),
+            GetParam().body);
 }
 
 INSTANTIATE_TEST_SUITE_P(Markup, Php, testing::ValuesIn(kPhp),
@@ -210,9 +216,7 @@ struct RefusalCase {
 
 const RefusalCase kRefusals[] = {
     {"missing", {"nope.html", "page.html"}, "File: nope.html doesn't exist.\n"},
-    {"not_a_directory_component",
-     {"page.html/x"},
-     "Error: getting file status: page.html/x\n"},
+    {"not_a_directory_component", {"page.html/x"}, "Error: getting file status: page.html/x\n"},
     {"directory_without_r_is_silent", {"site"}, ""},
     {"later_path_from_another_directory",
      {"site/a.html", "page.html"},
@@ -221,7 +225,9 @@ const RefusalCase kRefusals[] = {
      {"site/a.html", "site/../page.html"},
      "Error: output outside the output directory: site/../page.html\n"
      "Skipped: site/../page.html\n"},
-    {"recursing_into_parent", {"-r", ".."}, "Error: output outside the output directory: ..\nSkipped: ..\n"},
+    {"recursing_into_parent",
+     {"-r", ".."},
+     "Error: output outside the output directory: ..\nSkipped: ..\n"},
 };
 
 class Refusal : public testing::TestWithParam<RefusalCase> {};

@@ -67,10 +67,11 @@ TEST(Hostile, DiskFullDuringJpegStillCounts) {
   jpeg += std::string(64 * 1024, '\x11');
   write_file(dir / "p.jpg", jpeg);
   const RunResult r = run_sveltery(dir.path(), {"-f", "-o", "small", "p.jpg"});
-  EXPECT_EQ(r.out, kDemo + "Outputing to: small/\nError: writing to output file: small/p.jpg\n"
-                           "Sveltery Saved: 0.0% or 0 of 65540 bytes overall on optimizable "
-                           "formats\nSveltery Saved: 0.0% or 0 of 65540 bytes on jpg format files\n"
-                           "Sveltery Optimized: 1 of 1 files\n");
+  EXPECT_EQ(r.out, kDemo +
+                       "Outputing to: small/\nError: writing to output file: small/p.jpg\n"
+                       "Sveltery Saved: 0.0% or 0 of 65540 bytes overall on optimizable "
+                       "formats\nSveltery Saved: 0.0% or 0 of 65540 bytes on jpg format files\n"
+                       "Sveltery Optimized: 1 of 1 files\n");
 }
 
 TEST(Hostile, UnwritableOutputDirectory) {
@@ -79,19 +80,21 @@ TEST(Hostile, UnwritableOutputDirectory) {
   ::mkdir((dir / "ro").c_str(), 0555);
   const RunResult r = run_sveltery_as_user(dir.path(), {"-o", "ro", "a.txt"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, kDemo + "Error: opening output file: ro/a.txt\n Permission denied to: ro/a.txt\n"
-                           "Skipped: a.txt\n");
+  EXPECT_EQ(r.out, kDemo +
+                       "Error: opening output file: ro/a.txt\n Permission denied to: ro/a.txt\n"
+                       "Skipped: a.txt\n");
 }
 
 TEST(Hostile, StrangeNamesArePassedThroughByteForByte) {
   TempDir dir;
-  const std::vector<std::string> names = {"with space.html", "new\nline.txt", "100%s%n%d.html",
-                                          "\xE9t\xE9 latin1.txt", "-dash.txt", "'quote\".php"};
+  const std::vector<std::string> names = {"with space.html",      "new\nline.txt", "100%s%n%d.html",
+                                          "\xE9t\xE9 latin1.txt", "-dash.txt",     "'quote\".php"};
   for (const auto& name : names) write_file(dir / ("t/" + name), "<p>  " + name);
   const RunResult r = run_sveltery(dir.path(), {"-rl", "t"});
   EXPECT_EQ(r.status, 1);
   for (const auto& name : names) {
-    const bool markup = name.find(".htm") != std::string::npos || name.find(".php") != std::string::npos;
+    const bool markup =
+        name.find(".htm") != std::string::npos || name.find(".php") != std::string::npos;
     EXPECT_NE(r.out.find((markup ? "Optimizing: t/" : "Copying: t/") + name + "\n"),
               std::string::npos)
         << name;

@@ -42,8 +42,8 @@ std::optional<Layout> droppable_bytes(const std::string& s) {
       continue;
     }
     if (s.size() - i < 2) return std::nullopt;
-    const std::size_t length = static_cast<unsigned char>(s[i]) * 256u +
-                               static_cast<unsigned char>(s[i + 1]);
+    const std::size_t length =
+        static_cast<unsigned char>(s[i]) * 256u + static_cast<unsigned char>(s[i + 1]);
     if (length < 2 || length - 2 > s.size() - i - 2) return std::nullopt;
     const bool adobe = code == 0xEE && s.compare(i + 2, 5, "Adobe") == 0 && length >= 7;
     if (code >= 0xE0 && !adobe) dropped += 2 + length;
@@ -81,7 +81,8 @@ TEST(JpegCorpus, SamePixelsAndExactlyTheMetadataDropped) {
     if (!entry.is_regular_file() || entry.path().extension() != ".jpg") continue;
     ++files;
     const std::string in_path = entry.path().string();
-    const std::string out_path = dir / ("out/jpeg/" + fs::relative(entry.path(), kCorpus + "/jpeg").string());
+    const std::string out_path =
+        dir / ("out/jpeg/" + fs::relative(entry.path(), kCorpus + "/jpeg").string());
     SCOPED_TRACE(in_path);
     const std::string in = read_file(in_path);
     const std::string out = read_file(out_path);

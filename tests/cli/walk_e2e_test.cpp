@@ -38,14 +38,14 @@ TEST(Walk, MirrorsNestedHiddenAndEmptyDirectories) {
   make_dir(dir / "site/empty", 0555);
   const RunResult r = run_sveltery(dir.path(), {"-rl", "site/"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(sorted_lines(r.out),
-            lines({"Sveltery 1.1 Demo", "Outputing to: ./sveltered/", "Copying: site/a.txt",
-                   "Copying: site/.hidden.txt", "Optimizing: site/.html",
-                   " Saved: 16.7% or 1 of 6 bytes", "Copying: site/img/b.css",
-                   "Copying: site/.git/c",
-                   "Sveltery Saved: 16.7% or 1 of 6 bytes overall on optimizable formats",
-                   "Sveltery Saved: 16.7% or 1 of 6 bytes on html format files",
-                   "Sveltery Optimized: 1 of 5 files"}));
+  EXPECT_EQ(
+      sorted_lines(r.out),
+      lines({"Sveltery 1.1 Demo", "Outputing to: ./sveltered/", "Copying: site/a.txt",
+             "Copying: site/.hidden.txt", "Optimizing: site/.html", " Saved: 16.7% or 1 of 6 bytes",
+             "Copying: site/img/b.css", "Copying: site/.git/c",
+             "Sveltery Saved: 16.7% or 1 of 6 bytes overall on optimizable formats",
+             "Sveltery Saved: 16.7% or 1 of 6 bytes on html format files",
+             "Sveltery Optimized: 1 of 5 files"}));
   EXPECT_EQ(mode_of(dir / "sveltered/site"), 0775u);
   EXPECT_EQ(mode_of(dir / "sveltered/site/img"), 0770u);
   EXPECT_EQ(mode_of(dir / "sveltered/site/.git"), 0760u);

@@ -32,7 +32,8 @@ inline RunResult run_sveltery(const std::string& dir, const std::vector<std::str
     ::chmod(dir.c_str(), 0777);
     runner = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
   }
-  std::string command = "cd " + shell_quote(dir) + " && umask 022 && exec " + runner + SVELTERY_BINARY;
+  std::string command =
+      "cd " + shell_quote(dir) + " && umask 022 && exec " + runner + SVELTERY_BINARY;
   for (const auto& arg : args) command += " " + shell_quote(arg);
   command += " 2>/dev/null </dev/null";
   RunResult result;
@@ -48,7 +49,8 @@ inline RunResult run_sveltery(const std::string& dir, const std::vector<std::str
 
 // The lines of `text`, sorted: for runs whose order depends on directory-entry order.
 // Runs the program under modes that bind it, as root or not.
-inline RunResult run_sveltery_as_user(const std::string& dir, const std::vector<std::string>& args) {
+inline RunResult run_sveltery_as_user(const std::string& dir,
+                                      const std::vector<std::string>& args) {
   return run_sveltery(dir, args, true);
 }
 

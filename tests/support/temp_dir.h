@@ -14,7 +14,8 @@
 class TempDir {
  public:
   TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "sveltery-test-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "sveltery-test-XXXXXX").string();
     path_ = ::mkdtemp(pattern.data()) ? pattern : std::string();
   }
   TempDir(const TempDir&) = delete;
@@ -39,7 +40,8 @@ class TempDir {
 
 inline void write_file(const std::string& path, std::string_view bytes, mode_t mode = 0644) {
   std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-  std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(path, std::ios::binary)
+      .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   ::chmod(path.c_str(), mode);
 }
 

@@ -42,7 +42,8 @@ TEST(Banner, SevenLinesOfFixedWidthWithValuesAtNaturalWidth) {
   EXPECT_EQ(lines[2].substr(86), "-->");
   EXPECT_EQ(lines[3], "<!-- File Name: ./site/a.html" + std::string(73, ' ') + "-->");
   EXPECT_EQ(lines[4], "<!-- Input Size: 1234" + std::string(70, ' ') + "-->");
-  EXPECT_EQ(lines[5], "<!-- Optimized Size: 987 (minus this header)" + std::string(54, ' ') + "-->");
+  EXPECT_EQ(lines[5],
+            "<!-- Optimized Size: 987 (minus this header)" + std::string(54, ' ') + "-->");
   EXPECT_EQ(text.back(), '\n');
 }
 
@@ -192,7 +193,7 @@ struct ModeCase {
 };
 
 TEST(OutputMode, AddsOwnerAndGroupReadWriteAndDropsSetId) {
-  const ModeCase cases[] = {{0644, 0664}, {0600, 0660}, {0755, 0775}, {0000, 0660},
+  const ModeCase cases[] = {{0644, 0664},  {0600, 0660},  {0755, 0775},   {0000, 0660},
                             {04755, 0775}, {02755, 0775}, {01777, 01777}, {S_IFREG | 0444, 0664}};
   for (const auto& c : cases) EXPECT_EQ(output_mode(c.source), c.expected) << std::oct << c.source;
 }

@@ -20,8 +20,7 @@ struct MappingCase {
 
 // The mapping a user can predict: output_dir, then the path minus the first path's directory.
 const MappingCase kMapping[] = {
-    {"bare_name", "index.html", "index.html", std::nullopt, "index.html",
-     "./sveltered/index.html"},
+    {"bare_name", "index.html", "index.html", std::nullopt, "index.html", "./sveltered/index.html"},
     {"in_directory", "site/index.html", "site/index.html", "site", "/index.html",
      "./sveltered/index.html"},
     {"deeper_later_path", "site/index.html", "site/img/logo.jpg", "site", "/img/logo.jpg",
