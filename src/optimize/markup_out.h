@@ -5,6 +5,7 @@
 #include <cstring>
 #include <span>
 
+#include "optimize/byte_scan.h"
 #include "report/progress.h"
 
 namespace markup {
@@ -61,5 +62,39 @@ struct Ticker {
     countdown -= left;
   }
 };
+
+// Copies bytes from `j` to `dst` while `stops` flags none of them, 32 or eight at a time, and
+// returns how many it copied. `stops(eight, prev, next)` flags the bytes of eight that may need a
+// rule of their own, given the byte before them and the input byte after them. The copy stops at
+// a flagged byte, or with fewer than eight bytes left. dst[-1] is the previous output byte; dst
+// lies no further on than `j` in its own buffer, so the whole rounds it writes stay inside it
+// (bytes past the stop are overwritten later).
+template <class Stops>
+inline std::size_t copy_plain(std::span<const unsigned char> in, std::size_t j, unsigned char* dst,
+                              Stops stops) {
+  const unsigned char* p = in.data();
+  const std::size_t n = in.size();
+  const std::size_t start = j;
+  unsigned char prev = dst[-1];  // then the last byte of the previous round, copied unchanged
+  while (n - j >= 32) {
+    const std::uint64_t m0 = stops(swar::load8(p + j), prev, p[j + 8]);
+    const std::uint64_t m1 = stops(swar::load8(p + j + 8), p[j + 7], p[j + 16]);
+    const std::uint64_t m2 = stops(swar::load8(p + j + 16), p[j + 15], p[j + 24]);
+    const std::uint64_t m3 = stops(swar::load8(p + j + 24), p[j + 23], peek(in, j + 32));
+    std::memcpy(dst + (j - start), p + j, 32);
+    const std::size_t k = swar::first_byte(m0, m1, m2, m3);
+    j += k;
+    if (k < 32) return j - start;
+    prev = p[j - 1];
+  }
+  while (n - j >= 8) {
+    const std::uint64_t flagged = stops(swar::load8(p + j), prev, peek(in, j + 8));
+    std::memcpy(dst + (j - start), p + j, 8);
+    if (flagged != 0) return j + swar::first_byte(flagged) - start;
+    j += 8;
+    prev = p[j - 1];
+  }
+  return j - start;
+}
 
 }  // namespace markup

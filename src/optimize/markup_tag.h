@@ -26,37 +26,6 @@ inline std::uint64_t tag_stops(std::uint64_t v, unsigned char prev, unsigned cha
   return gt | below_bytes(v, '\r' + 1) | (space & (before_space_or_gt | after_space));
 }
 
-// Copies the bytes of a tag from `j` to `dst` while none needs a rule, 32 or eight at a time, and
-// returns how many it copied. It stops at a byte that may need a rule, or with fewer than eight
-// bytes left. dst[-1] is the previous output byte; dst lies no further on than `j` in its own
-// buffer, so the whole rounds it writes stay inside it (bytes past the stop are overwritten later).
-inline std::size_t copy_plain_tag(std::span<const unsigned char> in, std::size_t j,
-                                  unsigned char* dst) {
-  const unsigned char* p = in.data();
-  const std::size_t n = in.size();
-  const std::size_t start = j;
-  unsigned char prev = dst[-1];  // then the last byte of the previous round, copied unchanged
-  while (n - j >= 32) {
-    const std::uint64_t m0 = tag_stops(swar::load8(p + j), prev, p[j + 8]);
-    const std::uint64_t m1 = tag_stops(swar::load8(p + j + 8), p[j + 7], p[j + 16]);
-    const std::uint64_t m2 = tag_stops(swar::load8(p + j + 16), p[j + 15], p[j + 24]);
-    const std::uint64_t m3 = tag_stops(swar::load8(p + j + 24), p[j + 23], peek(in, j + 32));
-    std::memcpy(dst + (j - start), p + j, 32);
-    const std::size_t k = swar::first_byte(m0, m1, m2, m3);
-    j += k;
-    if (k < 32) return j - start;
-    prev = p[j - 1];
-  }
-  while (n - j >= 8) {
-    const std::uint64_t stops = tag_stops(swar::load8(p + j), prev, peek(in, j + 8));
-    std::memcpy(dst + (j - start), p + j, 8);
-    if (stops != 0) return j + swar::first_byte(stops) - start;
-    j += 8;
-    prev = p[j - 1];
-  }
-  return j - start;
-}
-
 // Copies a tag from its '<' at `s` through the first '>' (or the end of input), turning each run of
 // white space into one space and dropping it before '>'. Quotes are not tracked. Only a literal
 // space counts when looking one byte ahead. Returns the end.
@@ -66,7 +35,10 @@ inline std::size_t generic_tag(std::span<const unsigned char> in, std::size_t s,
   o[w++] = in[s];  // the '<': so inside a tag there always is a previous output byte
   std::size_t j = s + 1;
   for (;;) {
-    const std::size_t copied = copy_plain_tag(in, j, o + w);
+    const std::size_t copied =
+        copy_plain(in, j, o + w, [](std::uint64_t v, unsigned char prev, unsigned char next) {
+          return tag_stops(v, prev, next);
+        });
     j += copied;
     w += copied;
     if (j >= in.size()) break;

@@ -61,37 +61,6 @@ inline std::uint64_t text_stops(std::uint64_t v, unsigned char prev) {
   return angle | equal_bytes(v, '&') | below_bytes(v, '\r' + 1) | (space & after);
 }
 
-// Copies text bytes from `j` to `dst` while none needs a rule, 32 or eight at a time, and returns
-// how many it copied. It stops at a byte that may need a rule, or with fewer than eight bytes
-// left. dst[-1] is the previous output byte; dst lies no further on than `j` in its own buffer, so
-// the whole rounds it writes stay inside it (bytes past the stop are overwritten later).
-inline std::size_t copy_plain_text(std::span<const unsigned char> in, std::size_t j,
-                                   unsigned char* dst) {
-  const unsigned char* p = in.data();
-  const std::size_t n = in.size();
-  const std::size_t start = j;
-  unsigned char prev = dst[-1];  // then the last byte of the previous round, copied unchanged
-  while (n - j >= 32) {
-    const std::uint64_t m0 = text_stops(swar::load8(p + j), prev);
-    const std::uint64_t m1 = text_stops(swar::load8(p + j + 8), p[j + 7]);
-    const std::uint64_t m2 = text_stops(swar::load8(p + j + 16), p[j + 15]);
-    const std::uint64_t m3 = text_stops(swar::load8(p + j + 24), p[j + 23]);
-    std::memcpy(dst + (j - start), p + j, 32);
-    const std::size_t k = swar::first_byte(m0, m1, m2, m3);
-    j += k;
-    if (k < 32) return j - start;
-    prev = p[j - 1];
-  }
-  while (n - j >= 8) {
-    const std::uint64_t stops = text_stops(swar::load8(p + j), prev);
-    std::memcpy(dst + (j - start), p + j, 8);
-    if (stops != 0) return j + swar::first_byte(stops) - start;
-    j += 8;
-    prev = p[j - 1];
-  }
-  return j - start;
-}
-
 // Handles text from `i` for as long as every byte is an iteration of its own: copied, dropped or
 // turned into a space. Stops at '<', at "&nbsp;" and at a space right after a block tag, which
 // text_step() handles; returns where it stopped.
@@ -105,7 +74,9 @@ inline std::size_t text_run(std::span<const unsigned char> in, std::size_t i, Ou
     const unsigned char c = p[j];
     if (!kTextRule[c]) {
       o[w++] = c;
-      const std::size_t copied = copy_plain_text(in, j + 1, o + w);
+      const std::size_t copied = copy_plain(
+          in, j + 1, o + w,
+          [](std::uint64_t v, unsigned char prev, unsigned char) { return text_stops(v, prev); });
       j += 1 + copied;
       w += copied;
       continue;
