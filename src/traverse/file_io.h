@@ -32,5 +32,6 @@ std::vector<char> format_banner(const Banner& banner, std::int64_t length);
 // The mode outputs get: the source's permission bits without set-user-ID and set-group-ID, plus
 // read and write for owner and group.
 inline mode_t output_mode(mode_t source_mode) {
-  return static_cast<mode_t>((source_mode & 07777 & ~06000) | 0660);
+  constexpr mode_t kPermissions = 07777, kSetIds = 06000, kOwnerGroupRw = 0660;
+  return static_cast<mode_t>((source_mode & kPermissions & ~kSetIds) | kOwnerGroupRw);
 }

@@ -44,7 +44,7 @@ TEST(Screens, VersionBannerIsFiveRulesOf62) {
   ASSERT_EQ(l.size(), 5u);
   EXPECT_EQ(l[0], std::string(62, '#'));
   EXPECT_EQ(l[4], std::string(62, '#'));
-  for (int i = 1; i <= 3; ++i) {
+  for (std::size_t i = 1; i <= 3; ++i) {
     EXPECT_EQ(l[i].size(), 62u) << l[i];
     EXPECT_EQ(l[i].front(), '#');
     EXPECT_EQ(l[i].back(), '#');
