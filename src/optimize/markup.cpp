@@ -7,7 +7,6 @@
 #include "optimize/markup_special.h"
 #include "optimize/markup_tag.h"
 #include "optimize/markup_text.h"
-#include "report/console.h"
 
 namespace markup {
 namespace {
@@ -83,7 +82,6 @@ std::optional<Bytes> optimize_markup(std::span<const unsigned char> in, bool php
   try {
     size_for_overwrite(result, in.size());  // never longer than the input: sized once
   } catch (const std::bad_alloc&) {
-    print_markup_memory_error();
     return std::nullopt;
   }
 

@@ -10,6 +10,6 @@
 // blocks through unchanged. `progress` is null when no bar is drawn; otherwise it is ticked at
 // most about a hundred times, then once more at the end, and finished.
 // The result is never longer than `in`. std::nullopt only when the output buffer cannot be
-// allocated, after "Memeory Error" has been printed.
+// allocated; the caller reports it.
 std::optional<Bytes> optimize_markup(std::span<const unsigned char> in, bool php_blocks,
                                      ProgressSink* progress);

@@ -59,6 +59,7 @@ void process_markup(const char* path, std::string_view relative_name, const stru
   const std::optional<Bytes> result = optimize_markup(*data, kind == FormatKind::PHP && options.php,
                                                       options.verbose ? &bar : nullptr);
   if (!result) {
+    print_markup_memory_error();
     print_skipped(path);
     return;
   }
