@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Whole-run comparison: `sveltery -r` over a tree against `cp -r` of the same tree, alternating,
+# each into a fresh directory. Prints each run's times and the median ratio sveltery / cp.
+# Usage: bench/whole_run.sh [tree] [runs]   (default: ../shared/corpus, 9 runs)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+tree=${1:-../shared/corpus}
+runs=${2:-9}
+bin=build/release/src/sveltery
+[[ -x $bin ]] || { cmake --preset release >/dev/null && cmake --build --preset release --target sveltery >/dev/null; }
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+
+now() { date +%s.%N; }
+# Every run writes into directories of its own and nothing is deleted until the end: freeing
+# thousands of blocks (and the discards that follow) would otherwise slow whichever command runs
+# next. The order alternates so neither command always meets the file system first.
+time_cp() { sync; local t0; t0=$(now); cp -r "$tree" "$1"; echo "$(now) - $t0" | bc -l; }
+time_sv() {
+  sync
+  local t0; t0=$(now)
+  "$bin" -r -o "$1" "$tree" >/dev/null || [[ $? -eq 1 ]]
+  echo "$(now) - $t0" | bc -l
+}
+ratios=()
+for ((i = 1; i <= runs; i++)); do
+  if ((i % 2)); then
+    cp_s=$(time_cp "$scratch/cp$i"); sv_s=$(time_sv "$scratch/sv$i")
+  else
+    sv_s=$(time_sv "$scratch/sv$i"); cp_s=$(time_cp "$scratch/cp$i")
+  fi
+  ratio=$(echo "$sv_s / $cp_s" | bc -l)
+  ratios+=("$ratio")
+  printf 'run %d: cp -r %.3f s, sveltery -r %.3f s, ratio %.2f\n' "$i" "$cp_s" "$sv_s" "$ratio"
+done
+median=$(printf '%s\n' "${ratios[@]}" | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}')
+printf 'median ratio (sveltery -r / cp -r) over %d runs: %.2f\n' "$runs" "$median"
