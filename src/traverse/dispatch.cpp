@@ -103,14 +103,16 @@ void process_jpeg(const char* path, std::string_view relative_name, const struct
                   static_cast<std::int64_t>(output_size));
   ++totals.files_optimized;
 
+  std::span<const unsigned char> output = head(*data, output_size);
   if (filtered && output_size == input_size) {
     // Completed without saving a byte, yet the buffer may have been rewritten: the file goes
-    // out exactly as it was read, so read it again.
+    // out exactly as it is, so read it again and write all of it (it may have changed length
+    // since the first read).
     data = load_whole_file(path);
     if (!data) return;
+    output = *data;
   }
-  (void)save_output_file(output_path.c_str(), head(*data, output_size), std::nullopt, st,
-                         output_mode(st.st_mode));
+  (void)save_output_file(output_path.c_str(), output, std::nullopt, st, output_mode(st.st_mode));
 }
 
 void process_copy(const char* path, std::string_view relative_name, const struct stat& st,

@@ -185,11 +185,24 @@ TEST(Jpeg, StoppedWalkWritesTheFileUnchanged) {
   EXPECT_EQ(read_file(dir / "sveltered/bad.jpeg"), jpeg);
 }
 
-TEST(Jpeg, NotJpegDataIsWrittenUnchanged) {
-  TempDir dir;
-  write_file(dir / "t.jpg", "Hello world");
-  run_sveltery(dir.path(), {"t.jpg"});
-  EXPECT_EQ(read_file(dir / "sveltered/t.jpg"), "Hello world");
+TEST(Jpeg, NothingSavedMeansTheFileAsItWasRead) {
+  const std::pair<const char*, std::string> cases[] = {
+      {"not JPEG data", "Hello world"},
+      // Completes with one fill byte dropped and one missing 0xFF added: the same length, other
+      // bytes. Nothing was saved, so the file must go out exactly as read.
+      {"rewritten at the same length",
+       std::string("\xFF\xD8\xFF\xFF\xDB\x00\x04\x01\x02\xDA\x11\x22\xFF\xD9", 14)},
+  };
+  for (const auto& [what, bytes] : cases) {
+    TempDir dir;
+    write_file(dir / "t.jpg", bytes);
+    const RunResult r = run_sveltery(dir.path(), {"-l", "t.jpg"});
+    EXPECT_NE(r.out.find(" Saved: 0.0% or 0 of " + std::to_string(bytes.size()) + " bytes\n"),
+              std::string::npos)
+        << what << "\n"
+        << r.out;
+    EXPECT_EQ(read_file(dir / "sveltered/t.jpg"), bytes) << what;
+  }
 }
 
 TEST(Jpeg, CountedEvenWhenTheWriteFails) {
