@@ -1,6 +1,6 @@
 # Installation extras and the Debian package.
 #
-#   cmake --install build --prefix /usr/local   binary, manual page, bash completion
+#   cmake --install build --prefix /usr/local   binary, manual page, bash completion, licence
 #   cd build && cpack -G DEB                     sveltery_<version>_<arch>.deb
 #
 # The binary's own install rule lives in src/CMakeLists.txt.
@@ -41,6 +41,11 @@ install(FILES ${manpage_to_install}
   PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 install(FILES ${SVELTERY_COMPLETION}
   DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions
+  PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+# The licence, where Debian keeps every package's copyright notice.
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE
+  DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/sveltery
+  RENAME copyright
   PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 
 # --- Debian package ---------------------------------------------------------

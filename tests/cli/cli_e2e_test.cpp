@@ -88,6 +88,8 @@ TEST(Screens, LicenceEndsWithTwoBlankLines) {
   ASSERT_GT(r.out.size(), 3u);
   EXPECT_EQ(r.out.substr(r.out.size() - 4), ".\n\n\n");
   EXPECT_NE(r.out.find("WARRANTY"), std::string::npos);
+  // The LICENSE file (installed as the package's copyright file) is the same text.
+  EXPECT_EQ(r.out, read_file(std::string(SVELTERY_SOURCE_DIR) + "/LICENSE") + "\n\n");
 }
 
 struct ArgsCase {

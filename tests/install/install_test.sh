@@ -107,6 +107,9 @@ check_files() {
   expect_mode "$prefix/bin/sveltery" 755
   expect_mode "$page" 644
   expect_mode "$prefix/share/bash-completion/completions/sveltery" 644
+  expect_mode "$prefix/share/doc/sveltery/copyright" 644
+  cmp -s "$src/LICENSE" "$prefix/share/doc/sveltery/copyright" ||
+    fail "installed copyright file differs from LICENSE"
 
   cmp -s "$binary" "$prefix/bin/sveltery" || fail "installed binary differs from $binary"
   if [[ $page == *.gz ]]; then
@@ -226,6 +229,7 @@ check_package() {
   expect_mode "$root/usr/bin/sveltery" 755
   expect_mode "$root/usr/share/man/man1/sveltery.1.gz" 644
   expect_mode "$root/usr/share/bash-completion/completions/sveltery" 644
+  expect_mode "$root/usr/share/doc/sveltery/copyright" 644
 
   # The packaged binary runs on the example site and writes what the freshly
   # built binary writes.
