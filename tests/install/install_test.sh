@@ -290,10 +290,10 @@ expect_completion() {
 
 check_completion() {
   command -v bash >/dev/null || skip "bash is not installed"
-  local spec
-  spec=$(bash -c 'source "$0" && complete -p sveltery' "$completion" 2>&1) ||
-    fail "the completion file does not load: $spec"
-  [[ $spec == 'complete '*'-F _sveltery'*' sveltery' ]] || fail "complete -p sveltery gave: $spec"
+  local compspec
+  compspec=$(bash -c 'source "$0" && complete -p sveltery' "$completion" 2>&1) ||
+    fail "the completion file does not load: $compspec"
+  [[ $compspec == 'complete '*'-F _sveltery'*' sveltery' ]] || fail "complete -p sveltery gave: $compspec"
 
   mkdir -p "$tmp/tree/pages" "$tmp/tree/photos" "$tmp/tree/my site"
   touch "$tmp/tree/page.html" "$tmp/tree/photo.jpg" "$tmp/tree/-notes.txt"
