@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <new>
 
+#include "optimize/markup_constructs.h"
 #include "optimize/markup_out.h"
-#include "optimize/markup_special.h"
 #include "optimize/markup_tag.h"
 #include "optimize/markup_text.h"
 
