@@ -3,24 +3,17 @@
 // exactly the bytes the plain walk gives.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <span>
 #include <vector>
 
+#include "invariant.h"
 #include "optimize/jpeg.h"
 
 namespace {
 
 using Bytes = std::vector<unsigned char>;
-
-void check(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "jpeg invariant broken: %s\n", what);
-  std::abort();
-}
 
 struct Expected {
   Bytes out;

@@ -5,22 +5,15 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <optional>
 #include <span>
 #include <vector>
 
+#include "invariant.h"
 #include "optimize/markup.h"
 #include "report/progress.h"
 
 namespace {
-
-void check(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "markup invariant broken: %s\n", what);
-  std::abort();
-}
 
 // A bar is drawn for at most about a hundred iterations, plus the final tick after the loop.
 constexpr long kMaxTicks = 100 + 2;
