@@ -57,12 +57,184 @@ Bytes adobe(std::size_t extra) {
 Bytes sos() { return seg(0xDA, {1, 1, 0, 0, 0x3F, 0}); }
 Bytes data(std::size_t n) { return pattern(n, 99); }
 
+// EXIF: a TIFF header in either byte order and one IFD0 of (tag, type, count, value) entries.
+struct Entry {
+  unsigned tag, type, count, value;  // a SHORT value sits in the value field's first two bytes
+};
+struct Tiff {
+  bool big_endian = true;
+  std::vector<Entry> entries;
+  std::size_t ifd_offset = 8;
+  std::size_t extra = 0;  // bytes after IFD0, as the values a real IFD points to
+};
+void put_uint(Bytes& b, std::size_t v, std::size_t n, bool big) {
+  for (std::size_t k = 0; k < n; ++k)
+    b.push_back(static_cast<unsigned char>(v >> (8 * (big ? n - 1 - k : k))));
+}
+Bytes exif_payload(const Tiff& t) {
+  Bytes b = to_bytes(std::string_view("Exif\0\0", 6));
+  const std::size_t tiff = b.size();
+  const Bytes order = t.big_endian ? Bytes{'M', 'M', 0, 42} : Bytes{'I', 'I', 42, 0};
+  b.insert(b.end(), order.begin(), order.end());
+  put_uint(b, t.ifd_offset, 4, t.big_endian);
+  b.resize(std::max(b.size(), tiff + t.ifd_offset));
+  put_uint(b, t.entries.size(), 2, t.big_endian);
+  for (const Entry& e : t.entries) {
+    put_uint(b, e.tag, 2, t.big_endian);
+    put_uint(b, e.type, 2, t.big_endian);
+    put_uint(b, e.count, 4, t.big_endian);
+    if (e.type == 3) {
+      put_uint(b, e.value, 2, t.big_endian);
+      put_uint(b, 0, 2, t.big_endian);
+    } else {
+      put_uint(b, e.value, 4, t.big_endian);
+    }
+  }
+  put_uint(b, 0, 4, t.big_endian);  // no IFD1
+  const Bytes tail = pattern(t.extra, 0xE1);
+  b.insert(b.end(), tail.begin(), tail.end());
+  return b;
+}
+Entry orientation_entry(unsigned v) { return {0x0112, 3, 1, v}; }
+Bytes exif(const Tiff& t) { return seg(0xE1, exif_payload(t)); }
+// A camera-like IFD0: make, orientation among other tags, resolution, pointer to the EXIF IFD.
+Bytes camera_exif(unsigned orientation, bool big_endian) {
+  return exif({big_endian,
+               {{0x010F, 2, 6, 0x80},
+                orientation_entry(orientation),
+                {0x011A, 5, 1, 0x90},
+                {0x0128, 3, 1, 2},
+                {0x8769, 4, 1, 0xA0}},
+               8,
+               120});
+}
+// What the filter writes in place of an EXIF segment that carries an orientation.
+Bytes orientation(unsigned v) {
+  return {0xFF, 0xE1, 0x00, 0x22, 'E',  'x',  'i',  'f',  0x00, 0x00,
+          'M',  'M',  0x00, 0x2A, 0x00, 0x00, 0x00, 0x08, 0x00, 0x01,
+          0x01, 0x12, 0x00, 0x03, 0x00, 0x00, 0x00, 0x01, 0x00, static_cast<unsigned char>(v),
+          0,    0,    0,    0,    0,    0};
+}
+
+// ICC: a profile of a 128-byte header ("acsp" at 36), a tag table and tag data, cut into APP2
+// chunks. Tag offsets count from the header's first byte.
+struct Tag {
+  std::string signature;
+  Bytes data;
+};
+Bytes be(std::size_t v, std::size_t n) {
+  Bytes b;
+  put_uint(b, v, n, true);
+  return b;
+}
+Bytes desc_v2(std::string_view text) {  // ASCII count with the terminating zero, as profiles do
+  Bytes d = jpeg({to_bytes("desc"), be(0, 4), be(text.size() + 1, 4), to_bytes(text), {0}});
+  return jpeg({d, Bytes(79, 0)});  // the empty Unicode and ScriptCode parts
+}
+Bytes mluc(std::string_view text) {  // one en-US record
+  Bytes utf16;
+  for (const char c : text) utf16.insert(utf16.end(), {0, static_cast<unsigned char>(c)});
+  return jpeg({to_bytes("mluc"), be(0, 4), be(1, 4), be(12, 4), to_bytes("enUS"),
+               be(utf16.size(), 4), be(28, 4), utf16});
+}
+Bytes profile(const std::vector<Tag>& tags, std::size_t tag_count_field = SIZE_MAX) {
+  Bytes header(128, 0);
+  std::copy_n("acsp", 4, header.begin() + 36);
+  Bytes table = be(tag_count_field == SIZE_MAX ? tags.size() : tag_count_field, 4);
+  Bytes data;
+  std::size_t offset = 128 + 4 + 12 * tags.size();
+  for (const Tag& t : tags) {
+    table = jpeg({table, to_bytes(t.signature), be(offset + data.size(), 4), be(t.data.size(), 4)});
+    data = jpeg({data, t.data});
+  }
+  Bytes p = jpeg({header, table, data});
+  const Bytes size = be(p.size(), 4);
+  std::copy(size.begin(), size.end(), p.begin());
+  return p;
+}
+Bytes icc_chunk(unsigned char sequence, unsigned char count, const Bytes& part) {
+  return seg(0xE2,
+             jpeg({to_bytes(std::string_view("ICC_PROFILE\0", 12)), {sequence, count}, part}));
+}
+// The profile as APP2 chunks of at most `chunk` profile bytes each.
+std::vector<Bytes> icc_chunks(const Bytes& p, std::size_t chunk = 65519) {
+  std::vector<Bytes> out;
+  const std::size_t count = (p.size() + chunk - 1) / chunk;
+  for (std::size_t i = 0; i < count; ++i) {
+    const auto from = p.begin() + static_cast<std::ptrdiff_t>(i * chunk);
+    const auto to = p.begin() + static_cast<std::ptrdiff_t>(std::min(p.size(), (i + 1) * chunk));
+    out.push_back(icc_chunk(static_cast<unsigned char>(i + 1), static_cast<unsigned char>(count),
+                            Bytes(from, to)));
+  }
+  return out;
+}
+Bytes icc(const Bytes& p) { return icc_chunks(p).at(0); }  // a one-chunk profile
+Bytes described(const Bytes& desc) {  // a profile whose description tag holds `desc`
+  return profile({{"cprt", desc_v2("none")}, {"desc", desc}, {"wtpt", Bytes(20, 1)}});
+}
+
 // ---- the walk done literally: reads an untouched input, writes a separate output ----
+
+// Integers read with at(): a read outside the segment fails the test instead of passing unseen.
+std::uint64_t number(const Bytes& b, std::uint64_t at, int n, bool big_endian = true) {
+  std::uint64_t v = 0;
+  for (int k = 0; k < n; ++k)
+    v = v << 8 |
+        b.at(static_cast<std::size_t>(at) + static_cast<std::size_t>(big_endian ? k : n - 1 - k));
+  return v;
+}
+bool opens_with(const Bytes& b, std::uint64_t at, std::string_view lit) {
+  return at + lit.size() <= b.size() &&
+         std::equal(lit.begin(), lit.end(), b.begin() + static_cast<std::ptrdiff_t>(at));
+}
+
+unsigned reference_orientation(const Bytes& p) {
+  constexpr std::uint64_t t = 6;  // the TIFF header follows "Exif\0\0"
+  if (!opens_with(p, 0, std::string_view("Exif\0\0", 6)) || p.size() < t + 8) return 0;
+  const bool mm = opens_with(p, t, std::string_view("MM\0*", 4));
+  if (!mm && !opens_with(p, t, std::string_view("II*\0", 4))) return 0;
+  const std::uint64_t ifd = t + number(p, t + 4, 4, mm);
+  if (ifd < t + 8 || ifd + 2 > p.size()) return 0;
+  const std::uint64_t n = number(p, ifd, 2, mm);
+  if (ifd + 2 + 12 * n + 4 > p.size()) return 0;
+  for (std::uint64_t e = ifd + 2; e < ifd + 2 + 12 * n; e += 12) {
+    const std::uint64_t v = number(p, e + 8, 2, mm);
+    if (number(p, e, 2, mm) == 0x0112 && number(p, e + 2, 2, mm) == 3 &&
+        number(p, e + 4, 4, mm) == 1 && v >= 2 && v <= 8)
+      return static_cast<unsigned>(v);
+  }
+  return 0;
+}
+
+bool reference_keeps_profile(const Bytes& p) {
+  constexpr std::uint64_t h = 14;  // the profile header follows the name, sequence and count
+  if (p.size() < h + 132 || p[12] != 1 || !opens_with(p, h + 36, "acsp")) return false;
+  const std::uint64_t tags = number(p, h + 128, 4);
+  if (h + 132 + 12 * tags > p.size()) return false;
+  for (std::uint64_t e = h + 132; e < h + 132 + 12 * tags; e += 12) {
+    if (!opens_with(p, e, "desc")) continue;
+    const std::uint64_t at = h + number(p, e + 4, 4), size = number(p, e + 8, 4);
+    if (at + size > p.size()) return false;
+    if (opens_with(p, at, "desc") && size >= 12) {
+      const std::uint64_t count = number(p, at + 8, 4);
+      return 12 + count <= size && !(count >= 4 && opens_with(p, at + 12, "sRGB"));
+    }
+    if (opens_with(p, at, "mluc") && size >= 28 && number(p, at + 8, 4) >= 1) {
+      const std::uint64_t length = number(p, at + 20, 4), text = number(p, at + 24, 4);
+      return text + length <= size &&
+             !(length >= 8 && opens_with(p, at + text, std::string_view("\0s\0R\0G\0B", 8)));
+    }
+    return false;
+  }
+  return false;
+}
 
 struct Reference {
   std::optional<Bytes> out;          // set only when the walk completes
   bool ran_ahead = false;            // in place, some write would have hit input still to be read
-  std::size_t dropped_segments = 0;  // bytes of dropped segments, 0xFF and code included
+  std::size_t dropped_segments = 0;  // bytes by which segments shrank, 0xFF and code included
+  bool oriented = false;             // an orientation was rewritten
+  bool kept_profile = false;         // a colour profile stays
 };
 
 Reference reference_walk(const Bytes& in) {
@@ -71,10 +243,13 @@ Reference reference_walk(const Bytes& in) {
   const std::size_t n = in.size();
   std::size_t r = 0;
   const auto room = [&] { return n - out.size(); };
-  for (;;) {
+  bool oriented = false;
+  std::optional<bool> keep_profile;  // decided by the first ICC chunk
+  for (bool first = true;; first = false) {
+    while (r < n && in[r] == 0xFF) ++r;
     if (r == n) return ref;
     const unsigned char c = in[r++];
-    if (c == 0xFF) continue;
+    if (first && c != 0xD8) return ref;  // not a JPEG
     if ((c >= 0xD0 && c <= 0xDA) || c == 0x01) {
       if (room() == 0) return ref;
       out.push_back(0xFF);
@@ -92,13 +267,29 @@ Reference reference_walk(const Bytes& in) {
     const std::size_t len = std::size_t{in[r]} * 256 + in[r + 1];
     r += 2;
     if (len < 2 || len - 2 > n - r) return ref;
-    const bool is_adobe = c == 0xEE && len - 2 >= 5 && std::equal(&in[r], &in[r] + 5, "Adobe");
-    if (c >= 0xE0 && !is_adobe) {
+    const Bytes payload(in.begin() + static_cast<std::ptrdiff_t>(r),
+                        in.begin() + static_cast<std::ptrdiff_t>(r + len - 2));
+    const bool is_adobe = c == 0xEE && opens_with(payload, 0, "Adobe");
+    const unsigned turn = c == 0xE1 && !oriented ? reference_orientation(payload) : 0;
+    const bool is_icc = c == 0xE2 && opens_with(payload, 0, std::string_view("ICC_PROFILE\0", 12));
+    if (is_icc && !keep_profile) keep_profile = reference_keeps_profile(payload);
+    if (turn != 0) {
+      oriented = ref.oriented = true;
+      r += len - 2;
+      const Bytes segment = orientation(turn);
+      if (segment.size() > room()) return ref;
+      out.insert(out.end(), segment.begin(), segment.end());
+      ref.dropped_segments += len + 2 - segment.size();
+      ref.ran_ahead = ref.ran_ahead || out.size() > r;
+      continue;
+    }
+    if (c >= 0xE0 && !is_adobe && !(is_icc && *keep_profile)) {
       r += len - 2;
       ref.dropped_segments += len + 2;
       continue;
     }
     if (len + 2 > room()) return ref;
+    ref.kept_profile = ref.kept_profile || is_icc;
     out.insert(out.end(), {0xFF, c, in[r - 2], in[r - 1]});
     for (std::size_t k = 0; k < len - 2; ++k) out.push_back(in[r++]);
     ref.ran_ahead = ref.ran_ahead || out.size() > r;
@@ -223,16 +414,214 @@ TEST_P(JpegWalk, FiltersOrStopsUnchanged) {
 INSTANTIATE_TEST_SUITE_P(Jpeg, JpegWalk, testing::ValuesIn(kCases),
                          [](const auto& p) { return std::string(p.param.name); });
 
+// What stays of the metadata: an EXIF orientation (rewritten), a wide-gamut colour profile; and
+// nothing is filtered in a stream that does not open as a JPEG.
+const Bytes kP3 = profile({{"desc", mluc("Display P3")}, {"wtpt", Bytes(20, 1)}});
+const Bytes kAdobe = described(desc_v2("Adobe RGB (1998)"));
+const Bytes kSrgb = described(desc_v2("sRGB IEC61966-2.1"));
+const Bytes kEmptyDesc = jpeg({to_bytes("desc"), be(0, 4), be(0, 4)});
+const Bytes kBigP3 = profile({{"desc", mluc("Display P3")}, {"A2B0", pattern(150000, 3)}});
+Bytes head() { return jpeg({soi(), app(0xE0, 14)}); }  // SOI and a JFIF-like APP0
+Bytes body() { return jpeg({dqt(64), sof(15), dht(28), sos(), data(20)}); }
+Bytes lean() { return jpeg({soi(), body()}); }
+Bytes with(const Bytes& middle) { return jpeg({soi(), middle, body()}); }
+Bytes changed(Bytes b, std::size_t at, unsigned char v) {
+  b.at(at) = v;
+  return b;
+}
+Bytes cut(const Bytes& b, std::size_t n) {
+  return Bytes(b.begin(), b.end() - static_cast<std::ptrdiff_t>(n));
+}
+Bytes chunks(const Bytes& p, std::size_t chunk) {
+  Bytes b;
+  for (const Bytes& c : icc_chunks(p, chunk)) b = jpeg({b, c});
+  return b;
+}
+
+const Case kKeptMetadataCases[] = {
+    // EXIF orientation: rewritten where the EXIF segment was
+    {"orientation_6_big_endian", jpeg({head(), camera_exif(6, true), com(9), body()}),
+     with(orientation(6))},
+    {"orientation_6_little_endian", jpeg({head(), camera_exif(6, false), body()}),
+     with(orientation(6))},
+    {"orientation_2_lowest_turn", jpeg({head(), camera_exif(2, false), body()}),
+     with(orientation(2))},
+    {"orientation_8_highest_turn", jpeg({head(), camera_exif(8, true), body()}),
+     with(orientation(8))},
+    {"orientation_1_upright_dropped", jpeg({head(), camera_exif(1, true), body()}), lean()},
+    {"orientation_0_dropped", jpeg({head(), camera_exif(0, false), body()}), lean()},
+    {"orientation_9_dropped", jpeg({head(), camera_exif(9, true), body()}), lean()},
+    {"orientation_as_long_dropped", jpeg({head(), exif({true, {{0x0112, 4, 1, 6}}}), body()}),
+     lean()},
+    {"orientation_count_2_dropped", jpeg({head(), exif({false, {{0x0112, 3, 2, 6}}}), body()}),
+     lean()},
+    {"orientation_first_qualifying_entry",
+     jpeg({head(),
+           exif({true,
+                 {{0x0112, 4, 1, 3},
+                  orientation_entry(1),
+                  orientation_entry(7),
+                  orientation_entry(5)}}),
+           body()}),
+     with(orientation(7))},
+    {"minimal_exif_in_place", jpeg({soi(), orientation(4), body()}), with(orientation(4))},
+    {"exif_in_app0_dropped",
+     jpeg({soi(), seg(0xE0, exif_payload({true, {orientation_entry(6)}})), body()}), lean()},
+    {"exif_name_wrong_dropped",
+     jpeg({soi(), seg(0xE1, changed(exif_payload({true, {orientation_entry(6)}}), 5, 1)), body()}),
+     lean()},
+    {"tiff_header_wrong_dropped",
+     jpeg(
+         {soi(), seg(0xE1, changed(exif_payload({true, {orientation_entry(6)}}), 9, '+')), body()}),
+     lean()},
+    {"ifd0_offset_below_8_dropped", jpeg({soi(), exif({true, {orientation_entry(6)}, 4}), body()}),
+     lean()},
+    {"ifd0_past_end_dropped",
+     jpeg({soi(),
+           seg(0xE1, jpeg({to_bytes(std::string_view("Exif\0\0II*\0", 10)),
+                           {0x40, 0, 0, 0},
+                           Bytes(40, 0)})),
+           body()}),
+     lean()},
+    {"ifd0_offset_huge_dropped",
+     jpeg({soi(),
+           seg(0xE1, jpeg({to_bytes(std::string_view("Exif\0\0MM\0*", 10)), be(0xFFFFFFFF, 4),
+                           Bytes(30, 0)})),
+           body()}),
+     lean()},
+    {"ifd0_entry_count_lies_dropped",  // two entries declared, one there
+     jpeg({soi(), seg(0xE1, changed(exif_payload({true, {orientation_entry(6)}, 8, 10}), 15, 2)),
+           body()}),
+     lean()},
+    {"ifd0_without_next_offset_dropped",
+     jpeg({soi(), seg(0xE1, cut(exif_payload({false, {orientation_entry(6)}}), 1)), body()}),
+     lean()},
+    {"second_exif_gives_orientation",
+     jpeg({head(), exif({true, {{0x010F, 2, 4, 0x41424300}}}), com(4), camera_exif(5, false),
+           body()}),
+     with(orientation(5))},
+    {"only_first_orientation_kept",
+     jpeg({head(), camera_exif(3, true), com(4), camera_exif(6, false), body()}),
+     with(orientation(3))},
+    {"orientation_when_output_ran_ahead",
+     jpeg({Bytes{0xD8}, orientation(6), com(10), sos(), data(5)}),
+     jpeg({soi(), orientation(6), sos(), data(5)})},
+    {"no_room_for_orientation", jpeg({Bytes{0xD8}, orientation(6)}), std::nullopt},
+    // ICC colour profile: the first chunk decides for all of them
+    {"display_p3_v4_kept", jpeg({head(), icc(kP3), body()}), with(icc(kP3))},
+    {"adobe_rgb_v2_kept", jpeg({head(), icc(kAdobe), app(0xED, 30), body()}), with(icc(kAdobe))},
+    {"srgb_v2_dropped", jpeg({head(), icc(kSrgb), body()}), lean()},
+    {"srgb_v4_dropped", jpeg({head(), icc(profile({{"desc", mluc("sRGB built-in")}})), body()}),
+     lean()},
+    {"srgb_prefix_only_counts", jpeg({head(), icc(described(desc_v2("sRG"))), body()}),
+     with(icc(described(desc_v2("sRG"))))},
+    {"empty_description_kept", jpeg({head(), icc(described(kEmptyDesc)), body()}),
+     with(icc(described(kEmptyDesc)))},
+    {"multi_chunk_profile_kept_whole",
+     jpeg({head(), icc_chunks(kBigP3).at(0), icc_chunks(kBigP3).at(1), com(3),
+           icc_chunks(kBigP3).at(2), body()}),
+     with(jpeg({icc_chunks(kBigP3).at(0), icc_chunks(kBigP3).at(1), icc_chunks(kBigP3).at(2)}))},
+    {"multi_chunk_srgb_dropped_whole", jpeg({head(), chunks(kSrgb, 380), body()}), lean()},
+    {"description_in_second_chunk_dropped", jpeg({head(), chunks(kAdobe, 150), body()}), lean()},
+    {"first_chunk_out_of_sequence_dropped",
+     jpeg({head(), icc_chunk(2, 2, Bytes(kAdobe.begin() + 200, kAdobe.end())),
+           icc_chunk(1, 2, Bytes(kAdobe.begin(), kAdobe.begin() + 200)), body()}),
+     lean()},
+    {"later_chunk_not_checked", jpeg({head(), icc(kP3), icc_chunk(9, 0, to_bytes("junk")), body()}),
+     with(jpeg({icc(kP3), icc_chunk(9, 0, to_bytes("junk"))}))},
+    {"icc_name_only_dropped",
+     jpeg({head(), seg(0xE2, to_bytes(std::string_view("ICC_PROFILE\0", 12))), body()}), lean()},
+    {"header_without_acsp_dropped", jpeg({head(), icc(changed(kP3, 36, 'b')), body()}), lean()},
+    {"header_too_short_dropped", jpeg({head(), icc(Bytes(kP3.begin(), kP3.begin() + 131)), body()}),
+     lean()},
+    {"tag_table_past_chunk_dropped",
+     jpeg({head(), icc(profile({{"desc", mluc("P3")}}, 40)), body()}), lean()},
+    {"tag_count_huge_dropped",
+     jpeg({head(), icc(profile({{"desc", mluc("P3")}}, 0xFFFFFFFF)), body()}), lean()},
+    {"no_desc_tag_dropped", jpeg({head(), icc(profile({{"dscm", mluc("P3")}})), body()}), lean()},
+    {"desc_of_text_type_dropped",
+     jpeg({head(), icc(profile({{"desc", jpeg({to_bytes("text"), be(0, 4), to_bytes("P3")})}})),
+           body()}),
+     lean()},
+    {"first_desc_entry_decides",
+     jpeg({head(), icc(profile({{"desc", desc_v2("sRGB")}, {"desc", desc_v2("P3")}})), body()}),
+     lean()},
+    // (the description is the second entry of the tag table, at 144)
+    {"desc_offset_past_end_dropped", jpeg({head(), icc(changed(kAdobe, 148, 0xFF)), body()}),
+     lean()},
+    {"desc_size_past_end_dropped", jpeg({head(), icc(changed(kAdobe, 152, 0x7F)), body()}), lean()},
+    {"ascii_count_past_tag_dropped",
+     jpeg({head(),
+           icc(described(jpeg({to_bytes("desc"), be(0, 4), be(9, 4), to_bytes("P3 wide")}))),
+           body()}),
+     lean()},
+    {"desc_tag_cut_before_count_dropped",
+     jpeg({head(), icc(described(jpeg({to_bytes("desc"), be(0, 4), be(0, 3)}))), body()}), lean()},
+    {"mluc_without_records_dropped",
+     jpeg({head(), icc(profile({{"desc", changed(mluc("P3"), 11, 0)}})), body()}), lean()},
+    {"mluc_text_past_tag_dropped",
+     jpeg({head(), icc(profile({{"desc", changed(mluc("P3"), 27, 30)}})), body()}), lean()},
+    {"mluc_record_cut_dropped",
+     jpeg({head(), icc(profile({{"desc", cut(mluc("P3"), 5)}})), body()}), lean()},
+    {"no_room_for_profile", jpeg({Bytes{0xD8}, icc(kP3)}), std::nullopt},
+    // Everything together: the colour transform, profile and orientation stay in their order
+    {"all_kept_together",
+     jpeg({head(), camera_exif(6, true), icc(kAdobe), app(0xE1, 200), adobe(7), com(20), body()}),
+     with(jpeg({orientation(6), icc(kAdobe), adobe(7)}))},
+    // Only JPEGs: the first code after any 0xFF must be SOI
+    {"png_signature", jpeg({to_bytes("\x89PNG\r\n\x1a\n"), pattern(40, 5)}), std::nullopt},
+    {"table_first", Bytes{0xDB, 0x00, 0x03, 0x07, 0xFF, 0xE1, 0x00, 0x04, 1, 2, 0xFF, 0xDA, 9, 9},
+     std::nullopt},
+    {"fill_then_app0_first", jpeg({fill(2), app(0xE0, 4), soi(), sos(), data(3)}), std::nullopt},
+    {"restart_first", jpeg({marker(0xD0), soi(), app(0xE0, 4), sos()}), std::nullopt},
+    {"bare_soi_first", jpeg({Bytes{0xD8}, app(0xE0, 4), sos(), data(2)}),
+     jpeg({soi(), sos(), data(2)})},
+};
+
+INSTANTIATE_TEST_SUITE_P(KeptMetadata, JpegWalk, testing::ValuesIn(kKeptMetadataCases),
+                         [](const auto& p) { return std::string(p.param.name); });
+
 // Streams spliced from fragments, with 0xFF prefixes sometimes missing, cut short or doubled.
 Bytes random_stream(std::mt19937& rng) {
   const auto pick = [&](unsigned n) { return static_cast<unsigned>(rng() % n); };
   Bytes s;
-  // Bare codes up front, before any 0xFF gives the output slack: the likeliest way to run ahead
-  if (pick(3) == 0) s.assign(1 + pick(3), static_cast<unsigned char>(0xD0 + pick(9)));
+  // Mostly an SOI first, as every JPEG has; bare codes up front, before any 0xFF gives the
+  // output slack, are the likeliest way to run ahead.
+  switch (pick(8)) {
+    case 0:
+      break;  // whatever the first fragment is
+    case 1:
+    case 2:
+    case 3:
+      s = {0xD8};
+      s.insert(s.end(), pick(3), static_cast<unsigned char>(0xD0 + pick(9)));
+      break;
+    default:
+      s = jpeg({fill(pick(3)), soi()});
+  }
   const unsigned parts = 1 + pick(9);
   for (unsigned i = 0; i < parts; ++i) {
     Bytes f;
-    switch (pick(11)) {
+    switch (pick(14)) {
+      case 11:  // EXIF with or without a usable orientation, or with a damaged IFD0
+        f = pick(2) ? camera_exif(pick(10), pick(2))
+                    : exif({pick(2) == 0,
+                            {{pick(2) ? 0x0112u : 0x0100u, 2 + pick(3), pick(3), pick(10)}},
+                            4 + pick(8),
+                            pick(4)});
+        break;
+      case 12: {  // an ICC chunk of a wide-gamut or an sRGB profile, sometimes damaged
+        static const Bytes profiles[] = {
+            profile({{"desc", mluc("Display P3")}}), described(desc_v2("Adobe RGB (1998)")),
+            described(desc_v2("sRGB IEC61966-2.1")), profile({{"desc", mluc("sRGB")}})};
+        const std::vector<Bytes> all = icc_chunks(profiles[pick(4)], 150 + pick(600));
+        f = all.at(pick(2) ? 0 : pick(static_cast<unsigned>(all.size())));
+        if (pick(4) == 0) f.at(4 + pick(static_cast<unsigned>(f.size()) - 4)) ^= 0x40;
+        break;
+      }
+      case 13:
+        f = orientation(pick(10));
+        break;
       case 0:
         f = fill(1 + pick(3));
         break;
@@ -274,17 +663,23 @@ Bytes random_stream(std::mt19937& rng) {
 
 TEST(JpegProperty, MatchesReferenceWalkOnRandomStreams) {
   std::mt19937 rng(20240611);
-  int completed = 0, ran_ahead = 0;
+  int completed = 0, ran_ahead = 0, oriented = 0, kept_profile = 0;
   for (int i = 0; i < 20000; ++i) {
     const Bytes in = random_stream(rng);
     const Reference ref = reference_walk(in);
     ASSERT_EQ(run_filter(in), ref.out) << "stream #" << i << ": " << testing::PrintToString(in);
     completed += ref.out.has_value();
     ran_ahead += ref.out.has_value() && ref.ran_ahead;
+    oriented += ref.out.has_value() && ref.oriented;
+    kept_profile += ref.out.has_value() && ref.kept_profile;
   }
-  // The generator must keep reaching both the plain and the running-ahead compaction.
+
+  // The generator must keep reaching both the plain and the running-ahead compaction, and both
+  // kinds of metadata that stay.
   EXPECT_GT(completed, 4000);
   EXPECT_GT(ran_ahead, 1000);
+  EXPECT_GT(oriented, 500);
+  EXPECT_GT(kept_profile, 200);
 }
 
 // ---- real files ----
