@@ -2,12 +2,15 @@
 // input's pixels and be shorter by exactly the metadata in front of the first scan.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "support/run_binary.h"
@@ -128,6 +131,83 @@ TEST(JpegCorpus, GeneratedFilesHaveTheExpectedSizes) {
     ++checked;
   }
   EXPECT_GE(checked, 10u);
+}
+
+// Other images saved under a .jpg name. Each carries, where a walk that takes any byte for a
+// marker would look next after its first "segment", a dropped segment and a start of scan: a
+// filter that walked it would complete and cut bytes out.
+std::string u32be(std::uint32_t v) {
+  return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+          static_cast<char>(v)};
+}
+std::string u32le(std::uint32_t v) {
+  return {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
+          static_cast<char>(v >> 24)};
+}
+// The marker walk's next look after a first code at offset 0: past the length its next two
+// bytes give.
+std::size_t second_marker(const std::string& file) {
+  return 1 + static_cast<unsigned char>(file[1]) * 256u + static_cast<unsigned char>(file[2]);
+}
+const std::string kTrigger = std::string("\xE1\x00\x10", 3) + std::string(14, 'x') + "\xDA";
+
+std::uint32_t crc32(std::string_view bytes) {
+  std::uint32_t c = 0xFFFFFFFF;
+  for (const char b : bytes) {
+    c ^= static_cast<unsigned char>(b);
+    for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
+  }
+  return ~c;
+}
+std::string png_chunk(const std::string& type, const std::string& data) {
+  return u32be(static_cast<std::uint32_t>(data.size())) + type + data + u32be(crc32(type + data));
+}
+std::string png() {  // 1x1 grey, with a private ancillary chunk of padding
+  const std::string ihdr = u32be(1) + u32be(1) + std::string("\x08\x00\x00\x00\x00", 5);
+  const std::string pixels =
+      std::string("\x78\x01\x01\x02\x00\xFD\xFF\x00\x80", 9) + u32be(0x00810081);
+  const std::string head = std::string("\x89PNG\r\n\x1A\n", 8) + png_chunk("IHDR", ihdr);
+  std::string padding(21000, 'p');
+  const std::size_t at = second_marker(head) - head.size() - 8;  // the chunk's data follows 8 bytes
+  padding.replace(at, kTrigger.size(), kTrigger);
+  return head + png_chunk("prIv", padding) + png_chunk("IDAT", pixels) + png_chunk("IEND", "");
+}
+std::string gif() {  // 1x1, two colours, with a comment of padding in 255-byte sub-blocks
+  const std::string head = std::string("GIF89a\x01\x00\x01\x00\x80\x00\x00", 13) +
+                           std::string("\x00\x00\x00\xFF\xFF\xFF", 6) + "\x21\xFE";
+  std::string comment(19000, 'c');
+  std::size_t at = second_marker(head) - head.size();
+  at -= 1 + at / 256;  // the sub-blocks' length bytes
+  comment.replace(at, kTrigger.size(), kTrigger);
+  std::string blocks;
+  for (std::size_t i = 0; i < comment.size(); i += 255)
+    blocks +=
+        static_cast<char>(std::min<std::size_t>(255, comment.size() - i)) + comment.substr(i, 255);
+  return head + blocks +
+         std::string("\x00\x2C\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02\x44\x01\x00\x3B", 17);
+}
+std::string webp() {  // 1x1 lossless, then an unknown chunk of padding
+  const std::string vp8l("\x2F\x00\x00\x00\x10\x07\x10\x11\x11\x88\x88\xFE\x07\x00", 14);
+  const std::string head = std::string("RIFF") + u32le(0) + "WEBPVP8L" + u32le(14) + vp8l;
+  std::string padding(19000, 'w');
+  const std::size_t at = second_marker(head) - head.size() - 8;
+  padding.replace(at, kTrigger.size(), kTrigger);
+  std::string file = head + "XTRA" + u32le(static_cast<std::uint32_t>(padding.size())) + padding;
+  return file.replace(4, 4, u32le(static_cast<std::uint32_t>(file.size() - 8)));
+}
+
+TEST(JpegOnly, OtherImagesNamedJpgComeOutUnchanged) {
+  TempDir dir;
+  const std::vector<std::pair<std::string, std::string>> files = {
+      {"picture.jpg", png()}, {"animation.jpg", gif()}, {"photo.jpeg", webp()}};
+  for (const auto& [name, bytes] : files) {
+    ASSERT_EQ(bytes.compare(second_marker(bytes), kTrigger.size(), kTrigger), 0) << name;
+    write_file(dir / ("in/" + name), bytes);
+  }
+  const RunResult r = run_sveltery(dir.path(), {"-r", "-j", "-o", "out", "in"});
+  ASSERT_EQ(r.status, 1);
+  for (const auto& [name, bytes] : files)
+    EXPECT_TRUE(read_file(dir / ("out/in/" + name)) == bytes) << name << " was changed";
 }
 
 }  // namespace
