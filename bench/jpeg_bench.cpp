@@ -52,6 +52,27 @@ Bytes segment(unsigned char code, std::size_t payload, std::mt19937& rng) {
   return b;
 }
 
+// Openings of segment payloads that the filter keeps: an EXIF IFD0 holding an orientation, and
+// the first chunk of a profile whose description is not sRGB.
+const Bytes kExif = {'E', 'x',  'i',  'f', 0, 0, 'M', 'M', 0, 42,  0,   0,   0, 8,    0,
+                     2,   0x01, 0x0F, 0,   2, 0, 0,   0,   4, 'C', 'a', 'm', 0, 0x01, 0x12,
+                     0,   3,    0,    0,   0, 1, 0,   6,   0, 0,   0,   0,   0, 0};
+const Bytes kWideProfile = [] {
+  Bytes p = {'I', 'C', 'C', '_', 'P', 'R', 'O', 'F', 'I', 'L', 'E', 0, 1, 1};
+  Bytes header(128, 0);
+  std::copy_n("acsp", 4, header.begin() + 36);
+  p.insert(p.end(), header.begin(), header.end());
+  const Bytes table = {0, 0, 0, 1, 'd', 'e', 's', 'c', 0, 0, 0, 144, 0, 0, 0, 32};
+  const Bytes mluc = {'m', 'l', 'u', 'c', 0, 0, 0, 0, 0, 0, 0, 1,  0, 0,   0, 12,
+                      'e', 'n', 'U', 'S', 0, 0, 0, 4, 0, 0, 0, 28, 0, 'P', 0, '3'};
+  p.insert(p.end(), table.begin(), table.end());
+  p.insert(p.end(), mluc.begin(), mluc.end());
+  return p;
+}();
+void patch(Bytes& segment, const Bytes& opening) {
+  std::copy(opening.begin(), opening.end(), segment.begin() + 4);
+}
+
 // Camera-like headers (EXIF, ICC, Photoshop, XMP, comment, tables), then 64 MiB of scan data.
 std::vector<Input> make_large() {
   std::mt19937 rng(7);
@@ -66,7 +87,9 @@ std::vector<Input> make_large() {
                                                                                      {0xC0, 15},
                                                                                      {0xC4, 416},
                                                                                      {0xDA, 10}}) {
-    const Bytes s = segment(code, size, rng);
+    Bytes s = segment(code, size, rng);
+    if (code == 0xE1 && size == 30000) patch(s, kExif);  // the camera's orientation, kept
+    if (code == 0xE2) patch(s, kWideProfile);            // a Display P3 profile, kept
     b.insert(b.end(), s.begin(), s.end());
   }
   const std::size_t scan = std::size_t{64} << 20;
