@@ -1,0 +1,564 @@
+#!/usr/bin/env python3
+"""Render check: proves that optimized pages look exactly like their originals.
+
+Opens every input page and its output page in headless Chromium (DevTools protocol over
+--remote-debugging-pipe, so no ports) and compares four things: document.compatMode, the text
+of the body (innerText), the box of every element and every rendered text node in document
+order (rounded to 0.1 px), and the pixels of the first screen. See README.md for usage.
+"""
+
+import argparse
+import base64
+import fcntl
+import json
+import os
+import select
+import shlex
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import urllib.parse
+import zlib
+
+WIDTH, HEIGHT = 1280, 800
+
+CHROMIUM_FLAGS = [
+    "--headless",
+    "--no-sandbox",
+    "--disable-gpu",
+    "--disable-quic",
+    "--no-first-run",
+    "--no-default-browser-check",
+    "--disable-background-networking",
+    "--disable-component-update",
+    "--disable-sync",
+    "--disable-extensions",
+    "--disable-default-apps",
+    "--disable-breakpad",
+    "--disable-crash-reporter",
+    "--disable-dev-shm-usage",
+    "--hide-scrollbars",
+    "--mute-audio",
+    # Background tabs must keep their timers and animation frames, or a page waits forever.
+    "--disable-background-timer-throttling",
+    "--disable-renderer-backgrounding",
+    "--disable-backgrounding-occluded-windows",
+    "--font-render-hinting=none",
+    "--force-color-profile=srgb",
+    f"--window-size={WIDTH},{HEIGHT}",
+    "--remote-debugging-pipe",
+]
+
+# Everything that is not file: (or data:, blob:, about:, which never leave the machine).
+BLOCKED_URLS = ["http://*", "https://*", "ws://*", "wss://*", "ftp://*"]
+
+# Waits until the page has settled: fonts loaded and two animation frames drawn. The timer is a
+# fallback for documents that draw no frames (e.g. nothing visible).
+SETTLE_JS = """
+new Promise(resolve => {
+  const frames = () => requestAnimationFrame(() => requestAnimationFrame(() => resolve(true)));
+  const fonts = document.fonts ? document.fonts.ready : Promise.resolve();
+  fonts.then(frames, frames);
+  setTimeout(() => resolve(false), 3000);
+})
+"""
+
+# Collects what is compared. Boxes are in tenths of a pixel. Text nodes without any box (white
+# space that does not render) add nothing, because the optimizer may drop such nodes. Frames of
+# the same origin (srcdoc) are walked too, right after their frame element.
+MEASURE_JS = """
+(() => {
+  const t = v => Math.round(v * 10);
+  const boxes = [];
+  const labels = {};  // the first characters of text nodes, for messages only
+  const walk = (doc, depth) => {
+    const root = doc.documentElement;
+    if (!root) return;
+    const walker = doc.createTreeWalker(root, NodeFilter.SHOW_ELEMENT | NodeFilter.SHOW_TEXT);
+    const range = doc.createRange();
+    for (let n = walker.currentNode; n; n = walker.nextNode()) {
+      if (n.nodeType === Node.TEXT_NODE) {
+        range.selectNodeContents(n);
+        const rects = Array.from(range.getClientRects());
+        if (rects.length === 0) continue;
+        const parts = rects.map(r => [t(r.left), t(r.top), t(r.width), t(r.height)].join(','));
+        boxes.push('#text ' + parts.join(' '));
+        labels[boxes.length - 1] = JSON.stringify(n.data.slice(0, 30));
+      } else {
+        const r = n.getBoundingClientRect();
+        boxes.push(n.localName + ' ' + [t(r.left), t(r.top), t(r.width), t(r.height)].join(','));
+        if (n.localName === 'iframe' || n.localName === 'frame') {
+          let inner = null;
+          try { inner = n.contentDocument; } catch (e) {}
+          if (inner && depth < 4) { boxes.push('{'); walk(inner, depth + 1); boxes.push('}'); }
+        }
+      }
+    }
+  };
+  walk(document, 0);
+  return JSON.stringify({
+    compatMode: document.compatMode,
+    text: document.body ? document.body.innerText : null,
+    boxes: boxes,
+    labels: labels,
+  });
+})()
+"""
+
+
+class BrowserError(Exception):
+    pass
+
+
+class PageTimeout(Exception):
+    pass
+
+
+class Browser:
+    """One Chromium process spoken to over the DevTools pipe (fd 3 in, fd 4 out, NUL-ended JSON)."""
+
+    def __init__(self, executable, log_path):
+        self.profile = tempfile.mkdtemp(prefix="render-check-profile-")
+        to_child_r, self.to_child = os.pipe()
+        self.from_child, from_child_w = os.pipe()
+
+        def place_pipes():
+            # Move the ends out of the way first so that dup2 cannot clobber one with the other.
+            a = fcntl.fcntl(to_child_r, fcntl.F_DUPFD, 10)
+            b = fcntl.fcntl(from_child_w, fcntl.F_DUPFD, 10)
+            os.dup2(a, 3)
+            os.dup2(b, 4)
+
+        self.log = open(log_path, "ab") if log_path else subprocess.DEVNULL
+        self.proc = subprocess.Popen(
+            [executable, *CHROMIUM_FLAGS, f"--user-data-dir={self.profile}", "about:blank"],
+            stdin=subprocess.DEVNULL,
+            stdout=self.log,
+            stderr=self.log,
+            preexec_fn=place_pipes,
+            pass_fds=(3, 4),
+        )
+        os.close(to_child_r)
+        os.close(from_child_w)
+        self.buffer = b""
+        self.next_id = 0
+        self.events = []
+        self.request_handlers = {}
+
+    def close(self):
+        try:
+            if self.proc.poll() is None:
+                try:
+                    self.call("Browser.close", timeout=5)
+                except (BrowserError, PageTimeout):
+                    pass
+                try:
+                    self.proc.wait(timeout=5)
+                except subprocess.TimeoutExpired:
+                    self.proc.kill()
+                    self.proc.wait()
+        finally:
+            for fd in (self.to_child, self.from_child):
+                try:
+                    os.close(fd)
+                except OSError:
+                    pass
+            if self.log is not subprocess.DEVNULL:
+                self.log.close()
+            shutil.rmtree(self.profile, ignore_errors=True)
+
+    def send(self, method, params=None, session=None):
+        self.next_id += 1
+        message = {"id": self.next_id, "method": method, "params": params or {}}
+        if session:
+            message["sessionId"] = session
+        data = json.dumps(message).encode() + b"\0"
+        try:
+            while data:
+                data = data[os.write(self.to_child, data):]
+        except OSError as e:
+            raise BrowserError(f"browser pipe closed ({e})")
+        return self.next_id
+
+    def receive(self, deadline):
+        """Returns the next message, or raises PageTimeout at the deadline."""
+        while b"\0" not in self.buffer:
+            left = deadline - time.monotonic()
+            if left <= 0:
+                raise PageTimeout()
+            ready, _, _ = select.select([self.from_child], [], [], left)
+            if not ready:
+                raise PageTimeout()
+            chunk = os.read(self.from_child, 1 << 20)
+            if not chunk:
+                raise BrowserError("browser exited")
+            self.buffer += chunk
+        raw, self.buffer = self.buffer.split(b"\0", 1)
+        message = json.loads(raw)
+        if message.get("method") == "Fetch.requestPaused":
+            handler = self.request_handlers.get(message.get("sessionId"))
+            if handler:
+                handler(message["params"])
+                return self.receive(deadline)
+        return message
+
+    def call(self, method, params=None, session=None, timeout=30.0):
+        wanted = self.send(method, params, session)
+        deadline = time.monotonic() + timeout
+        while True:
+            message = self.receive(deadline)
+            if message.get("id") == wanted:
+                if "error" in message:
+                    raise BrowserError(f"{method}: {message['error'].get('message')}")
+                return message.get("result", {})
+            if "method" in message:
+                self.events.append(message)
+
+    def wait_event(self, method, session, timeout):
+        deadline = time.monotonic() + timeout
+        while True:
+            for i, event in enumerate(self.events):
+                if event["method"] == method and event.get("sessionId") == session:
+                    del self.events[i]
+                    return event
+            message = self.receive(deadline)
+            if "method" in message:
+                self.events.append(message)
+
+
+class Tab:
+    def __init__(self, browser):
+        self.browser = browser
+        target = browser.call("Target.createTarget", {"url": "about:blank"})
+        self.target = target["targetId"]
+        self.session = browser.call(
+            "Target.attachToTarget", {"targetId": self.target, "flatten": True}
+        )["sessionId"]
+        self.expected_navigation = None
+        browser.request_handlers[self.session] = self.on_request
+        for method, params in [
+            ("Page.enable", {}),
+            ("Runtime.enable", {}),
+            ("Network.enable", {}),
+            ("Network.setBlockedURLs", {"urls": BLOCKED_URLS}),
+            ("Fetch.enable", {"patterns": [{"urlPattern": "*"}]}),
+            ("Network.setCacheDisabled", {"cacheDisabled": True}),
+            (
+                "Emulation.setDeviceMetricsOverride",
+                {"width": WIDTH, "height": HEIGHT, "deviceScaleFactor": 1, "mobile": False},
+            ),
+            ("Emulation.setFocusEmulationEnabled", {"enabled": True}),
+        ]:
+            self.call(method, params)
+
+    def call(self, method, params=None, timeout=30.0):
+        return self.browser.call(method, params, self.session, timeout)
+
+    def on_request(self, params):
+        """Lets file: and data: requests through and refuses the rest. The page itself is
+        measured, so a page that navigates away (meta refresh, script) is kept where it is."""
+        url = params["request"]["url"]
+        scheme = url.split(":", 1)[0].lower()
+        refused = None if scheme in ("file", "data") else "BlockedByClient"
+        if params.get("resourceType") == "Document" and params.get("frameId") == self.target:
+            if url == self.expected_navigation:
+                self.expected_navigation = None
+            else:
+                refused = "Aborted"  # an aborted navigation leaves the page as it is
+        if refused:
+            self.browser.send("Fetch.failRequest",
+                              {"requestId": params["requestId"], "errorReason": refused},
+                              self.session)
+        else:
+            self.browser.send("Fetch.continueRequest", {"requestId": params["requestId"]},
+                              self.session)
+
+    def render(self, url, timeout):
+        """Loads url and returns (measurements, screenshot PNG bytes)."""
+        deadline = time.monotonic() + timeout
+        left = lambda: max(0.1, deadline - time.monotonic())
+        self.browser.events = [e for e in self.browser.events if e.get("sessionId") != self.session]
+        self.expected_navigation = url
+        result = self.call("Page.navigate", {"url": url}, left())
+        if result.get("errorText"):
+            raise BrowserError(f"cannot open {url}: {result['errorText']}")
+        self.browser.wait_event("Page.loadEventFired", self.session, left())
+        self.evaluate(SETTLE_JS, left())
+        measured = json.loads(self.evaluate(MEASURE_JS, left()))
+        shot = self.call("Page.captureScreenshot", {"format": "png", "optimizeForSpeed": True}, left())
+        return measured, base64.b64decode(shot["data"])
+
+    def evaluate(self, expression, timeout):
+        result = self.call(
+            "Runtime.evaluate",
+            {"expression": expression, "awaitPromise": True, "returnByValue": True},
+            timeout,
+        )
+        if "exceptionDetails" in result:
+            raise BrowserError("script failed: " + json.dumps(result["exceptionDetails"])[:200])
+        return result["result"].get("value")
+
+
+
+def png_rows(data):
+    """Decodes an 8-bit RGB or RGBA, non-interlaced PNG into its rows of pixel bytes."""
+    pos, idat, width, height, channels = 8, b"", 0, 0, 0
+    while pos < len(data):
+        length, kind = struct.unpack(">I4s", data[pos : pos + 8])
+        body = data[pos + 8 : pos + 8 + length]
+        if kind == b"IHDR":
+            width, height, depth, colour, _, _, interlace = struct.unpack(">IIBBBBB", body)
+            channels = {2: 3, 6: 4}.get(colour)
+            if depth != 8 or not channels or interlace:
+                return None
+        elif kind == b"IDAT":
+            idat += body
+        pos += 12 + length
+    raw = zlib.decompress(idat)
+    stride = width * channels
+    # Screenshots taken for speed use the Up filter only: byte-wise sums without carry, done
+    # on whole rows at once as big integers. The other filters take the slow path.
+    low = int.from_bytes(b"\x7f" * stride, "big")
+    high = int.from_bytes(b"\x80" * stride, "big")
+    rows, prev = [], bytes(stride)
+    for y in range(height):
+        f = raw[y * (stride + 1)]
+        line = raw[y * (stride + 1) + 1 : (y + 1) * (stride + 1)]
+        if f == 2:
+            a, b = int.from_bytes(line, "big"), int.from_bytes(prev, "big")
+            line = (((a & low) + (b & low)) ^ ((a ^ b) & high)).to_bytes(stride, "big")
+        elif f != 0:
+            line = unfilter_slowly(f, bytearray(line), prev, channels)
+        rows.append(line)
+        prev = line
+    return rows
+
+
+def unfilter_slowly(f, line, prev, channels):
+    for i in range(len(line)):
+        a = line[i - channels] if i >= channels else 0
+        b = prev[i]
+        c = prev[i - channels] if i >= channels else 0
+        if f == 1:
+            pred = a
+        elif f == 2:
+            pred = b
+        elif f == 3:
+            pred = (a + b) >> 1
+        else:
+            p = a + b - c
+            pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
+            pred = a if pa <= pb and pa <= pc else (b if pb <= pc else c)
+        line[i] = (line[i] + pred) & 255
+    return bytes(line)
+
+
+def pixel_hint(a, b):
+    """Says which rows of two screenshots differ; the PNG bytes already showed that some do."""
+    try:
+        ra, rb = png_rows(a), png_rows(b)
+    except (zlib.error, struct.error, IndexError):
+        ra = rb = None
+    if ra is None or rb is None:
+        return "screenshots differ"
+    if len(ra) != len(rb):
+        return f"screenshot heights {len(ra)} vs {len(rb)}"
+    differing = [y for y in range(len(ra)) if ra[y] != rb[y]]
+    if not differing:
+        return None  # same pixels, different encoding: not a difference
+    return f"{len(differing)} pixel rows differ, first y={differing[0]}, last y={differing[-1]}"
+
+
+def text_hint(a, b):
+    if a is None or b is None:
+        return f"body {'missing' if a is None else 'present'} vs {'missing' if b is None else 'present'}"
+    i = 0
+    while i < min(len(a), len(b)) and a[i] == b[i]:
+        i += 1
+    return f"at char {i}: {a[max(0, i - 15) : i + 15]!r} vs {b[max(0, i - 15) : i + 15]!r}"
+
+
+def boxes_hint(ma, mb):
+    a, b = ma["boxes"], mb["boxes"]
+    i = 0
+    while i < min(len(a), len(b)) and a[i] == b[i]:
+        i += 1
+
+    def show(m, boxes):
+        if i >= len(boxes):
+            return "(end)"
+        label = m.get("labels", {}).get(str(i))
+        return boxes[i] + (" " + label if label else "")
+
+    return f"{len(a)} vs {len(b)} boxes, first difference #{i}: {show(ma, a)} vs {show(mb, b)}"
+
+
+def compare(x, y):
+    """Returns the list of (aspect, hint) in which two renderings differ."""
+    (ma, sa), (mb, sb) = x, y
+    diffs = []
+    if ma["compatMode"] != mb["compatMode"]:
+        diffs.append(("compatMode", f"{ma['compatMode']} vs {mb['compatMode']}"))
+    if ma["text"] != mb["text"]:
+        diffs.append(("text", text_hint(ma["text"], mb["text"])))
+    if ma["boxes"] != mb["boxes"]:
+        diffs.append(("boxes", boxes_hint(ma, mb)))
+    if sa != sb:
+        hint = pixel_hint(sa, sb)
+        if hint:
+            diffs.append(("pixels", hint))
+    return diffs
+
+
+def find_pages(root):
+    pages = []
+    for folder, dirs, files in os.walk(root):
+        dirs.sort()
+        for name in sorted(files):
+            if name.lower().endswith((".html", ".htm")):
+                pages.append(os.path.relpath(os.path.join(folder, name), root))
+    return pages
+
+
+def file_url(path):
+    return "file://" + urllib.parse.quote(os.path.abspath(path))
+
+
+def run_optimizer(binary, flags, input_root, workdir):
+    """Runs the optimizer over the whole input tree (other files copied, so relative links
+    resolve the same) and returns the root of the mirrored tree."""
+    out = os.path.join(workdir, "out")
+    root = os.path.abspath(input_root).rstrip("/")
+    command = [binary, *flags, "-r", "-o", out, root]
+    done = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    mirrored = os.path.join(out, os.path.basename(root))
+    if not os.path.isdir(mirrored):
+        sys.exit(
+            f"render check: {shlex.join(command)} wrote no output tree (exit status "
+            f"{done.returncode}):\n{done.stdout.decode(errors='replace')[-2000:]}"
+        )
+    return mirrored
+
+
+def find_chromium(given):
+    for candidate in [given, os.environ.get("CHROMIUM"), "chromium", "chromium-browser"]:
+        if candidate and shutil.which(candidate):
+            return shutil.which(candidate)
+    sys.exit("render check: chromium not found (apt-get install -y chromium)")
+
+
+def main():
+    parser = argparse.ArgumentParser(
+        description="Compares how input pages and optimized pages render in headless Chromium.",
+        epilog="Pass optimizer flags with '=': --flags='--safe --no-banner'.",
+    )
+    parser.add_argument("input_root", help="root of the original pages")
+    parser.add_argument("pages", nargs="*", help="page paths relative to the roots (default: "
+                        "every *.html and *.htm under input_root)")
+    target = parser.add_mutually_exclusive_group(required=True)
+    target.add_argument("-o", "--output-root", help="root of the optimized pages")
+    target.add_argument("--sveltery", metavar="BINARY",
+                        help="run this optimizer with -r over input_root into a temporary tree")
+    parser.add_argument("--flags", default="", help="optimizer options for --sveltery")
+    parser.add_argument("--expect-fail", action="store_true",
+                        help="succeed only when every page FAILS (shows that the check can fail)")
+    parser.add_argument("--once", action="store_true",
+                        help="render the input once only (faster, no UNSTABLE detection)")
+    parser.add_argument("--timeout", type=float, default=30.0, help="seconds per page (30)")
+    parser.add_argument("--chromium", help="browser executable (default: chromium on PATH)")
+    parser.add_argument("--artifacts", metavar="DIR",
+                        help="keep screenshots and measurements of pages that do not pass here")
+    parser.add_argument("--browser-log", metavar="FILE", help="append the browser's own output here")
+    parser.add_argument("-q", "--quiet", action="store_true", help="print only non-passing pages")
+    args = parser.parse_intermixed_args()
+
+    started = time.monotonic()
+    chromium = find_chromium(args.chromium)
+    workdir = tempfile.mkdtemp(prefix="render-check-")
+    try:
+        if args.sveltery:
+            output_root = run_optimizer(args.sveltery, shlex.split(args.flags), args.input_root,
+                                        workdir)
+        else:
+            output_root = args.output_root
+        pages = args.pages or find_pages(args.input_root)
+        if not pages:
+            sys.exit(f"render check: no pages under {args.input_root}")
+        counts = check_pages(args, chromium, pages, output_root)
+    finally:
+        shutil.rmtree(workdir, ignore_errors=True)
+
+    total = sum(counts.values())
+    summary = ", ".join(f"{counts[k]} {k}" for k in ("PASS", "FAIL", "UNSTABLE", "ERROR"))
+    print(f"render check: {total} pages, {summary} ({time.monotonic() - started:.1f} s)")
+    wanted = "FAIL" if args.expect_fail else "PASS"
+    if counts[wanted] != total:
+        print(f"render check: expected every page to {wanted}")
+        return 1
+    return 0
+
+
+def check_pages(args, chromium, pages, output_root):
+    counts = {"PASS": 0, "FAIL": 0, "UNSTABLE": 0, "ERROR": 0}
+    browser = tab = None
+    try:
+        for page in pages:
+            if browser is None:
+                browser = Browser(chromium, args.browser_log)
+                tab = Tab(browser)
+            status, detail, renders = check_page(args, tab, page, output_root)
+            if status == "ERROR" and browser.proc.poll() is not None or detail == "timeout":
+                # A dead or stuck browser is replaced; the next page starts afresh.
+                browser.close()
+                browser = tab = None
+            counts[status] += 1
+            if not (args.quiet and status == ("FAIL" if args.expect_fail else "PASS")):
+                print(f"{status:8} {page}{'  ' + detail if detail else ''}", flush=True)
+            if args.artifacts and status != "PASS" and renders:
+                keep_artifacts(args.artifacts, page, renders)
+    finally:
+        if browser:
+            browser.close()
+    return counts
+
+
+def check_page(args, tab, page, output_root):
+    source = os.path.join(args.input_root, page)
+    result = os.path.join(output_root, page)
+    if not os.path.isfile(result):
+        return "ERROR", f"no output page {result}", None
+    renders = {}
+    try:
+        renders["input"] = tab.render(file_url(source), args.timeout)
+        if not args.once:
+            renders["input-again"] = tab.render(file_url(source), args.timeout)
+            unstable = compare(renders["input"], renders["input-again"])
+            if unstable:
+                aspects = "; ".join(f"{k}: {h}" for k, h in unstable)
+                return "UNSTABLE", f"input renders differently twice: {aspects}", renders
+        renders["output"] = tab.render(file_url(result), args.timeout)
+    except PageTimeout:
+        return "ERROR", "timeout", renders
+    except BrowserError as e:
+        return "ERROR", str(e), renders
+    diffs = compare(renders["input"], renders["output"])
+    if not diffs:
+        return "PASS", "", renders
+    return "FAIL", " | ".join(f"{k}: {h}" for k, h in diffs), renders
+
+
+def keep_artifacts(folder, page, renders):
+    base = os.path.join(folder, page)
+    os.makedirs(os.path.dirname(base), exist_ok=True)
+    for name, (measured, shot) in renders.items():
+        with open(f"{base}.{name}.png", "wb") as f:
+            f.write(shot)
+        with open(f"{base}.{name}.json", "w") as f:
+            json.dump(measured, f, indent=1)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
