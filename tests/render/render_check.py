@@ -15,9 +15,11 @@ import os
 import select
 import shlex
 import shutil
+import signal
 import struct
 import subprocess
 import sys
+import threading
 import tempfile
 import time
 import urllib.parse
@@ -117,57 +119,75 @@ class PageTimeout(Exception):
     pass
 
 
+def move_up(fd):
+    high = fcntl.fcntl(fd, fcntl.F_DUPFD_CLOEXEC, 5)
+    os.close(fd)
+    return high
+
+
 class Browser:
     """One Chromium process spoken to over the DevTools pipe (fd 3 in, fd 4 out, NUL-ended JSON)."""
 
     def __init__(self, executable, log_path):
         self.profile = tempfile.mkdtemp(prefix="render-check-profile-")
+        # Python's descriptors are close-on-exec, so a browser inherits only what is placed
+        # below; the ends sit at 5 or above so that placing one cannot overwrite the other.
         to_child_r, self.to_child = os.pipe()
         self.from_child, from_child_w = os.pipe()
-
-        def place_pipes():
-            # Move the ends out of the way first so that dup2 cannot clobber one with the other.
-            a = fcntl.fcntl(to_child_r, fcntl.F_DUPFD, 10)
-            b = fcntl.fcntl(from_child_w, fcntl.F_DUPFD, 10)
-            os.dup2(a, 3)
-            os.dup2(b, 4)
-
-        self.log = open(log_path, "ab") if log_path else subprocess.DEVNULL
-        self.proc = subprocess.Popen(
-            [executable, *CHROMIUM_FLAGS, f"--user-data-dir={self.profile}", "about:blank"],
-            stdin=subprocess.DEVNULL,
-            stdout=self.log,
-            stderr=self.log,
-            preexec_fn=place_pipes,
-            pass_fds=(3, 4),
-        )
-        os.close(to_child_r)
-        os.close(from_child_w)
+        to_child_r = move_up(to_child_r)
+        from_child_w = move_up(from_child_w)
+        log = os.open(log_path or os.devnull, os.O_WRONLY | os.O_CREAT | os.O_APPEND, 0o644)
+        try:
+            # posix_spawn rather than a fork hook, which is unsafe while other threads run.
+            self.pid = os.posix_spawn(
+                executable,
+                [executable, *CHROMIUM_FLAGS, f"--user-data-dir={self.profile}", "about:blank"],
+                os.environ,
+                file_actions=[
+                    (os.POSIX_SPAWN_OPEN, 0, os.devnull, os.O_RDONLY, 0),
+                    (os.POSIX_SPAWN_DUP2, log, 1),
+                    (os.POSIX_SPAWN_DUP2, log, 2),
+                    (os.POSIX_SPAWN_DUP2, to_child_r, 3),
+                    (os.POSIX_SPAWN_DUP2, from_child_w, 4),
+                ],
+                setsid=True,
+            )
+        finally:
+            for fd in (to_child_r, from_child_w, log):
+                os.close(fd)
+        self.exit_status = None
         self.buffer = b""
         self.next_id = 0
         self.events = []
         self.request_handlers = {}
 
+    def alive(self):
+        if self.exit_status is None:
+            pid, status = os.waitpid(self.pid, os.WNOHANG)
+            if pid:
+                self.exit_status = status
+        return self.exit_status is None
+
     def close(self):
         try:
-            if self.proc.poll() is None:
+            if self.alive():
                 try:
                     self.call("Browser.close", timeout=5)
                 except (BrowserError, PageTimeout):
                     pass
-                try:
-                    self.proc.wait(timeout=5)
-                except subprocess.TimeoutExpired:
-                    self.proc.kill()
-                    self.proc.wait()
+                deadline = time.monotonic() + 5
+                while self.alive() and time.monotonic() < deadline:
+                    time.sleep(0.05)
+                if self.alive():
+                    os.killpg(self.pid, signal.SIGKILL)
+                    os.waitpid(self.pid, 0)
+                    self.exit_status = -1
         finally:
             for fd in (self.to_child, self.from_child):
                 try:
                     os.close(fd)
                 except OSError:
                     pass
-            if self.log is not subprocess.DEVNULL:
-                self.log.close()
             shutil.rmtree(self.profile, ignore_errors=True)
 
     def send(self, method, params=None, session=None):
@@ -427,10 +447,9 @@ def file_url(path):
     return "file://" + urllib.parse.quote(os.path.abspath(path))
 
 
-def run_optimizer(binary, flags, input_root, workdir):
+def run_optimizer(binary, flags, input_root, out):
     """Runs the optimizer over the whole input tree (other files copied, so relative links
     resolve the same) and returns the root of the mirrored tree."""
-    out = os.path.join(workdir, "out")
     root = os.path.abspath(input_root).rstrip("/")
     command = [binary, *flags, "-r", "-o", out, root]
     done = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
@@ -453,101 +472,175 @@ def find_chromium(given):
 def main():
     parser = argparse.ArgumentParser(
         description="Compares how input pages and optimized pages render in headless Chromium.",
-        epilog="Pass optimizer flags with '=': --flags='--safe --no-banner'.",
+        epilog="Pass optimizer flags with '=': --flags='--safe --no-banner'. --flags and -o may "
+        "be repeated: each names one output tree, all compared with one rendering of the input.",
     )
     parser.add_argument("input_root", help="root of the original pages")
     parser.add_argument("pages", nargs="*", help="page paths relative to the roots (default: "
                         "every *.html and *.htm under input_root)")
-    target = parser.add_mutually_exclusive_group(required=True)
-    target.add_argument("-o", "--output-root", help="root of the optimized pages")
-    target.add_argument("--sveltery", metavar="BINARY",
-                        help="run this optimizer with -r over input_root into a temporary tree")
-    parser.add_argument("--flags", default="", help="optimizer options for --sveltery")
+    parser.add_argument("-o", "--output-root", action="append", default=[],
+                        help="root of optimized pages")
+    parser.add_argument("--sveltery", metavar="BINARY",
+                        help="run this optimizer with -r over input_root into a temporary tree, "
+                        "once per --flags")
+    parser.add_argument("--flags", action="append",
+                        help="optimizer options for --sveltery (default: none)")
     parser.add_argument("--expect-fail", action="store_true",
                         help="succeed only when every page FAILS (shows that the check can fail)")
     parser.add_argument("--once", action="store_true",
                         help="render the input once only (faster, no UNSTABLE detection)")
     parser.add_argument("--timeout", type=float, default=30.0, help="seconds per page (30)")
+    parser.add_argument("-j", "--jobs", type=int, default=min(2, os.cpu_count() or 1),
+                        help="browsers working at once (default: 2, or 1 on one core)")
     parser.add_argument("--chromium", help="browser executable (default: chromium on PATH)")
     parser.add_argument("--artifacts", metavar="DIR",
                         help="keep screenshots and measurements of pages that do not pass here")
     parser.add_argument("--browser-log", metavar="FILE", help="append the browser's own output here")
-    parser.add_argument("-q", "--quiet", action="store_true", help="print only non-passing pages")
+    parser.add_argument("--json", metavar="FILE", help="write the counts of each output tree here")
+    parser.add_argument("-q", "--quiet", action="store_true",
+                        help="print only pages that do not give the expected result")
     args = parser.parse_intermixed_args()
+    if args.flags and not args.sveltery:
+        parser.error("--flags needs --sveltery")
+    if not args.sveltery and not args.output_root:
+        parser.error("give -o OUTPUT_ROOT or --sveltery BINARY")
 
     started = time.monotonic()
     chromium = find_chromium(args.chromium)
     workdir = tempfile.mkdtemp(prefix="render-check-")
     try:
+        variants = [(root, root) for root in args.output_root]
         if args.sveltery:
-            output_root = run_optimizer(args.sveltery, shlex.split(args.flags), args.input_root,
-                                        workdir)
-        else:
-            output_root = args.output_root
+            for n, flags in enumerate(args.flags or [""]):
+                tree = run_optimizer(args.sveltery, shlex.split(flags), args.input_root,
+                                     os.path.join(workdir, str(n)))
+                variants.append((flags or "(no options)", tree))
         pages = args.pages or find_pages(args.input_root)
         if not pages:
             sys.exit(f"render check: no pages under {args.input_root}")
-        counts = check_pages(args, chromium, pages, output_root)
+        counts = check_pages(args, chromium, pages, variants)
     finally:
         shutil.rmtree(workdir, ignore_errors=True)
 
-    total = sum(counts.values())
-    summary = ", ".join(f"{counts[k]} {k}" for k in ("PASS", "FAIL", "UNSTABLE", "ERROR"))
-    print(f"render check: {total} pages, {summary} ({time.monotonic() - started:.1f} s)")
     wanted = "FAIL" if args.expect_fail else "PASS"
-    if counts[wanted] != total:
+    failed = False
+    for (label, _), tally in zip(variants, counts):
+        summary = ", ".join(f"{tally[k]} {k}" for k in STATUSES)
+        name = f" [{label}]" if len(variants) > 1 else ""
+        print(f"render check{name}: {len(pages)} pages, {summary}")
+        failed |= tally[wanted] != len(pages)
+    print(f"render check: {time.monotonic() - started:.1f} s")
+    if args.json:
+        with open(args.json, "w") as f:
+            json.dump([{"label": label, **tally} for (label, _), tally in zip(variants, counts)], f)
+    if failed:
         print(f"render check: expected every page to {wanted}")
         return 1
     return 0
 
 
-def check_pages(args, chromium, pages, output_root):
-    counts = {"PASS": 0, "FAIL": 0, "UNSTABLE": 0, "ERROR": 0}
-    browser = tab = None
-    try:
-        for page in pages:
-            if browser is None:
-                browser = Browser(chromium, args.browser_log)
-                tab = Tab(browser)
-            status, detail, renders = check_page(args, tab, page, output_root)
-            if status == "ERROR" and browser.proc.poll() is not None or detail == "timeout":
-                # A dead or stuck browser is replaced; the next page starts afresh.
+STATUSES = ("PASS", "FAIL", "UNSTABLE", "ERROR")
+
+
+def check_pages(args, chromium, pages, variants):
+    """Checks the pages with args.jobs browsers at once and prints the results in page order.
+    Returns the counts of each variant."""
+    counts = [dict.fromkeys(STATUSES, 0) for _ in variants]
+    results = [None] * len(pages)
+    lock = threading.Lock()
+    state = {"next": 0, "printed": 0}
+    expected = "FAIL" if args.expect_fail else "PASS"
+
+    def report():
+        # Called with the lock held: prints every finished result that is next in order.
+        while state["printed"] < len(pages) and results[state["printed"]]:
+            page = pages[state["printed"]]
+            for n, (status, detail) in enumerate(results[state["printed"]]):
+                counts[n][status] += 1
+                if args.quiet and status == expected:
+                    continue
+                label = f" [{variants[n][0]}]" if len(variants) > 1 else ""
+                print(f"{status:8} {page}{label}{'  ' + detail if detail else ''}", flush=True)
+            state["printed"] += 1
+
+    def worker():
+        browser = tab = None
+        try:
+            while True:
+                with lock:
+                    index = state["next"]
+                    state["next"] += 1
+                if index >= len(pages):
+                    return
+                page = pages[index]
+                renders = None
+                try:
+                    if browser is None:
+                        browser = Browser(chromium, args.browser_log)
+                        tab = Tab(browser)
+                    outcome, renders = check_page(args, tab, page, variants)
+                except (BrowserError, PageTimeout, OSError) as e:
+                    outcome = [("ERROR", f"browser failed: {e or 'timeout'}")] * len(variants)
+                if browser and any(s == "ERROR" for s, _ in outcome):
+                    if not browser.alive() or any(d == "timeout" for _, d in outcome):
+                        # A dead or stuck browser is replaced; the next page starts afresh.
+                        browser.close()
+                        browser = tab = None
+                if args.artifacts and renders and any(s != "PASS" for s, _ in outcome):
+                    keep_artifacts(args.artifacts, page, renders)
+                with lock:
+                    results[index] = outcome
+                    report()
+        finally:
+            if browser:
                 browser.close()
-                browser = tab = None
-            counts[status] += 1
-            if not (args.quiet and status == ("FAIL" if args.expect_fail else "PASS")):
-                print(f"{status:8} {page}{'  ' + detail if detail else ''}", flush=True)
-            if args.artifacts and status != "PASS" and renders:
-                keep_artifacts(args.artifacts, page, renders)
-    finally:
-        if browser:
-            browser.close()
+
+    threads = [threading.Thread(target=worker) for _ in range(max(1, min(args.jobs, len(pages))))]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
     return counts
 
 
-def check_page(args, tab, page, output_root):
-    source = os.path.join(args.input_root, page)
-    result = os.path.join(output_root, page)
-    if not os.path.isfile(result):
-        return "ERROR", f"no output page {result}", None
+def check_page(args, tab, page, variants):
+    """Returns the (status, detail) of each variant and the renderings made."""
     renders = {}
     try:
-        renders["input"] = tab.render(file_url(source), args.timeout)
+        renders["input"] = tab.render(file_url(os.path.join(args.input_root, page)), args.timeout)
         if not args.once:
-            renders["input-again"] = tab.render(file_url(source), args.timeout)
+            renders["input-again"] = tab.render(file_url(os.path.join(args.input_root, page)),
+                                                args.timeout)
             unstable = compare(renders["input"], renders["input-again"])
             if unstable:
                 aspects = "; ".join(f"{k}: {h}" for k, h in unstable)
-                return "UNSTABLE", f"input renders differently twice: {aspects}", renders
-        renders["output"] = tab.render(file_url(result), args.timeout)
+                return [("UNSTABLE", f"input renders differently twice: {aspects}")] * len(
+                    variants), renders
     except PageTimeout:
-        return "ERROR", "timeout", renders
+        return [("ERROR", "timeout")] * len(variants), renders
     except BrowserError as e:
-        return "ERROR", str(e), renders
-    diffs = compare(renders["input"], renders["output"])
-    if not diffs:
-        return "PASS", "", renders
-    return "FAIL", " | ".join(f"{k}: {h}" for k, h in diffs), renders
+        return [("ERROR", str(e))] * len(variants), renders
+    outcome = []
+    for n, (_, root) in enumerate(variants):
+        result = os.path.join(root, page)
+        if not os.path.isfile(result):
+            outcome.append(("ERROR", f"no output page {result}"))
+            continue
+        name = "output" if len(variants) == 1 else f"output{n + 1}"
+        try:
+            renders[name] = tab.render(file_url(result), args.timeout)
+        except PageTimeout:
+            outcome.append(("ERROR", "timeout"))
+            continue
+        except BrowserError as e:
+            outcome.append(("ERROR", str(e)))
+            continue
+        diffs = compare(renders["input"], renders[name])
+        if diffs:
+            outcome.append(("FAIL", " | ".join(f"{k}: {h}" for k, h in diffs)))
+        else:
+            outcome.append(("PASS", ""))
+    return outcome, renders
 
 
 def keep_artifacts(folder, page, renders):
