@@ -68,9 +68,11 @@ new Promise(resolve => {
 })
 """
 
-# Collects what is compared. Boxes are in tenths of a pixel. Text nodes without any box (white
-# space that does not render) add nothing, because the optimizer may drop such nodes. Frames of
-# the same origin (srcdoc) are walked too, right after their frame element.
+# Collects what is compared, after the screenshot. Boxes are in tenths of a pixel. Text nodes
+# without any box (white space that does not render) add nothing, because the optimizer may drop
+# such nodes. Comments are removed and adjacent text nodes joined first: neither renders, and a
+# comment dropped between two words would otherwise turn one text node into two. Frames of the
+# same origin (srcdoc) are walked too, right after their frame element.
 MEASURE_JS = """
 (() => {
   const t = v => Math.round(v * 10);
@@ -79,6 +81,11 @@ MEASURE_JS = """
   const walk = (doc, depth) => {
     const root = doc.documentElement;
     if (!root) return;
+    const comments = [];
+    const finder = doc.createTreeWalker(root, NodeFilter.SHOW_COMMENT);
+    while (finder.nextNode()) comments.push(finder.currentNode);
+    comments.forEach(c => c.remove());
+    root.normalize();
     const walker = doc.createTreeWalker(root, NodeFilter.SHOW_ELEMENT | NodeFilter.SHOW_TEXT);
     const range = doc.createRange();
     for (let n = walker.currentNode; n; n = walker.nextNode()) {
@@ -100,10 +107,11 @@ MEASURE_JS = """
       }
     }
   };
+  const text = document.body ? document.body.innerText : null;
   walk(document, 0);
   return JSON.stringify({
     compatMode: document.compatMode,
-    text: document.body ? document.body.innerText : null,
+    text: text,
     boxes: boxes,
     labels: labels,
   });
@@ -218,11 +226,17 @@ class Browser:
             self.buffer += chunk
         raw, self.buffer = self.buffer.split(b"\0", 1)
         message = json.loads(raw)
-        if message.get("method") == "Fetch.requestPaused":
+        method = message.get("method")
+        if method == "Fetch.requestPaused":
             handler = self.request_handlers.get(message.get("sessionId"))
             if handler:
                 handler(message["params"])
                 return self.receive(deadline)
+        elif method == "Page.javascriptDialogOpening":
+            # alert(), confirm() and friends would stop the page until someone answers.
+            self.send("Page.handleJavaScriptDialog", {"accept": True}, message.get("sessionId"))
+        elif method == "Inspector.targetCrashed":
+            raise BrowserError("page crashed")
         return message
 
     def call(self, method, params=None, session=None, timeout=30.0):
@@ -261,6 +275,7 @@ class Tab:
         browser.request_handlers[self.session] = self.on_request
         for method, params in [
             ("Page.enable", {}),
+            ("Inspector.enable", {}),
             ("Runtime.enable", {}),
             ("Network.enable", {}),
             ("Network.setBlockedURLs", {"urls": BLOCKED_URLS}),
@@ -307,8 +322,9 @@ class Tab:
             raise BrowserError(f"cannot open {url}: {result['errorText']}")
         self.browser.wait_event("Page.loadEventFired", self.session, left())
         self.evaluate(SETTLE_JS, left())
+        shot = self.call("Page.captureScreenshot", {"format": "png", "optimizeForSpeed": True},
+                         left())
         measured = json.loads(self.evaluate(MEASURE_JS, left()))
-        shot = self.call("Page.captureScreenshot", {"format": "png", "optimizeForSpeed": True}, left())
         return measured, base64.b64decode(shot["data"])
 
     def evaluate(self, expression, timeout):
