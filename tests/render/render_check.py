@@ -22,7 +22,7 @@ import sys
 import threading
 import tempfile
 import time
-import urllib.parse
+from urllib.parse import quote, unquote
 import zlib
 
 WIDTH, HEIGHT = 1280, 800
@@ -54,7 +54,7 @@ CHROMIUM_FLAGS = [
     "--remote-debugging-pipe",
 ]
 
-# Everything that is not file: (or data:, blob:, about:, which never leave the machine).
+# Refused before they reach the request handler of Tab, which refuses the rest of the network.
 BLOCKED_URLS = ["http://*", "https://*", "ws://*", "wss://*", "ftp://*"]
 
 # Waits until the page has settled: fonts loaded and two animation frames drawn. The timer is a
@@ -293,13 +293,13 @@ class Tab:
         return self.browser.call(method, params, self.session, timeout)
 
     def on_request(self, params):
-        """Lets file: and data: requests through and refuses the rest. The page itself is
+        """Lets requests that stay on the machine through and refuses the rest. The page itself is
         measured, so a page that navigates away (meta refresh, script) is kept where it is."""
         url = params["request"]["url"]
         scheme = url.split(":", 1)[0].lower()
-        refused = None if scheme in ("file", "data") else "BlockedByClient"
+        refused = None if scheme in ("file", "data", "blob", "about") else "BlockedByClient"
         if params.get("resourceType") == "Document" and params.get("frameId") == self.target:
-            if url == self.expected_navigation:
+            if self.expected_navigation and unquote(url) == unquote(self.expected_navigation):
                 self.expected_navigation = None
             else:
                 refused = "Aborted"  # an aborted navigation leaves the page as it is
@@ -460,7 +460,7 @@ def find_pages(root):
 
 
 def file_url(path):
-    return "file://" + urllib.parse.quote(os.path.abspath(path))
+    return "file://" + quote(os.path.abspath(path))
 
 
 def run_optimizer(binary, flags, input_root, out):
