@@ -505,7 +505,8 @@ def main():
                         help="succeed only when every page FAILS (shows that the check can fail)")
     parser.add_argument("--once", action="store_true",
                         help="render the input once only (faster, no UNSTABLE detection)")
-    parser.add_argument("--timeout", type=float, default=30.0, help="seconds per page (30)")
+    parser.add_argument("--timeout", type=float, default=120.0,
+                        help="seconds for one rendering of a page (120)")
     parser.add_argument("-j", "--jobs", type=int, default=min(2, os.cpu_count() or 1),
                         help="browsers working at once (default: 2, or 1 on one core)")
     parser.add_argument("--chromium", help="browser executable (default: chromium on PATH)")
