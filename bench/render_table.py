@@ -59,7 +59,7 @@ def main():
             with open(counts) as f:
                 results = json.load(f)
 
-    print(f"{pages} pages of `{args.tree}`:\n")
+    print(f"{pages} pages of `{os.path.normpath(args.tree)}`:\n")
     print("| Profile | Input bytes | Output bytes | Saving | Render check |")
     print("|---|---:|---:|---:|---|")
     for n, (name, before, after) in enumerate(rows):
