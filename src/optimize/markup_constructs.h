@@ -66,15 +66,49 @@ inline constexpr auto kIdentifier = [] {
   return t;
 }();
 
+// The first byte at or after `j` for which `stops` flags a word of eight, or the end of input. The
+// lowest flagged byte of a word must be a true stop; the tail goes byte by byte through `is_stop`.
+template <class Stops, class IsStop>
+inline std::size_t skip_to_stop(std::span<const unsigned char> in, std::size_t j, Stops stops,
+                                IsStop is_stop) {
+  const std::size_t n = in.size();
+  while (n - j >= 8) {
+    const std::uint64_t flagged = stops(swar::load8(in.data() + j));
+    if (flagged != 0) return j + swar::first_byte(flagged);
+    j += 8;
+  }
+  while (j < n && !is_stop(in[j])) ++j;
+  return j;
+}
+
+// The next byte of ordinary code that may start something, or the end of input.
+inline std::size_t code_stop(std::span<const unsigned char> in, std::size_t j) {
+  return skip_to_stop(
+      in, j,
+      [](std::uint64_t v) {
+        using swar::equal_bytes;
+        return equal_bytes(v, '?') | equal_bytes(v, '\'') | equal_bytes(v, '"') |
+               equal_bytes(v, '`') | equal_bytes(v, '/') | equal_bytes(v, '#') |
+               equal_bytes(v, '<');
+      },
+      [](unsigned char c) { return kCodeStop[c]; });
+}
+
 // After the closing quote of the string whose opening quote is at `j`, or the end of input. A
 // backslash escapes the byte after it, in every kind of quote.
 inline std::size_t quoted_end(std::span<const unsigned char> in, std::size_t j) {
   const unsigned char quote = in[j];
-  for (std::size_t k = j + 1; k < in.size(); ++k) {
+  const auto stops = [quote](std::uint64_t v) {
+    return swar::equal_bytes(v, quote) | swar::equal_bytes(v, '\\');
+  };
+  const auto is_stop = [quote](unsigned char c) { return c == quote || c == '\\'; };
+  for (std::size_t k = j + 1;;) {
+    k = skip_to_stop(in, k, stops, is_stop);
+    if (k >= in.size()) return in.size();
     if (in[k] == quote) return k + 1;
-    if (in[k] == '\\') ++k;
+    k += 2;  // the backslash and the byte it escapes
+    if (k >= in.size()) return in.size();
   }
-  return in.size();
 }
 
 // After the first "*/" at or after `j`, or the end of input.
@@ -90,11 +124,16 @@ inline std::size_t block_comment_end(std::span<const unsigned char> in, std::siz
 // Where a line comment whose text starts at `j` stops: at its LF or CR, at the '?' of a "?>"
 // (which ends the block, as in PHP), or at the end of input.
 inline std::size_t line_comment_stop(std::span<const unsigned char> in, std::size_t j) {
-  for (; j < in.size(); ++j) {
-    const unsigned char c = in[j];
-    if (c == '\n' || c == '\r' || (c == '?' && peek(in, j + 1) == '>')) return j;
+  for (;; ++j) {
+    j = skip_to_stop(
+        in, j,
+        [](std::uint64_t v) {
+          using swar::equal_bytes;
+          return equal_bytes(v, '\n') | equal_bytes(v, '\r') | equal_bytes(v, '?');
+        },
+        [](unsigned char c) { return c == '\n' || c == '\r' || c == '?'; });
+    if (j >= in.size() || in[j] != '?' || peek(in, j + 1) == '>') return j;
   }
-  return j;
 }
 
 // Returned by heredoc_end when "<<<" does not open a heredoc or nowdoc.
@@ -133,7 +172,7 @@ inline std::size_t php_block_end(std::span<const unsigned char> in, std::size_t 
   const std::size_t n = in.size();
   std::size_t j = s + 2;
   for (;;) {
-    while (j < n && !php::kCodeStop[in[j]]) ++j;
+    j = php::code_stop(in, j);
     if (j >= n) return n;
     const unsigned char next = peek(in, j + 1);
     switch (in[j]) {
