@@ -65,8 +65,11 @@ void process_markup(const char* path, std::string_view relative_name, const stru
   }
   const auto output_size = static_cast<std::int64_t>(result->size());
   const std::string output_path = output_path_for(options, relative_name);
-  if (!save_output_file(output_path.c_str(), *result, Banner{path, input_size}, st,
-                        output_mode(st.st_mode))) {
+  // A PHP page's banner would be inline output in front of its code: sent on every run or
+  // include, it breaks header() calls and the JSON of endpoints. Only HTML pages carry one.
+  std::optional<Banner> banner;
+  if (kind == FormatKind::HTML) banner = Banner{path, input_size};
+  if (!save_output_file(output_path.c_str(), *result, banner, st, output_mode(st.st_mode))) {
     print_skipped(path);
     return;
   }
