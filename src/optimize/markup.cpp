@@ -70,7 +70,7 @@ std::size_t construct(std::span<const unsigned char> in, std::size_t s, bool php
   // Most tags are decided by their first byte alone.
   const std::size_t end =
       kSpecialStart[peek(in, s + 1)] ? special_construct(in, s, php_blocks, out) : kGenericTag;
-  return end != kGenericTag ? end : generic_tag(in, s, out);
+  return end != kGenericTag ? end : generic_tag(in, s, out, php_blocks);
 }
 
 }  // namespace

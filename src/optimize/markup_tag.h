@@ -2,9 +2,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 
 #include "optimize/byte_scan.h"
+#include "optimize/markup_constructs.h"
 #include "optimize/markup_out.h"
 
 namespace markup {
@@ -28,16 +30,19 @@ inline std::uint64_t tag_stops(std::uint64_t v, unsigned char prev, unsigned cha
 
 // Copies a tag from its '<' at `s` through the first '>' (or the end of input), turning each run of
 // white space into one space and dropping it before '>'. Quotes are not tracked. Only a literal
-// space counts when looking one byte ahead. Returns the end.
-inline std::size_t generic_tag(std::span<const unsigned char> in, std::size_t s, Out& out) {
+// space counts when looking one byte ahead. With `php_blocks`, a PHP block inside the tag
+// (`<option <?php selected(); ?>>`) is PHP code, copied unchanged; the tag goes on after it.
+// Returns the end.
+inline std::size_t generic_tag(std::span<const unsigned char> in, std::size_t s, Out& out,
+                               bool php_blocks) {
   unsigned char* o = out.base;
   std::size_t w = out.n;
   o[w++] = in[s];  // the '<': so inside a tag there always is a previous output byte
   std::size_t j = s + 1;
   for (;;) {
-    const std::size_t copied =
-        copy_plain(in, j, o + w, [](std::uint64_t v, unsigned char prev, unsigned char next) {
-          return tag_stops(v, prev, next);
+    const std::size_t copied = copy_plain(
+        in, j, o + w, [php_blocks](std::uint64_t v, unsigned char prev, unsigned char next) {
+          return tag_stops(v, prev, next) | (php_blocks ? swar::equal_bytes(v, '<') : 0);
         });
     j += copied;
     w += copied;
@@ -47,6 +52,13 @@ inline std::size_t generic_tag(std::span<const unsigned char> in, std::size_t s,
       o[w++] = c;
       out.n = w;
       return j + 1;
+    }
+    if (c == '<' && php_blocks && peek(in, j + 1) == '?') {
+      const std::size_t end = php_block_end(in, j);
+      std::memcpy(o + w, in.data() + j, end - j);
+      w += end - j;
+      j = end;
+      continue;
     }
     if (kTagSpace[c]) {
       const unsigned char next = peek(in, j + 1);

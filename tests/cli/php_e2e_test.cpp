@@ -48,14 +48,6 @@ TEST(PhpRuns, HeaderAfterIncludeOfAnOptimizedLibrary) {
   EXPECT_EQ(output_of(dir.path(), kPhp + "sveltered/site/api.php").out, "[1,2]<p> done</p>");
 }
 
-// Pages whose code still changes: a PHP block inside an HTML tag ("<form ...\n<?php /** ... */
-// do_action(); ?>>") is part of that tag, whose white space is collapsed, doc comment and all.
-const std::string kCodeInsideTag[] = {
-    "wordpress/wp-admin/edit-form-advanced.php",
-    "wordpress/wp-admin/edit-tags.php",
-    "wordpress/wp-admin/user-new.php",
-};
-
 TEST(PhpRuns, CorpusPagesKeepTheirCode) {
   require_php();
   const std::string corpus = std::string(SVELTERY_CORPUS_DIR) + "/php";
@@ -67,14 +59,7 @@ TEST(PhpRuns, CorpusPagesKeepTheirCode) {
   const std::string script = std::string(SVELTERY_SOURCE_DIR) + "/tests/php/php_tokens_same.php";
   const RunResult check =
       output_of(dir.path(), "php " + shell_quote(script) + " " + shell_quote(corpus) + " out/php");
-  std::vector<std::string> failed;
-  for (const std::string& line : sorted_lines(check.out)) {
-    const std::size_t colon = line.find(": ");
-    if (colon != std::string::npos) failed.push_back(line.substr(0, colon));
-  }
-  EXPECT_EQ(failed, std::vector<std::string>(std::begin(kCodeInsideTag), std::end(kCodeInsideTag)))
-      << check.out;
-  EXPECT_NE(check.out.find("301 of 304 PHP pages keep their code\n"), std::string::npos)
+  EXPECT_NE(check.out.find("304 of 304 PHP pages keep their code\n"), std::string::npos)
       << check.out;
 }
 

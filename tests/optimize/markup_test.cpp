@@ -123,6 +123,8 @@ class Reference {
       } else if (c == ' ') {
         if (!(out.back() == ' ' || in_[i + 1] == ' ' || in_[i + 1] == '>')) out.push_back(' ');
         ++i;
+      } else if (c == '<' && php_ && i > s && at(i + 1) == '?') {
+        i = php_block(i);  // PHP code inside a tag is code, not tag
       } else if (c == '\n' || c == '\t') {
         in_[i] = ' ';
       } else if (c == '\r') {
@@ -584,7 +586,12 @@ const Case kPhp[] = {
     {"heredoc_opener_at_end", "<?php <<<", "<?php <<<", true},
     {"lone_quote", "<?\"", "<?\"", true},
     {"backslash_at_end", "<?php '\\", "<?php '\\", true},
-    {"nul_bytes", "<?php '\0?>  '\0?>  x"sv, "<?php '\0?>  '\0?> x"sv, true},
+    {"nul_bytes", "<?php '\0?>  '\0?>  x"sv, "<?php '\0?>  '\0?> x"sv,
+     true},  // PHP code inside a tag is code: copied unchanged, and the tag goes on after it.
+    {"block_inside_tag", "<form  a\n<?php /**\n * x  ?> */ f(); ?>\n>  y",
+     "<form a <?php /**\n * x  ?> */ f(); ?>> y", true},
+    {"tag_in_html_mode_collapses", "<a <?php  x ?>  b>", "<a <?php x ?> b>", false},
+    {"unterminated_block_inside_tag", "<a <?php  x", "<a <?php  x", true},
 };
 INSTANTIATE_TEST_SUITE_P(Php, Markup, testing::ValuesIn(kPhp), case_name);
 
