@@ -65,8 +65,9 @@ void process_markup(const char* path, std::string_view relative_name, const stru
   }
   const auto output_size = static_cast<std::int64_t>(result->size());
   const std::string output_path = output_path_for(options, relative_name);
-  if (!save_output_file(output_path.c_str(), *result, Banner{path, input_size}, st,
-                        output_mode(st.st_mode))) {
+  const std::optional<Banner> banner =
+      options.no_banner ? std::nullopt : std::optional<Banner>(Banner{path, input_size});
+  if (!save_output_file(output_path.c_str(), *result, banner, st, output_mode(st.st_mode))) {
     print_skipped(path);
     return;
   }
