@@ -2,6 +2,7 @@
 // builds the same document and renders the same. Only bytes that cannot show are dropped.
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <new>
 #include <string_view>
 
@@ -29,6 +30,10 @@ constexpr std::uint8_t kRawText = 2;     // content read as text up to its end t
 constexpr std::uint8_t kPreLike = 4;     // white space in it shows: copied, nesting counted
 constexpr std::uint8_t kForeign = 8;     // SVG or MathML: text inside is copied unchanged
 constexpr std::uint8_t kPlainText = 16;  // everything after it is text
+constexpr std::uint8_t kVoid = 64;       // never has content: a "/" before its '>' means nothing
+// A list or table box, or the root: its own ::before or ::after content is rare enough that white
+// space between its tag and a neighbouring tag inside it is taken as never showing.
+constexpr std::uint8_t kContainer = 128;
 
 struct NameKind {
   std::string_view name;
@@ -42,18 +47,18 @@ constexpr NameKind kNames[] = {
     {"address", kEdge},
     {"article", kEdge},
     {"aside", kEdge},
-    {"base", kBlock},
+    {"base", kBlock | kVoid},
     {"blockquote", kEdge},
     {"body", kEdge},
     {"caption", kEdge},
     {"center", kEdge},
-    {"col", kBlock},
-    {"colgroup", kEdge},
+    {"col", kBlock | kVoid},
+    {"colgroup", kEdge | kContainer},
     {"details", kEdge},
     {"dialog", kEdge},
-    {"dir", kEdge},
+    {"dir", kEdge | kContainer},
     {"div", kEdge},
-    {"dl", kEdge},
+    {"dl", kEdge | kContainer},
     {"fieldset", kEdge},
     {"figcaption", kEdge},
     {"figure", kEdge},
@@ -66,29 +71,29 @@ constexpr NameKind kNames[] = {
     {"h4", kEdge},
     {"h5", kEdge},
     {"h6", kEdge},
-    {"head", kEdge},
+    {"head", kEdge | kContainer},
     {"header", kEdge},
     {"hgroup", kEdge},
-    {"hr", kEdge},
-    {"html", kEdge},
+    {"hr", kEdge | kVoid},
+    {"html", kEdge | kContainer},
     {"legend", kEdge},
-    {"link", kBlock},
+    {"link", kBlock | kVoid},
     {"main", kEdge},
-    {"menu", kEdge},
-    {"meta", kBlock},
+    {"menu", kEdge | kContainer},
+    {"meta", kBlock | kVoid},
     {"nav", kEdge},
-    {"ol", kEdge},
+    {"ol", kEdge | kContainer},
     {"p", kEdge},
     {"section", kEdge},
     {"summary", kEdge},
-    {"table", kEdge},
-    {"tbody", kEdge},
+    {"table", kEdge | kContainer},
+    {"tbody", kEdge | kContainer},
     {"td", kEdge},
-    {"tfoot", kEdge},
+    {"tfoot", kEdge | kContainer},
     {"th", kEdge},
-    {"thead", kEdge},
-    {"tr", kEdge},
-    {"ul", kEdge},
+    {"thead", kEdge | kContainer},
+    {"tr", kEdge | kContainer},
+    {"ul", kEdge | kContainer},
     {"script", kBlock | kRawText},
     {"style", kBlock | kRawText},
     {"title", kBlock | kRawText},
@@ -104,6 +109,15 @@ constexpr NameKind kNames[] = {
     {"noop", kPreLike},
     {"svg", kForeign},
     {"math", kForeign},
+    {"area", kVoid},
+    {"br", kVoid},
+    {"embed", kVoid},
+    {"img", kVoid},
+    {"input", kVoid},
+    {"param", kVoid},
+    {"source", kVoid},
+    {"track", kVoid},
+    {"wbr", kVoid},
 };
 
 inline constexpr std::size_t kLongestName = 10;
@@ -123,7 +137,7 @@ std::uint8_t kind_of(std::span<const unsigned char> in, std::size_t from, std::s
 // What the last thing written was, for the white space that follows it.
 // An edge end tag ends a block box: what follows starts a line. (After an edge start tag, ::before
 // content may stand on the line already.)
-enum class Left : std::uint8_t { Start, Text, EdgeEnd, BlockTag, OtherTag };
+enum class Left : std::uint8_t { Start, Text, EdgeEnd, ContainerStart, BlockTag, OtherTag };
 
 struct State {
   Out out;
@@ -132,10 +146,12 @@ struct State {
   bool text_has_content = false;  // the text since the last tag holds more than white space
   std::int32_t foreign_depth = 0;
   bool styles_white_space = false;  // the page itself mentions white-space: keep text runs whole
+  bool p_open = false;              // a P element is the innermost block open
 };
 
 inline Left left_of(std::uint8_t kind, bool closing) {
   if (closing && (kind & kEdge) == kEdge) return Left::EdgeEnd;
+  if ((kind & kContainer) != 0) return Left::ContainerStart;
   return (kind & kBlock) != 0 ? Left::BlockTag : Left::OtherTag;
 }
 
@@ -228,8 +244,21 @@ std::uint8_t kind_at(std::span<const unsigned char> in, std::size_t j) {
   if (!kAsciiLetter[peek(in, k)]) return kPlain;
   std::size_t e = k;
   while (e < in.size() && !kTagSpace[in[e]] && in[e] != '/' && in[e] != '>') ++e;
+  // An end tag: kContainer marks that of a container; a start tag: kContainer is dropped.
   const std::uint8_t kind = kind_of(in, k, e);
-  return closing && (kind & kEdge) == kEdge ? kBlock : kind;
+  if (!closing) return static_cast<std::uint8_t>(kind & ~kContainer);
+  return (kind & kEdge) == kEdge ? static_cast<std::uint8_t>(kBlock | (kind & kContainer)) : kind;
+}
+
+// White space between `left` and something of kind `right` (a tag, or kPlain for text).
+// `right_is_tag` tells a tag of kind kPlain from text.
+bool space_cannot_show(Left left, std::uint8_t right, bool right_is_tag) {
+  const bool edge_left = left == Left::Start || left == Left::EdgeEnd;
+  const bool block_left = edge_left || left == Left::BlockTag || left == Left::ContainerStart;
+  const bool tag_left = left != Left::Text;
+  if (edge_left || (right & kEdge) == kEdge || (block_left && (right & kBlock) != 0)) return true;
+  // Inside a container, between its tag and a tag.
+  return tag_left && right_is_tag && (left == Left::ContainerStart || (right & kContainer) != 0);
 }
 
 // A run of white space in text. Between two words it stays as it is (style sheets may keep it,
@@ -257,9 +286,7 @@ std::size_t text_space(std::span<const unsigned char> in, std::size_t i, State& 
   const int prev = st.out.prev();
   if (prev == ' ' || prev == '\n') return j;  // already one, after a dropped comment
   const std::uint8_t right = j == in.size() ? kEdge : text_right ? kPlain : kind_at(in, j);
-  const bool edge_left = left == Left::Start || left == Left::EdgeEnd;
-  const bool block_left = edge_left || left == Left::BlockTag;
-  if (edge_left || (right & kEdge) == kEdge || (block_left && (right & kBlock) != 0)) return j;
+  if (space_cannot_show(left, right, !text_right)) return j;
   st.out.put(line_break ? '\n' : ' ');
   st.left = Left::Text;
   return j;
@@ -279,6 +306,9 @@ std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t na
   while (j < n && !kTagSpace[in[j]] && in[j] != '/' && in[j] != '>') ++j;
   *name_end = j;
   out.copy(in, s, j);
+  // Outside SVG and MathML, "/>" on a void element is read as '>'.
+  const bool drop_slash =
+      in[name_at - 1] == '<' && st.foreign_depth == 0 && (kind_of(in, name_at, j) & kVoid) != 0;
   Last last = Last::Name;
   *self_closing = false;
   while (j < n) {
@@ -294,6 +324,10 @@ std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t na
       return j + 1;
     }
     if (c == '/') {
+      if (drop_slash && peek(in, j + 1) == '>') {
+        ++j;
+        continue;
+      }
       // After an unquoted value a '/' would join the value.
       if (spaced && last == Last::UnquotedValue) out.put(' ');
       out.put('/');
@@ -323,7 +357,8 @@ std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t na
       bool bare = close > j + 1;
       for (std::size_t v = j + 1; bare && v < close; ++v) bare = !kNeedsQuotes[in[v]];
       const unsigned char after = peek(in, close + 1);
-      bare = bare && (kTagSpace[after] || after == '>');
+      const bool slash_goes = drop_slash && after == '/' && peek(in, close + 2) == '>';
+      bare = bare && (kTagSpace[after] || after == '>' || slash_goes);
       if (bare) {
         out.copy(in, j + 1, close);
         last = Last::UnquotedValue;
@@ -368,13 +403,8 @@ std::size_t comment_close(std::span<const unsigned char> in, std::size_t s) {
 
 // A comment goes, unless it is conditional, unfinished, or would join two pieces of text into
 // one (the text nodes would change).
-std::size_t comment(std::span<const unsigned char> in, std::size_t s, State& st) {
-  const std::size_t end = comment_close(in, s);
-  if (end == in.size() || conditional_comment(in, s)) {
-    st.left = Left::OtherTag;
-    st.text_has_content = false;
-    return copy_through(in, s, end, st);
-  }
+std::size_t drop_comment(std::span<const unsigned char> in, std::size_t s, std::size_t end,
+                         State& st) {
   if (st.left == Left::Text) {
     std::size_t k = end;
     while (k < in.size() && kTextSpace[in[k]]) ++k;
@@ -383,6 +413,100 @@ std::size_t comment(std::span<const unsigned char> in, std::size_t s, State& st)
     if (text_after || (st.text_has_content && space_after)) return copy_through(in, s, end, st);
   }
   return end;
+}
+
+std::size_t comment(std::span<const unsigned char> in, std::size_t s, State& st) {
+  const std::size_t end = comment_close(in, s);
+  if (end == in.size() || conditional_comment(in, s)) {
+    st.left = Left::OtherTag;
+    st.text_has_content = false;
+    return copy_through(in, s, end, st);
+  }
+  return drop_comment(in, s, end, st);
+}
+
+// The name of a tag at `j` ('<') in lower case, and whether it is an end tag; empty when there is
+// no tag name there or it is longer than any name looked for.
+struct TagName {
+  char text[kLongestName];
+  std::size_t length = 0;
+  bool closing = false;
+  std::string_view view() const { return {text, length}; }
+};
+
+TagName tag_name_at(std::span<const unsigned char> in, std::size_t j) {
+  TagName t;
+  std::size_t k = j + 1;
+  t.closing = peek(in, k) == '/';
+  if (t.closing) ++k;
+  if (!kAsciiLetter[peek(in, k)]) return t;
+  std::size_t e = k;
+  while (e < in.size() && !kTagSpace[in[e]] && in[e] != '/' && in[e] != '>') ++e;
+  if (e - k > kLongestName) return t;
+  for (std::size_t m = k; m < e; ++m) t.text[t.length++] = static_cast<char>(fold[in[m]]);
+  return t;
+}
+
+bool one_of(std::string_view name, std::initializer_list<std::string_view> names) {
+  for (const std::string_view n : names)
+    if (n == name) return true;
+  return false;
+}
+
+// Start tags that close an open P element (those of table are left out: quirks mode keeps it).
+bool closes_p(std::string_view name) {
+  return one_of(
+      name, {"address",  "article",    "aside",  "blockquote", "details", "dialog", "div",  "dl",
+             "fieldset", "figcaption", "figure", "footer",     "form",    "h1",     "h2",   "h3",
+             "h4",       "h5",         "h6",     "header",     "hgroup",  "hr",     "main", "menu",
+             "nav",      "ol",         "p",      "pre",        "section", "ul"});
+}
+
+// True when the parser closes element `name` by itself at `next` (a tag, or the end of input), so
+// that its end tag "</name>" can go. Only the plain cases where the document stays the same.
+bool end_implied(std::string_view name, const TagName& next, bool at_end, const State& st) {
+  const std::string_view n = next.view();
+  if (at_end) return one_of(name, {"body", "html"});
+  if (n.empty()) return false;
+  if (!next.closing) {
+    if (name == "li") return n == "li";
+    if (name == "dt" || name == "dd") return one_of(n, {"dt", "dd"});
+    if (name == "p") return st.p_open && closes_p(n);
+    if (name == "td" || name == "th") return one_of(n, {"td", "th", "tr"});
+    if (name == "tr") return n == "tr";
+    if (name == "option") return one_of(n, {"option", "optgroup"});
+    if (name == "thead" || name == "tbody") return one_of(n, {"tbody", "tfoot"});
+    if (name == "head") return n == "body";
+    return false;
+  }
+  if (name == "li") return one_of(n, {"ul", "ol", "menu"});
+  if (name == "dt" || name == "dd") return n == "dl";
+  if (name == "p")
+    return st.p_open &&
+           one_of(n, {"div", "li", "td", "th", "dd", "section", "article", "aside", "nav", "header",
+                      "footer", "main", "blockquote", "form", "figure", "details", "fieldset"});
+  if (name == "td" || name == "th" || name == "tr")
+    return one_of(n, {"tr", "tbody", "thead", "tfoot", "table"}) && !(name == "tr" && n == "tr");
+  if (name == "option") return one_of(n, {"select", "optgroup"});
+  if (name == "tbody" || name == "tfoot") return n == "table";
+  if (name == "body") return n == "html";
+  return false;
+}
+
+// An end tag "</name>" at [s, j) that the parser would imply from what follows it (after white
+// space that goes anyway).
+bool end_tag_omissible(std::span<const unsigned char> in, std::size_t s, std::size_t j,
+                       std::size_t name_end, const State& st) {
+  if (st.foreign_depth > 0 || j != name_end + 1 || in[name_end] != '>') return false;
+  const TagName self = tag_name_at(in, s);
+  if (self.length == 0) return false;
+  std::size_t k = j;
+  while (k < in.size() && kTextSpace[in[k]]) ++k;
+  if (k < in.size() && in[k] != '<') return false;
+  if (k > j && !space_cannot_show(st.left, k == in.size() ? kEdge : kind_at(in, k), true))
+    return false;
+  const TagName next = k < in.size() ? tag_name_at(in, k) : TagName{};
+  return end_implied(self.view(), next, k == in.size(), st);
 }
 
 // Everything that starts at a '<' at `s`; returns where the next step starts.
@@ -406,16 +530,20 @@ std::size_t markup_at(std::span<const unsigned char> in, std::size_t s, State& s
     return copy_through(in, s, gt == in.size() ? gt : gt + 1, st);
   }
   if (b == '?') {
-    st.left = Left::OtherTag;
-    st.text_has_content = false;
     if (st.php_blocks) {
+      st.left = Left::OtherTag;
+      st.text_has_content = false;
       // PHP eats a line break right after "?>": the white space there is not the page's to touch.
       std::size_t end = php_block_end(in, s);
       while (end < in.size() && kTextSpace[in[end]]) ++end;
       return copy_through(in, s, end, st);
     }
+    // A bogus comment ("<?xml ...?>" and the like): dropped like any other comment.
     const std::size_t gt = find_byte(in, s + 2, '>');
-    return copy_through(in, s, gt == in.size() ? gt : gt + 1, st);
+    if (gt != in.size()) return drop_comment(in, s, gt + 1, st);
+    st.left = Left::OtherTag;
+    st.text_has_content = false;
+    return copy_through(in, s, gt, st);
   }
   const bool closing = b == '/';
   const std::size_t name_at = s + (closing ? 2 : 1);
@@ -430,16 +558,21 @@ std::size_t markup_at(std::span<const unsigned char> in, std::size_t s, State& s
   }
   std::size_t name_end = 0;
   bool self_closing = false;
+  const std::size_t tag_at = st.out.n;
   std::size_t j = tag(in, s, name_at, st, &name_end, &self_closing);
   const std::uint8_t kind = kind_of(in, name_at, name_end);
   st.left = left_of(kind, closing);
   st.text_has_content = false;
-  if (j >= in.size()) return j;
   const std::span<const unsigned char> name = in.subspan(name_at, name_end - name_at);
   if (closing) {
     if ((kind & kForeign) != 0 && st.foreign_depth > 0) --st.foreign_depth;
+    if (end_tag_omissible(in, s, j, name_end, st)) st.out.n = tag_at;
+    if (name.size() == 1 && fold[name[0]] == 'p') st.p_open = false;
     return j;
   }
+  if ((kind & kEdge) == kEdge || one_of(tag_name_at(in, s).view(), {"li", "dt", "dd"}))
+    st.p_open = name.size() == 1 && fold[name[0]] == 'p';
+  if (j >= in.size()) return j;
   if ((kind & kForeign) != 0) {
     if (!self_closing) ++st.foreign_depth;
     return j;
