@@ -567,7 +567,9 @@ std::size_t markup_at(std::span<const unsigned char> in, std::size_t s, State& s
   if (closing) {
     if ((kind & kForeign) != 0 && st.foreign_depth > 0) --st.foreign_depth;
     if (end_tag_omissible(in, s, j, name_end, st)) st.out.n = tag_at;
-    if (name.size() == 1 && fold[name[0]] == 'p') st.p_open = false;
+    // The end of any block may have closed the P (or it was never the innermost block).
+    if ((kind & kBlock) != 0 || one_of(tag_name_at(in, s).view(), {"p", "li", "dt", "dd"}))
+      st.p_open = false;
     return j;
   }
   if ((kind & kEdge) == kEdge || one_of(tag_name_at(in, s).view(), {"li", "dt", "dd"}))
