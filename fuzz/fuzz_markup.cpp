@@ -1,7 +1,8 @@
 // Runs the markup optimizer on arbitrary bytes. Byte 0 picks the mode: bit 0 passes PHP blocks
-// through, bit 1 hands over a progress sink, bit 2 picks the safe profile; the rest is the page. Checked: the output is never
-// longer than the page, the page is not touched, a second call gives the same bytes, a sink does
-// not change them, and the ticks a sink receives stay in range, in order and few.
+// through, bit 1 hands over a progress sink, bit 2 picks the safe profile; the rest is the page.
+// Checked: the output is never longer than the page, the page is not touched, a second call gives
+// the same bytes, a sink does not change them, and the ticks a sink receives stay in range, in
+// order and few.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
