@@ -1,8 +1,10 @@
 // The safe profile: reads the page the way a browser's tokenizer does, so that the optimized page
 // builds the same document and renders the same. Only bytes that cannot show are dropped.
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
+#include <iterator>
 #include <new>
 #include <string_view>
 
@@ -23,21 +25,24 @@ inline constexpr auto kAsciiLetter =
     byte_set("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
 
 // What an element's name means to this profile: a set of these bits.
-constexpr std::uint8_t kPlain = 0;
-constexpr std::uint8_t kBlock = 1;       // white space between two of these never renders
-constexpr std::uint8_t kEdge = 32 | 1;   // a block box edge: white space next to it never shows
-constexpr std::uint8_t kRawText = 2;     // content read as text up to its end tag: copied
-constexpr std::uint8_t kPreLike = 4;     // white space in it shows: copied, nesting counted
-constexpr std::uint8_t kForeign = 8;     // SVG or MathML: text inside is copied unchanged
-constexpr std::uint8_t kPlainText = 16;  // everything after it is text
-constexpr std::uint8_t kVoid = 64;       // never has content: a "/" before its '>' means nothing
+constexpr std::uint16_t kPlain = 0;
+constexpr std::uint16_t kBlock = 1;       // white space between two of these never renders
+constexpr std::uint16_t kEdge = 32 | 1;   // a block box edge: white space next to it never shows
+constexpr std::uint16_t kRawText = 2;     // content read as text up to its end tag: copied
+constexpr std::uint16_t kPreLike = 4;     // white space in it shows: copied, nesting counted
+constexpr std::uint16_t kForeign = 8;     // SVG or MathML: text inside is copied unchanged
+constexpr std::uint16_t kPlainText = 16;  // everything after it is text
+constexpr std::uint16_t kVoid = 64;       // never has content: a "/" before its '>' means nothing
 // A list or table box, or the root: its own ::before or ::after content is rare enough that white
 // space between its tag and a neighbouring tag inside it is taken as never showing.
-constexpr std::uint8_t kContainer = 128;
+constexpr std::uint16_t kContainer = 128;
+constexpr std::uint16_t kListItem = 256;      // LI, DT, DD: they close an open P
+constexpr std::uint16_t kParagraph = 512;     // P itself
+constexpr std::uint16_t kOptionalEnd = 1024;  // an end tag the parser may imply (end_implied)
 
 struct NameKind {
   std::string_view name;
-  std::uint8_t kind;
+  std::uint16_t kind;
 };
 
 // Block-level elements by the browser's own style sheet, table structure and the elements of the
@@ -49,7 +54,7 @@ constexpr NameKind kNames[] = {
     {"aside", kEdge},
     {"base", kBlock | kVoid},
     {"blockquote", kEdge},
-    {"body", kEdge},
+    {"body", kEdge | kOptionalEnd},
     {"caption", kEdge},
     {"center", kEdge},
     {"col", kBlock | kVoid},
@@ -71,11 +76,11 @@ constexpr NameKind kNames[] = {
     {"h4", kEdge},
     {"h5", kEdge},
     {"h6", kEdge},
-    {"head", kEdge | kContainer},
+    {"head", kEdge | kContainer | kOptionalEnd},
     {"header", kEdge},
     {"hgroup", kEdge},
     {"hr", kEdge | kVoid},
-    {"html", kEdge | kContainer},
+    {"html", kEdge | kContainer | kOptionalEnd},
     {"legend", kEdge},
     {"link", kBlock | kVoid},
     {"main", kEdge},
@@ -83,16 +88,16 @@ constexpr NameKind kNames[] = {
     {"meta", kBlock | kVoid},
     {"nav", kEdge},
     {"ol", kEdge | kContainer},
-    {"p", kEdge},
+    {"p", kEdge | kParagraph | kOptionalEnd},
     {"section", kEdge},
     {"summary", kEdge},
     {"table", kEdge | kContainer},
-    {"tbody", kEdge | kContainer},
-    {"td", kEdge},
-    {"tfoot", kEdge | kContainer},
-    {"th", kEdge},
-    {"thead", kEdge | kContainer},
-    {"tr", kEdge | kContainer},
+    {"tbody", kEdge | kContainer | kOptionalEnd},
+    {"td", kEdge | kOptionalEnd},
+    {"tfoot", kEdge | kContainer | kOptionalEnd},
+    {"th", kEdge | kOptionalEnd},
+    {"thead", kEdge | kContainer | kOptionalEnd},
+    {"tr", kEdge | kContainer | kOptionalEnd},
     {"ul", kEdge | kContainer},
     {"script", kBlock | kRawText},
     {"style", kBlock | kRawText},
@@ -109,6 +114,10 @@ constexpr NameKind kNames[] = {
     {"noop", kPreLike},
     {"svg", kForeign},
     {"math", kForeign},
+    {"li", kListItem | kOptionalEnd},
+    {"dt", kListItem | kOptionalEnd},
+    {"dd", kListItem | kOptionalEnd},
+    {"option", kOptionalEnd},
     {"area", kVoid},
     {"br", kVoid},
     {"embed", kVoid},
@@ -122,15 +131,37 @@ constexpr NameKind kNames[] = {
 
 inline constexpr std::size_t kLongestName = 10;
 
+// Rows of kNames by the first letter of the name, so that a lookup compares a few names at most.
+struct Buckets {
+  std::array<std::uint8_t, 27> first{};  // rows of letter c: [first[c], first[c + 1])
+  std::array<std::uint8_t, std::size(kNames)> rows{};
+};
+inline constexpr Buckets kBuckets = [] {
+  Buckets b;
+  std::size_t n = 0;
+  for (std::size_t c = 0; c < 26; ++c) {
+    b.first[c] = static_cast<std::uint8_t>(n);
+    for (std::size_t r = 0; r < std::size(kNames); ++r)
+      if (static_cast<std::size_t>(kNames[r].name[0] - 'a') == c)
+        b.rows[n++] = static_cast<std::uint8_t>(r);
+  }
+  b.first[26] = static_cast<std::uint8_t>(n);
+  return b;
+}();
+
 // The kind of the element named by in[from, to), in any case.
-std::uint8_t kind_of(std::span<const unsigned char> in, std::size_t from, std::size_t to) {
+std::uint16_t kind_of(std::span<const unsigned char> in, std::size_t from, std::size_t to) {
   const std::size_t length = to - from;
   if (length == 0 || length > kLongestName) return kPlain;
-  char lower[kLongestName];
-  for (std::size_t k = 0; k < length; ++k) lower[k] = static_cast<char>(fold[in[from + k]]);
-  const std::string_view name(lower, length);
-  for (const NameKind& row : kNames)
-    if (row.name == name) return row.kind;
+  const unsigned char first = fold[in[from]];
+  if (first < 'a' || first > 'z') return kPlain;
+  for (std::size_t r = kBuckets.first[first - 'a']; r < kBuckets.first[first - 'a' + 1u]; ++r) {
+    const NameKind& row = kNames[kBuckets.rows[r]];
+    if (row.name.size() != length) continue;
+    std::size_t k = 1;
+    while (k < length && fold[in[from + k]] == static_cast<unsigned char>(row.name[k])) ++k;
+    if (k == length) return row.kind;
+  }
   return kPlain;
 }
 
@@ -149,7 +180,7 @@ struct State {
   bool p_open = false;              // a P element is the innermost block open
 };
 
-inline Left left_of(std::uint8_t kind, bool closing) {
+inline Left left_of(std::uint16_t kind, bool closing) {
   if (closing && (kind & kEdge) == kEdge) return Left::EdgeEnd;
   if ((kind & kContainer) != 0) return Left::ContainerStart;
   return (kind & kBlock) != 0 ? Left::BlockTag : Left::OtherTag;
@@ -237,7 +268,7 @@ std::size_t text_content(std::span<const unsigned char> in, std::size_t i, State
 // The kind of the element whose tag starts at `j` ('<'), for the white space before it. Only a
 // start tag of an edge element begins a block box there (before an end tag, ::after content may
 // follow on the same line).
-std::uint8_t kind_at(std::span<const unsigned char> in, std::size_t j) {
+std::uint16_t kind_at(std::span<const unsigned char> in, std::size_t j) {
   std::size_t k = j + 1;
   const bool closing = peek(in, k) == '/';
   if (closing) ++k;
@@ -245,14 +276,14 @@ std::uint8_t kind_at(std::span<const unsigned char> in, std::size_t j) {
   std::size_t e = k;
   while (e < in.size() && !kTagSpace[in[e]] && in[e] != '/' && in[e] != '>') ++e;
   // An end tag: kContainer marks that of a container; a start tag: kContainer is dropped.
-  const std::uint8_t kind = kind_of(in, k, e);
-  if (!closing) return static_cast<std::uint8_t>(kind & ~kContainer);
-  return (kind & kEdge) == kEdge ? static_cast<std::uint8_t>(kBlock | (kind & kContainer)) : kind;
+  const std::uint16_t kind = kind_of(in, k, e);
+  if (!closing) return static_cast<std::uint16_t>(kind & ~kContainer);
+  return (kind & kEdge) == kEdge ? static_cast<std::uint16_t>(kBlock | (kind & kContainer)) : kind;
 }
 
 // White space between `left` and something of kind `right` (a tag, or kPlain for text).
 // `right_is_tag` tells a tag of kind kPlain from text.
-bool space_cannot_show(Left left, std::uint8_t right, bool right_is_tag) {
+bool space_cannot_show(Left left, std::uint16_t right, bool right_is_tag) {
   const bool edge_left = left == Left::Start || left == Left::EdgeEnd;
   const bool block_left = edge_left || left == Left::BlockTag || left == Left::ContainerStart;
   const bool tag_left = left != Left::Text;
@@ -285,7 +316,7 @@ std::size_t text_space(std::span<const unsigned char> in, std::size_t i, State& 
   }
   const int prev = st.out.prev();
   if (prev == ' ' || prev == '\n') return j;  // already one, after a dropped comment
-  const std::uint8_t right = j == in.size() ? kEdge : text_right ? kPlain : kind_at(in, j);
+  const std::uint16_t right = j == in.size() ? kEdge : text_right ? kPlain : kind_at(in, j);
   if (space_cannot_show(left, right, !text_right)) return j;
   st.out.put(line_break ? '\n' : ' ');
   st.left = Left::Text;
@@ -560,20 +591,18 @@ std::size_t markup_at(std::span<const unsigned char> in, std::size_t s, State& s
   bool self_closing = false;
   const std::size_t tag_at = st.out.n;
   std::size_t j = tag(in, s, name_at, st, &name_end, &self_closing);
-  const std::uint8_t kind = kind_of(in, name_at, name_end);
+  const std::uint16_t kind = kind_of(in, name_at, name_end);
   st.left = left_of(kind, closing);
   st.text_has_content = false;
   const std::span<const unsigned char> name = in.subspan(name_at, name_end - name_at);
   if (closing) {
     if ((kind & kForeign) != 0 && st.foreign_depth > 0) --st.foreign_depth;
-    if (end_tag_omissible(in, s, j, name_end, st)) st.out.n = tag_at;
+    if ((kind & kOptionalEnd) != 0 && end_tag_omissible(in, s, j, name_end, st)) st.out.n = tag_at;
     // The end of any block may have closed the P (or it was never the innermost block).
-    if ((kind & kBlock) != 0 || one_of(tag_name_at(in, s).view(), {"p", "li", "dt", "dd"}))
-      st.p_open = false;
+    if ((kind & (kBlock | kListItem)) != 0) st.p_open = false;
     return j;
   }
-  if ((kind & kEdge) == kEdge || one_of(tag_name_at(in, s).view(), {"li", "dt", "dd"}))
-    st.p_open = name.size() == 1 && fold[name[0]] == 'p';
+  if ((kind & kEdge) == kEdge || (kind & kListItem) != 0) st.p_open = (kind & kParagraph) != 0;
   if (j >= in.size()) return j;
   if ((kind & kForeign) != 0) {
     if (!self_closing) ++st.foreign_depth;
