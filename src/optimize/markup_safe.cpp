@@ -328,6 +328,39 @@ enum class Last : std::uint8_t { Name, QuotedValue, UnquotedValue };
 
 // A start or end tag from its '<' at `s`; the name starts at `name_at`. Returns the end, with
 // [name_at, *name_end) the name; on a tag cut off by the end of input, the rest is copied.
+// In a PHP page, the end of a construct from `s` that holds PHP blocks, walked over quotes and
+// whole blocks, up to `stop` (">" for a tag, "-->" for a comment); 0 when no block comes before
+// the first `stop`. Such a construct is copied unchanged, so no PHP code is ever rewritten.
+std::size_t php_holder_end(std::span<const unsigned char> in, std::size_t s,
+                           std::string_view stop) {
+  const std::size_t first_stop = [&] {
+    for (std::size_t k = s + 1; k < in.size(); ++k)
+      if (match_exact(in, k, stop)) return k;
+    return in.size();
+  }();
+  bool holds_php = false;
+  for (std::size_t k = s + 1; k + 1 < first_stop && !holds_php; ++k)
+    holds_php = in[k] == '<' && in[k + 1] == '?';
+  if (!holds_php) return 0;
+  unsigned char quote = 0;
+  std::size_t k = s + 1;
+  while (k < in.size()) {
+    if (in[k] == '<' && peek(in, k + 1) == '?') {
+      k = php_block_end(in, k);
+      continue;
+    }
+    if (quote != 0) {
+      if (in[k] == quote) quote = 0;
+    } else if (stop.size() == 1 && (in[k] == '"' || in[k] == '\'')) {
+      quote = in[k];
+    } else if (match_exact(in, k, stop)) {
+      return k + stop.size();
+    }
+    ++k;
+  }
+  return in.size();
+}
+
 std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t name_at, State& st,
                 std::size_t* name_end, bool* self_closing) {
   Out& out = st.out;
@@ -336,6 +369,13 @@ std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t na
   std::size_t j = name_at;
   while (j < n && !kTagSpace[in[j]] && in[j] != '/' && in[j] != '>') ++j;
   *name_end = j;
+  *self_closing = false;
+  if (st.php_blocks) {
+    if (const std::size_t end = php_holder_end(in, s, ">"); end != 0) {
+      *name_end = name_at;  // no name the profile acts on
+      return copy_through(in, s, end, st);
+    }
+  }
   out.copy(in, s, j);
   // Outside SVG and MathML, "/>" on a void element is read as '>'.
   const bool drop_slash =
@@ -447,6 +487,13 @@ std::size_t drop_comment(std::span<const unsigned char> in, std::size_t s, std::
 }
 
 std::size_t comment(std::span<const unsigned char> in, std::size_t s, State& st) {
+  if (st.php_blocks) {
+    if (const std::size_t end = php_holder_end(in, s, "-->"); end != 0) {
+      st.left = Left::OtherTag;
+      st.text_has_content = false;
+      return copy_through(in, s, end, st);
+    }
+  }
   const std::size_t end = comment_close(in, s);
   if (end == in.size() || conditional_comment(in, s)) {
     st.left = Left::OtherTag;

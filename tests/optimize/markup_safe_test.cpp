@@ -87,6 +87,11 @@ TEST(SafeVerbatim, PhpBlocksOnlyInPhpPages) {
   EXPECT_EQ(safe("<p><? a  > b ?>", true), "<p><? a  > b ?>");
   EXPECT_EQ(safe("<?php  echo 1 ?>\n  x", true), "<?php  echo 1 ?>\n  x");  // PHP eats the LF
   EXPECT_EQ(safe("<p><? a  > b ?>", false), "<p> b ?>");  // a bogus comment to the first '>'
+  // PHP inside a tag or a comment: the whole construct is copied, so no PHP code changes.
+  for (const char* page :
+       {"<li<?= $a  ===  1 ? ' x' : '' ?>>a", "<a title=\"<?= $x ? \"a  b\" : 'c' ?>\"  >",
+        "<!-- <?php echo  '-->' ?> -->x"})
+    EXPECT_EQ(safe(page, true), page);
 }
 
 class SafeText : public testing::TestWithParam<Case> {};
