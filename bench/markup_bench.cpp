@@ -87,6 +87,21 @@ void BM_CorpusPhpPages(benchmark::State& state) {
 }
 BENCHMARK(BM_CorpusPhpPages)->Unit(benchmark::kMillisecond);
 
+void BM_CorpusPagesSafe(benchmark::State& state) {
+  const auto& pages = html_pages();
+  if (pages.empty()) {
+    state.SkipWithError("no HTML pages under " SVELTERY_CORPUS_DIR "/html");
+    return;
+  }
+  std::size_t bytes = 0;
+  for (const Bytes& p : pages) bytes += p.size();
+  for (auto _ : state)
+    for (const Bytes& p : pages) benchmark::DoNotOptimize(optimize_markup_safe(p, false, nullptr));
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes));
+  state.counters["pages"] = static_cast<double>(pages.size());
+}
+BENCHMARK(BM_CorpusPagesSafe)->Unit(benchmark::kMillisecond);
+
 void large_page_bench(benchmark::State& state, ProgressSink* sink) {
   const Bytes& page = large_page();
   if (page.empty()) {
@@ -100,6 +115,17 @@ void large_page_bench(benchmark::State& state, ProgressSink* sink) {
 
 void BM_LargePage(benchmark::State& state) { large_page_bench(state, nullptr); }
 BENCHMARK(BM_LargePage)->Unit(benchmark::kMillisecond);
+
+void BM_LargePageSafe(benchmark::State& state) {
+  const Bytes& page = large_page();
+  if (page.empty()) {
+    state.SkipWithError("no HTML pages under " SVELTERY_CORPUS_DIR "/html");
+    return;
+  }
+  for (auto _ : state) benchmark::DoNotOptimize(optimize_markup_safe(page, false, nullptr));
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(page.size()));
+}
+BENCHMARK(BM_LargePageSafe)->Unit(benchmark::kMillisecond);
 
 // A sink that draws nothing: the cost of counting iterations for the bar.
 void BM_LargePageWithSink(benchmark::State& state) {

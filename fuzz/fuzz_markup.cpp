@@ -1,7 +1,8 @@
 // Runs the markup optimizer on arbitrary bytes. Byte 0 picks the mode: bit 0 passes PHP blocks
-// through, bit 1 hands over a progress sink; the rest is the page. Checked: the output is never
-// longer than the page, the page is not touched, a second call gives the same bytes, a sink does
-// not change them, and the ticks a sink receives stay in range, in order and few.
+// through, bit 1 hands over a progress sink, bit 2 picks the safe profile; the rest is the page.
+// Checked: the output is never longer than the page, the page is not touched, a second call gives
+// the same bytes, a sink does not change them, and the ticks a sink receives stay in range, in
+// order and few.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -43,13 +44,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size == 0) return 0;
   const bool php_blocks = (data[0] & 1) != 0;
   const bool with_sink = (data[0] & 2) != 0;
+  const auto optimize = (data[0] & 4) != 0 ? optimize_markup_safe : optimize_markup;
   // libFuzzer hands over an exact-size heap copy, so a read past the page's end is caught.
   const std::span<const unsigned char> page(data + 1, size - 1);
   const std::vector<unsigned char> before(page.begin(), page.end());
 
   CheckingSink sink;
   sink.size = static_cast<std::int64_t>(page.size());
-  const std::optional<Bytes> out = optimize_markup(page, php_blocks, with_sink ? &sink : nullptr);
+  const std::optional<Bytes> out = optimize(page, php_blocks, with_sink ? &sink : nullptr);
   check(out.has_value(), "a page this small always gets its output buffer");
   check(out->size() <= page.size(), "never longer than the page");
   check(std::equal(before.begin(), before.end(), page.begin()), "the page is not written to");
@@ -61,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // Without a sink when the first run had one, and again without one otherwise: either way the
   // bytes must not change.
-  const std::optional<Bytes> again = optimize_markup(page, php_blocks, nullptr);
+  const std::optional<Bytes> again = optimize(page, php_blocks, nullptr);
   check(again.has_value() && *again == *out,
         with_sink ? "a sink does not change the output" : "the same page gives the same output");
   return 0;

@@ -56,8 +56,11 @@ void process_markup(const char* path, std::string_view relative_name, const stru
   const auto input_size = static_cast<std::int64_t>(data->size());
   if (announce(options)) print_optimizing(path);
   ConsoleProgress bar;
-  const std::optional<Bytes> result = optimize_markup(*data, kind == FormatKind::PHP && options.php,
-                                                      options.verbose ? &bar : nullptr);
+  const bool php_blocks = kind == FormatKind::PHP && options.php;
+  ProgressSink* const progress = options.verbose ? &bar : nullptr;
+  const std::optional<Bytes> result = options.safe
+                                          ? optimize_markup_safe(*data, php_blocks, progress)
+                                          : optimize_markup(*data, php_blocks, progress);
   if (!result) {
     print_markup_memory_error();
     print_skipped(path);
@@ -68,7 +71,7 @@ void process_markup(const char* path, std::string_view relative_name, const stru
   // A PHP page's banner would be inline output in front of its code: sent on every run or
   // include, it breaks header() calls and the JSON of endpoints. Only HTML pages carry one.
   std::optional<Banner> banner;
-  if (kind == FormatKind::HTML) banner = Banner{path, input_size};
+  if (kind == FormatKind::HTML && !options.no_banner) banner = Banner{path, input_size};
   if (!save_output_file(output_path.c_str(), *result, banner, st, output_mode(st.st_mode))) {
     print_skipped(path);
     return;

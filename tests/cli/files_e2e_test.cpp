@@ -155,6 +155,52 @@ TEST(Markup, HtmlPageTreatsPhpBlockAsTagBehindBanner) {
 INSTANTIATE_TEST_SUITE_P(Markup, Php, testing::ValuesIn(kPhp),
                          [](const auto& p) { return std::string(p.param.name); });
 
+struct ProfileCase {
+  const char* name;
+  std::vector<std::string> options;
+  const char* file;
+  std::string page;
+  std::string written;  // after the banner, when there is one
+  bool banner;
+};
+
+const ProfileCase kProfiles[] = {
+    {"no_banner", {"--no-banner"}, "a.html", "<p>  y", "<p> y", false},
+    {"safe_no_banner",
+     {"--safe", "--no-banner"},
+     "a.html",
+     "<!DOCTYPE html>\n<p title=\"a  b\">x  y</p>\n<!-- c -->\n",
+     "<!DOCTYPE html><p title=\"a  b\">x  y</p>",
+     false},
+    {"safe_php_behind_banner",
+     {"--safe"},
+     "a.php",
+     "<ul>\n<li><?php  echo '</li>' ?>\n</li>\n</ul>",
+     "<ul><li><?php  echo '</li>' ?>\n</ul>",
+     true},
+};
+
+class Profile : public testing::TestWithParam<ProfileCase> {};
+
+TEST_P(Profile, WritesThePage) {
+  TempDir dir;
+  write_file(dir / GetParam().file, GetParam().page);
+  std::vector<std::string> args = GetParam().options;
+  args.emplace_back(GetParam().file);
+  const RunResult r = run_sveltery(dir.path(), args);
+  EXPECT_EQ(r.out, kDemo);
+  const std::string written = read_file(dir / ("sveltered/" + std::string(GetParam().file)));
+  if (GetParam().banner) {
+    EXPECT_NE(written.find(banner_line_4(GetParam().file)), std::string::npos);
+    EXPECT_EQ(body_of(written), GetParam().written);
+  } else {
+    EXPECT_EQ(written, GetParam().written);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Markup, Profile, testing::ValuesIn(kProfiles),
+                         [](const auto& p) { return std::string(p.param.name); });
+
 TEST(Markup, ZeroByteDoesNotCutThePage) {
   TempDir dir;
   const std::string page("a\0b  c", 6);

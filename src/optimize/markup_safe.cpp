@@ -1,0 +1,706 @@
+// The safe profile: reads the page the way a browser's tokenizer does, so that the optimized page
+// builds the same document and renders the same. Only bytes that cannot show are dropped.
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <initializer_list>
+#include <iterator>
+#include <new>
+#include <string_view>
+
+#include "optimize/markup.h"
+#include "optimize/markup_constructs.h"
+#include "optimize/markup_out.h"
+
+namespace markup::safe {
+namespace {
+
+// White space as the tokenizer sees it in tags, and as CSS collapses it in text (form feed is not
+// collapsible in CSS, so it stays text there).
+inline constexpr auto kTagSpace = byte_set(" \t\n\r\f");
+inline constexpr auto kTextSpace = byte_set(" \t\n\r");
+// An attribute value holding none of these reads the same without its quotes.
+inline constexpr auto kNeedsQuotes = byte_set(" \t\n\r\f\"'=<>`");
+inline constexpr auto kAsciiLetter =
+    byte_set("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+
+// What an element's name means to this profile: a set of these bits.
+constexpr std::uint16_t kPlain = 0;
+constexpr std::uint16_t kBlock = 1;       // white space between two of these never renders
+constexpr std::uint16_t kEdge = 32 | 1;   // a block box edge: white space next to it never shows
+constexpr std::uint16_t kRawText = 2;     // content read as text up to its end tag: copied
+constexpr std::uint16_t kPreLike = 4;     // white space in it shows: copied, nesting counted
+constexpr std::uint16_t kForeign = 8;     // SVG or MathML: text inside is copied unchanged
+constexpr std::uint16_t kPlainText = 16;  // everything after it is text
+constexpr std::uint16_t kVoid = 64;       // never has content: a "/" before its '>' means nothing
+// A list or table box, or the root: its own ::before or ::after content is rare enough that white
+// space between its tag and a neighbouring tag inside it is taken as never showing.
+constexpr std::uint16_t kContainer = 128;
+constexpr std::uint16_t kListItem = 256;      // LI, DT, DD: they close an open P
+constexpr std::uint16_t kParagraph = 512;     // P itself
+constexpr std::uint16_t kOptionalEnd = 1024;  // an end tag the parser may imply (end_implied)
+
+struct NameKind {
+  std::string_view name;
+  std::uint16_t kind;
+};
+
+// Block-level elements by the browser's own style sheet, table structure and the elements of the
+// head. List items are left out on purpose: style sheets often make them inline blocks, and the
+// white space between them then shows.
+constexpr NameKind kNames[] = {
+    {"address", kEdge},
+    {"article", kEdge},
+    {"aside", kEdge},
+    {"base", kBlock | kVoid},
+    {"blockquote", kEdge},
+    {"body", kEdge | kOptionalEnd},
+    {"caption", kEdge},
+    {"center", kEdge},
+    {"col", kBlock | kVoid},
+    {"colgroup", kEdge | kContainer},
+    {"details", kEdge},
+    {"dialog", kEdge},
+    {"dir", kEdge | kContainer},
+    {"div", kEdge},
+    {"dl", kEdge | kContainer},
+    {"fieldset", kEdge},
+    {"figcaption", kEdge},
+    {"figure", kEdge},
+    {"footer", kEdge},
+    {"form", kEdge},
+    {"frameset", kEdge},
+    {"h1", kEdge},
+    {"h2", kEdge},
+    {"h3", kEdge},
+    {"h4", kEdge},
+    {"h5", kEdge},
+    {"h6", kEdge},
+    {"head", kEdge | kContainer | kOptionalEnd},
+    {"header", kEdge},
+    {"hgroup", kEdge},
+    {"hr", kEdge | kVoid},
+    {"html", kEdge | kContainer | kOptionalEnd},
+    {"legend", kEdge},
+    {"link", kBlock | kVoid},
+    {"main", kEdge},
+    {"menu", kEdge | kContainer},
+    {"meta", kBlock | kVoid},
+    {"nav", kEdge},
+    {"ol", kEdge | kContainer},
+    {"p", kEdge | kParagraph | kOptionalEnd},
+    {"section", kEdge},
+    {"summary", kEdge},
+    {"table", kEdge | kContainer},
+    {"tbody", kEdge | kContainer | kOptionalEnd},
+    {"td", kEdge | kOptionalEnd},
+    {"tfoot", kEdge | kContainer | kOptionalEnd},
+    {"th", kEdge | kOptionalEnd},
+    {"thead", kEdge | kContainer | kOptionalEnd},
+    {"tr", kEdge | kContainer | kOptionalEnd},
+    {"ul", kEdge | kContainer},
+    {"script", kBlock | kRawText},
+    {"style", kBlock | kRawText},
+    {"title", kBlock | kRawText},
+    {"noscript", kRawText},
+    {"textarea", kRawText},
+    {"xmp", kRawText},
+    {"iframe", kRawText},
+    {"noembed", kRawText},
+    {"noframes", kRawText},
+    {"plaintext", kPlainText},
+    {"pre", kEdge | kPreLike},
+    {"listing", kEdge | kPreLike},
+    {"noop", kPreLike},
+    {"svg", kForeign},
+    {"math", kForeign},
+    {"li", kListItem | kOptionalEnd},
+    {"dt", kListItem | kOptionalEnd},
+    {"dd", kListItem | kOptionalEnd},
+    {"option", kOptionalEnd},
+    {"area", kVoid},
+    {"br", kVoid},
+    {"embed", kVoid},
+    {"img", kVoid},
+    {"input", kVoid},
+    {"param", kVoid},
+    {"source", kVoid},
+    {"track", kVoid},
+    {"wbr", kVoid},
+};
+
+inline constexpr std::size_t kLongestName = 10;
+
+// Rows of kNames by the first letter of the name, so that a lookup compares a few names at most.
+struct Buckets {
+  std::array<std::uint8_t, 27> first{};  // rows of letter c: [first[c], first[c + 1])
+  std::array<std::uint8_t, std::size(kNames)> rows{};
+};
+inline constexpr Buckets kBuckets = [] {
+  Buckets b;
+  std::size_t n = 0;
+  for (std::size_t c = 0; c < 26; ++c) {
+    b.first[c] = static_cast<std::uint8_t>(n);
+    for (std::size_t r = 0; r < std::size(kNames); ++r)
+      if (static_cast<std::size_t>(kNames[r].name[0] - 'a') == c)
+        b.rows[n++] = static_cast<std::uint8_t>(r);
+  }
+  b.first[26] = static_cast<std::uint8_t>(n);
+  return b;
+}();
+
+// The kind of the element named by in[from, to), in any case.
+std::uint16_t kind_of(std::span<const unsigned char> in, std::size_t from, std::size_t to) {
+  const std::size_t length = to - from;
+  if (length == 0 || length > kLongestName) return kPlain;
+  const unsigned char first = fold[in[from]];
+  if (first < 'a' || first > 'z') return kPlain;
+  for (std::size_t r = kBuckets.first[first - 'a']; r < kBuckets.first[first - 'a' + 1u]; ++r) {
+    const NameKind& row = kNames[kBuckets.rows[r]];
+    if (row.name.size() != length) continue;
+    std::size_t k = 1;
+    while (k < length && fold[in[from + k]] == static_cast<unsigned char>(row.name[k])) ++k;
+    if (k == length) return row.kind;
+  }
+  return kPlain;
+}
+
+// What the last thing written was, for the white space that follows it.
+// An edge end tag ends a block box: what follows starts a line. (After an edge start tag, ::before
+// content may stand on the line already.)
+enum class Left : std::uint8_t { Start, Text, EdgeEnd, ContainerStart, BlockTag, OtherTag };
+
+struct State {
+  Out out;
+  bool php_blocks = false;
+  Left left = Left::Start;
+  bool text_has_content = false;  // the text since the last tag holds more than white space
+  std::int32_t foreign_depth = 0;
+  bool styles_white_space = false;  // the page itself mentions white-space: keep text runs whole
+  bool p_open = false;              // a P element is the innermost block open
+};
+
+inline Left left_of(std::uint16_t kind, bool closing) {
+  if (closing && (kind & kEdge) == kEdge) return Left::EdgeEnd;
+  if ((kind & kContainer) != 0) return Left::ContainerStart;
+  return (kind & kBlock) != 0 ? Left::BlockTag : Left::OtherTag;
+}
+
+// Copies [s, end) unchanged and returns `end`.
+std::size_t copy_through(std::span<const unsigned char> in, std::size_t s, std::size_t end,
+                         State& st) {
+  st.out.copy(in, s, end);
+  return end;
+}
+
+// The end of "</name" followed by white space, '/' or '>' (the tokenizer's own test), starting the
+// search at `j`; in.size() when there is none.
+std::size_t end_tag_start(std::span<const unsigned char> in, std::size_t j,
+                          std::span<const unsigned char> name) {
+  for (;;) {
+    j = find_byte(in, j, '<');
+    if (j == in.size()) return j;
+    if (peek(in, j + 1) == '/' && in.size() - (j + 2) > name.size()) {
+      std::size_t k = 0;
+      while (k < name.size() && fold[in[j + 2 + k]] == fold[name[k]]) ++k;
+      const unsigned char after = in[j + 2 + name.size()];
+      if (k == name.size() && (kTagSpace[after] || after == '/' || after == '>')) return j;
+    }
+    ++j;
+  }
+}
+
+// Like end_tag_start, for an element that may hold itself: its own start tags are counted.
+std::size_t nested_end_tag_start(std::span<const unsigned char> in, std::size_t j,
+                                 std::span<const unsigned char> name) {
+  std::int32_t depth = 0;
+  for (;;) {
+    j = find_byte(in, j, '<');
+    if (j == in.size()) return j;
+    const bool closing = peek(in, j + 1) == '/';
+    const std::size_t at = j + (closing ? 2 : 1);
+    if (in.size() - at > name.size()) {
+      std::size_t k = 0;
+      while (k < name.size() && fold[in[at + k]] == fold[name[k]]) ++k;
+      const unsigned char after = in[at + name.size()];
+      if (k == name.size() && (kTagSpace[after] || after == '/' || after == '>')) {
+        if (!closing) {
+          ++depth;
+        } else if (depth-- == 0) {
+          return j;
+        }
+      }
+    }
+    ++j;
+  }
+}
+
+// The bytes of eight text bytes that need a rule: '<', the control bytes up to CR, and a space
+// before white space. `next` is the input byte after the eight.
+inline std::uint64_t text_stops(std::uint64_t v, unsigned char /*prev*/, unsigned char next) {
+  using namespace swar;
+  const std::uint64_t space = equal_bytes(v, ' ');
+  const std::uint64_t control = below_bytes(v, '\r' + 1);
+  const std::uint64_t next_is_space =
+      next == ' ' || next == '\t' || next == '\n' || next == '\r' ? std::uint64_t{0x80} << 56 : 0;
+  return equal_bytes(v, '<') | control | (space & (((space | control) >> 8) | next_is_space));
+}
+
+// Text up to the next '<' or white space run; returns its end.
+std::size_t text_content(std::span<const unsigned char> in, std::size_t i, State& st) {
+  Out& out = st.out;
+  st.left = Left::Text;
+  st.text_has_content = true;
+  for (;;) {
+    // The first byte is never '<' nor the start of a white space run: copy it as it is.
+    out.put(in[i++]);
+    const std::size_t copied = copy_plain(in, i, out.base + out.n, text_stops);
+    i += copied;
+    out.n += copied;
+    if (i >= in.size()) return i;
+    const unsigned char c = in[i];
+    if (c == '<' || kTextSpace[c]) {
+      if (c != ' ' || kTextSpace[peek(in, i + 1)]) return i;
+    }
+  }
+}
+
+// The kind of the element whose tag starts at `j` ('<'), for the white space before it. Only a
+// start tag of an edge element begins a block box there (before an end tag, ::after content may
+// follow on the same line).
+std::uint16_t kind_at(std::span<const unsigned char> in, std::size_t j) {
+  std::size_t k = j + 1;
+  const bool closing = peek(in, k) == '/';
+  if (closing) ++k;
+  if (!kAsciiLetter[peek(in, k)]) return kPlain;
+  std::size_t e = k;
+  while (e < in.size() && !kTagSpace[in[e]] && in[e] != '/' && in[e] != '>') ++e;
+  // An end tag: kContainer marks that of a container; a start tag: kContainer is dropped.
+  const std::uint16_t kind = kind_of(in, k, e);
+  if (!closing) return static_cast<std::uint16_t>(kind & ~kContainer);
+  return (kind & kEdge) == kEdge ? static_cast<std::uint16_t>(kBlock | (kind & kContainer)) : kind;
+}
+
+// White space between `left` and something of kind `right` (a tag, or kPlain for text).
+// `right_is_tag` tells a tag of kind kPlain from text.
+bool space_cannot_show(Left left, std::uint16_t right, bool right_is_tag) {
+  const bool edge_left = left == Left::Start || left == Left::EdgeEnd;
+  const bool block_left = edge_left || left == Left::BlockTag || left == Left::ContainerStart;
+  const bool tag_left = left != Left::Text;
+  if (edge_left || (right & kEdge) == kEdge || (block_left && (right & kBlock) != 0)) return true;
+  // Inside a container, between its tag and a tag.
+  return tag_left && right_is_tag && (left == Left::ContainerStart || (right & kContainer) != 0);
+}
+
+// A run of white space in text. Between two words it stays as it is (style sheets may keep it,
+// scripts may read it), except that a run holding a line break becomes that one line break when
+// the page sets no white-space property itself. Elsewhere it goes where it cannot show (at the edge
+// of a block box, or between two block or head tags) and becomes one space or line break otherwise.
+std::size_t text_space(std::span<const unsigned char> in, std::size_t i, State& st) {
+  std::size_t j = i;
+  bool line_break = false;
+  while (j < in.size() && kTextSpace[in[j]]) {
+    line_break = line_break || in[j] == '\n' || in[j] == '\r';
+    ++j;
+  }
+  const Left left = st.left;
+  if (st.foreign_depth > 0) {
+    st.left = Left::Text;
+    return copy_through(in, i, j, st);
+  }
+  const bool text_right = j < in.size() && in[j] != '<';
+  if (left == Left::Text && st.text_has_content && text_right) {
+    if (!line_break || st.styles_white_space) return copy_through(in, i, j, st);
+    st.out.put('\n');
+    return j;
+  }
+  const int prev = st.out.prev();
+  if (prev == ' ' || prev == '\n') return j;  // already one, after a dropped comment
+  const std::uint16_t right = j == in.size() ? kEdge : text_right ? kPlain : kind_at(in, j);
+  if (space_cannot_show(left, right, !text_right)) return j;
+  st.out.put(line_break ? '\n' : ' ');
+  st.left = Left::Text;
+  return j;
+}
+
+// What the last part of a tag written was, for the separator before the next one.
+enum class Last : std::uint8_t { Name, QuotedValue, UnquotedValue };
+
+// A start or end tag from its '<' at `s`; the name starts at `name_at`. Returns the end, with
+// [name_at, *name_end) the name; on a tag cut off by the end of input, the rest is copied.
+// In a PHP page, the end of a construct from `s` that holds PHP blocks, walked over quotes and
+// whole blocks, up to `stop` (">" for a tag, "-->" for a comment); 0 when no block comes before
+// the first `stop`. Such a construct is copied unchanged, so no PHP code is ever rewritten.
+std::size_t php_holder_end(std::span<const unsigned char> in, std::size_t s,
+                           std::string_view stop) {
+  const std::size_t first_stop = [&] {
+    for (std::size_t k = s + 1; k < in.size(); ++k)
+      if (match_exact(in, k, stop)) return k;
+    return in.size();
+  }();
+  bool holds_php = false;
+  for (std::size_t k = s + 1; k + 1 < first_stop && !holds_php; ++k)
+    holds_php = in[k] == '<' && in[k + 1] == '?';
+  if (!holds_php) return 0;
+  unsigned char quote = 0;
+  std::size_t k = s + 1;
+  while (k < in.size()) {
+    if (in[k] == '<' && peek(in, k + 1) == '?') {
+      k = php_block_end(in, k);
+      continue;
+    }
+    if (quote != 0) {
+      if (in[k] == quote) quote = 0;
+    } else if (stop.size() == 1 && (in[k] == '"' || in[k] == '\'')) {
+      quote = in[k];
+    } else if (match_exact(in, k, stop)) {
+      return k + stop.size();
+    }
+    ++k;
+  }
+  return in.size();
+}
+
+std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t name_at, State& st,
+                std::size_t* name_end, bool* self_closing) {
+  Out& out = st.out;
+  const std::size_t n = in.size();
+  const std::size_t start_n = out.n;
+  std::size_t j = name_at;
+  while (j < n && !kTagSpace[in[j]] && in[j] != '/' && in[j] != '>') ++j;
+  *name_end = j;
+  *self_closing = false;
+  if (st.php_blocks) {
+    if (const std::size_t end = php_holder_end(in, s, ">"); end != 0) {
+      *name_end = name_at;  // no name the profile acts on
+      return copy_through(in, s, end, st);
+    }
+  }
+  out.copy(in, s, j);
+  // Outside SVG and MathML, "/>" on a void element is read as '>'.
+  const bool drop_slash =
+      in[name_at - 1] == '<' && st.foreign_depth == 0 && (kind_of(in, name_at, j) & kVoid) != 0;
+  Last last = Last::Name;
+  *self_closing = false;
+  while (j < n) {
+    bool spaced = false;
+    while (j < n && kTagSpace[in[j]]) {
+      spaced = true;
+      ++j;
+    }
+    if (j >= n) break;
+    const unsigned char c = in[j];
+    if (c == '>') {
+      out.put('>');
+      return j + 1;
+    }
+    if (c == '/') {
+      if (drop_slash && peek(in, j + 1) == '>') {
+        ++j;
+        continue;
+      }
+      // After an unquoted value a '/' would join the value.
+      if (spaced && last == Last::UnquotedValue) out.put(' ');
+      out.put('/');
+      ++j;
+      if (peek(in, j) == '>') *self_closing = true;
+      last = Last::Name;  // a lone '/' separates like white space
+      continue;
+    }
+    // An attribute: its name (a leading '=' belongs to it), then maybe '=' and a value.
+    if (spaced) out.put(' ');
+    const std::size_t name_from = j;
+    ++j;
+    while (j < n && !kTagSpace[in[j]] && in[j] != '/' && in[j] != '>' && in[j] != '=') ++j;
+    out.copy(in, name_from, j);
+    last = Last::Name;
+    std::size_t k = j;
+    while (k < n && kTagSpace[in[k]]) ++k;
+    if (peek(in, k) != '=') continue;  // the white space, if any, is read again as a separator
+    j = k + 1;
+    while (j < n && kTagSpace[in[j]]) ++j;
+    out.put('=');
+    if (j >= n) break;
+    const unsigned char q = in[j];
+    if (q == '"' || q == '\'') {
+      const std::size_t close = find_byte(in, j + 1, q);
+      if (close == n) break;
+      bool bare = close > j + 1;
+      for (std::size_t v = j + 1; bare && v < close; ++v) bare = !kNeedsQuotes[in[v]];
+      const unsigned char after = peek(in, close + 1);
+      const bool slash_goes = drop_slash && after == '/' && peek(in, close + 2) == '>';
+      bare = bare && (kTagSpace[after] || after == '>' || slash_goes);
+      if (bare) {
+        out.copy(in, j + 1, close);
+        last = Last::UnquotedValue;
+      } else {
+        out.copy(in, j, close + 1);
+        last = Last::QuotedValue;
+      }
+      j = close + 1;
+    } else if (q != '>') {
+      const std::size_t from = j;
+      while (j < n && !kTagSpace[in[j]] && in[j] != '>') ++j;
+      out.copy(in, from, j);
+      last = Last::UnquotedValue;
+    }
+  }
+  // Cut off by the end of input: the browser drops such a tag, and so does a copy of it.
+  out.n = start_n;
+  return copy_through(in, s, n, st);
+}
+
+// Comments the browser itself acts on in some versions, kept as they are.
+bool conditional_comment(std::span<const unsigned char> in, std::size_t s) {
+  return match_exact(in, s + 4, "[if") || match_exact(in, s + 4, "<![endif");
+}
+
+// The end of the comment at `s` ("<!--") by the tokenizer's rules, or in.size() when it runs to
+// the end of input.
+std::size_t comment_close(std::span<const unsigned char> in, std::size_t s) {
+  if (peek(in, s + 4) == '>') return s + 5;                            // "<!-->"
+  if (peek(in, s + 4) == '-' && peek(in, s + 5) == '>') return s + 6;  // "<!--->"
+  std::size_t j = s + 4;
+  for (;;) {
+    j = find_byte(in, j, '-');
+    if (j == in.size()) return j;
+    if (peek(in, j + 1) == '-') {
+      if (peek(in, j + 2) == '>') return j + 3;
+      if (peek(in, j + 2) == '!' && peek(in, j + 3) == '>') return j + 4;
+    }
+    ++j;
+  }
+}
+
+// A comment goes, unless it is conditional, unfinished, or would join two pieces of text into
+// one (the text nodes would change).
+std::size_t drop_comment(std::span<const unsigned char> in, std::size_t s, std::size_t end,
+                         State& st) {
+  if (st.left == Left::Text) {
+    std::size_t k = end;
+    while (k < in.size() && kTextSpace[in[k]]) ++k;
+    const bool text_after = k < in.size() && in[k] != '<';
+    const bool space_after = k > end;
+    if (text_after || (st.text_has_content && space_after)) return copy_through(in, s, end, st);
+  }
+  return end;
+}
+
+std::size_t comment(std::span<const unsigned char> in, std::size_t s, State& st) {
+  if (st.php_blocks) {
+    if (const std::size_t end = php_holder_end(in, s, "-->"); end != 0) {
+      st.left = Left::OtherTag;
+      st.text_has_content = false;
+      return copy_through(in, s, end, st);
+    }
+  }
+  const std::size_t end = comment_close(in, s);
+  if (end == in.size() || conditional_comment(in, s)) {
+    st.left = Left::OtherTag;
+    st.text_has_content = false;
+    return copy_through(in, s, end, st);
+  }
+  return drop_comment(in, s, end, st);
+}
+
+// The name of a tag at `j` ('<') in lower case, and whether it is an end tag; empty when there is
+// no tag name there or it is longer than any name looked for.
+struct TagName {
+  char text[kLongestName];
+  std::size_t length = 0;
+  bool closing = false;
+  std::string_view view() const { return {text, length}; }
+};
+
+TagName tag_name_at(std::span<const unsigned char> in, std::size_t j) {
+  TagName t;
+  std::size_t k = j + 1;
+  t.closing = peek(in, k) == '/';
+  if (t.closing) ++k;
+  if (!kAsciiLetter[peek(in, k)]) return t;
+  std::size_t e = k;
+  while (e < in.size() && !kTagSpace[in[e]] && in[e] != '/' && in[e] != '>') ++e;
+  if (e - k > kLongestName) return t;
+  for (std::size_t m = k; m < e; ++m) t.text[t.length++] = static_cast<char>(fold[in[m]]);
+  return t;
+}
+
+bool one_of(std::string_view name, std::initializer_list<std::string_view> names) {
+  for (const std::string_view n : names)
+    if (n == name) return true;
+  return false;
+}
+
+// Start tags that close an open P element (those of table are left out: quirks mode keeps it).
+bool closes_p(std::string_view name) {
+  return one_of(
+      name, {"address",  "article",    "aside",  "blockquote", "details", "dialog", "div",  "dl",
+             "fieldset", "figcaption", "figure", "footer",     "form",    "h1",     "h2",   "h3",
+             "h4",       "h5",         "h6",     "header",     "hgroup",  "hr",     "main", "menu",
+             "nav",      "ol",         "p",      "pre",        "section", "ul"});
+}
+
+// True when the parser closes element `name` by itself at `next` (a tag, or the end of input), so
+// that its end tag "</name>" can go. Only the plain cases where the document stays the same.
+bool end_implied(std::string_view name, const TagName& next, bool at_end, const State& st) {
+  const std::string_view n = next.view();
+  if (at_end) return one_of(name, {"body", "html"});
+  if (n.empty()) return false;
+  if (!next.closing) {
+    if (name == "li") return n == "li";
+    if (name == "dt" || name == "dd") return one_of(n, {"dt", "dd"});
+    if (name == "p") return st.p_open && closes_p(n);
+    if (name == "td" || name == "th") return one_of(n, {"td", "th", "tr"});
+    if (name == "tr") return n == "tr";
+    if (name == "option") return one_of(n, {"option", "optgroup"});
+    if (name == "thead" || name == "tbody") return one_of(n, {"tbody", "tfoot"});
+    if (name == "head") return n == "body";
+    return false;
+  }
+  if (name == "li") return one_of(n, {"ul", "ol", "menu"});
+  if (name == "dt" || name == "dd") return n == "dl";
+  if (name == "p")
+    return st.p_open &&
+           one_of(n, {"div", "li", "td", "th", "dd", "section", "article", "aside", "nav", "header",
+                      "footer", "main", "blockquote", "form", "figure", "details", "fieldset"});
+  if (name == "td" || name == "th" || name == "tr")
+    return one_of(n, {"tr", "tbody", "thead", "tfoot", "table"}) && !(name == "tr" && n == "tr");
+  if (name == "option") return one_of(n, {"select", "optgroup"});
+  if (name == "tbody" || name == "tfoot") return n == "table";
+  if (name == "body") return n == "html";
+  return false;
+}
+
+// An end tag "</name>" at [s, j) that the parser would imply from what follows it (after white
+// space that goes anyway).
+bool end_tag_omissible(std::span<const unsigned char> in, std::size_t s, std::size_t j,
+                       std::size_t name_end, const State& st) {
+  if (st.foreign_depth > 0 || j != name_end + 1 || in[name_end] != '>') return false;
+  const TagName self = tag_name_at(in, s);
+  if (self.length == 0) return false;
+  std::size_t k = j;
+  while (k < in.size() && kTextSpace[in[k]]) ++k;
+  if (k < in.size() && in[k] != '<') return false;
+  if (k > j && !space_cannot_show(st.left, k == in.size() ? kEdge : kind_at(in, k), true))
+    return false;
+  const TagName next = k < in.size() ? tag_name_at(in, k) : TagName{};
+  return end_implied(self.view(), next, k == in.size(), st);
+}
+
+// Everything that starts at a '<' at `s`; returns where the next step starts.
+std::size_t markup_at(std::span<const unsigned char> in, std::size_t s, State& st) {
+  const unsigned char b = peek(in, s + 1);
+  if (b == '!') {
+    if (match_exact(in, s + 2, "--")) return comment(in, s, st);
+    // Declarations, CDATA sections and bogus comments: copied through their end.
+    st.left = match_nocase(in, s + 2, "doctype") ? Left::EdgeEnd : Left::OtherTag;
+    st.text_has_content = false;
+    if (match_exact(in, s + 2, "[CDATA[")) {
+      std::size_t j = s + 9;
+      for (;;) {
+        j = find_byte(in, j, ']');
+        if (j == in.size()) return copy_through(in, s, j, st);
+        if (match_exact(in, j, "]]>")) return copy_through(in, s, j + 3, st);
+        ++j;
+      }
+    }
+    const std::size_t gt = find_byte(in, s + 2, '>');
+    return copy_through(in, s, gt == in.size() ? gt : gt + 1, st);
+  }
+  if (b == '?') {
+    if (st.php_blocks) {
+      st.left = Left::OtherTag;
+      st.text_has_content = false;
+      // PHP eats a line break right after "?>": the white space there is not the page's to touch.
+      std::size_t end = php_block_end(in, s);
+      while (end < in.size() && kTextSpace[in[end]]) ++end;
+      return copy_through(in, s, end, st);
+    }
+    // A bogus comment ("<?xml ...?>" and the like): dropped like any other comment.
+    const std::size_t gt = find_byte(in, s + 2, '>');
+    if (gt != in.size()) return drop_comment(in, s, gt + 1, st);
+    st.left = Left::OtherTag;
+    st.text_has_content = false;
+    return copy_through(in, s, gt, st);
+  }
+  const bool closing = b == '/';
+  const std::size_t name_at = s + (closing ? 2 : 1);
+  if (!kAsciiLetter[peek(in, name_at)]) {
+    if (closing) {  // "</>" and bogus comments: copied
+      st.left = Left::OtherTag;
+      st.text_has_content = false;
+      const std::size_t gt = find_byte(in, s + 2, '>');
+      return copy_through(in, s, gt == in.size() ? gt : gt + 1, st);
+    }
+    return kGenericTag;  // a '<' that is text
+  }
+  std::size_t name_end = 0;
+  bool self_closing = false;
+  const std::size_t tag_at = st.out.n;
+  std::size_t j = tag(in, s, name_at, st, &name_end, &self_closing);
+  const std::uint16_t kind = kind_of(in, name_at, name_end);
+  st.left = left_of(kind, closing);
+  st.text_has_content = false;
+  const std::span<const unsigned char> name = in.subspan(name_at, name_end - name_at);
+  if (closing) {
+    if ((kind & kForeign) != 0 && st.foreign_depth > 0) --st.foreign_depth;
+    if ((kind & kOptionalEnd) != 0 && end_tag_omissible(in, s, j, name_end, st)) st.out.n = tag_at;
+    // The end of any block may have closed the P (or it was never the innermost block).
+    if ((kind & (kBlock | kListItem)) != 0) st.p_open = false;
+    return j;
+  }
+  if ((kind & kEdge) == kEdge || (kind & kListItem) != 0) st.p_open = (kind & kParagraph) != 0;
+  if (j >= in.size()) return j;
+  if ((kind & kForeign) != 0) {
+    if (!self_closing) ++st.foreign_depth;
+    return j;
+  }
+  if ((kind & kPlainText) != 0) return copy_through(in, j, in.size(), st);
+  // Raw text and pre-like content runs up to its end tag, which is then read as a tag.
+  if ((kind & kRawText) != 0) return copy_through(in, j, end_tag_start(in, j, name), st);
+  if ((kind & kPreLike) != 0) return copy_through(in, j, nested_end_tag_start(in, j, name), st);
+  return j;
+}
+
+}  // namespace
+}  // namespace markup::safe
+
+std::optional<Bytes> optimize_markup_safe(std::span<const unsigned char> in, bool php_blocks,
+                                          ProgressSink* progress) {
+  Bytes result;
+  try {
+    size_for_overwrite(result, in.size());  // never longer than the input: sized once
+  } catch (const std::bad_alloc&) {
+    return std::nullopt;
+  }
+  using namespace markup::safe;
+  const auto total = static_cast<std::int64_t>(in.size());
+  State st{markup::Out{result.data()}, php_blocks};
+  static constexpr std::string_view kWhiteSpace = "hite-space";  // also "White-space"
+  st.styles_white_space =
+      in.size() >= kWhiteSpace.size() &&
+      ::memmem(in.data(), in.size(), kWhiteSpace.data(), kWhiteSpace.size()) != nullptr;
+  markup::Ticker ticker{progress, total, total / 100};
+  std::size_t i = 0;
+  while (i < in.size()) {
+    ticker.one(i);
+    const unsigned char c = in[i];
+    if (c == '<') {
+      const std::size_t end = markup_at(in, i, st);
+      if (end != markup::kGenericTag) {
+        i = end;
+        continue;
+      }
+    } else if (kTextSpace[c]) {
+      i = text_space(in, i, st);
+      continue;
+    }
+    i = text_content(in, i, st);
+  }
+  if (progress != nullptr) {
+    progress->tick(total, static_cast<std::int64_t>(i));
+    progress->finish();
+  }
+  result.resize(st.out.n);
+  return result;
+}

@@ -1,0 +1,171 @@
+// The safe profile, one table per rule: what goes, and what must stay byte for byte.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "optimize/markup.h"
+#include "test_support.h"
+
+namespace {
+
+struct Case {
+  const char* name;
+  std::string_view in, out;
+};
+
+std::string safe(std::string_view page, bool php_blocks = false) {
+  const auto got = optimize_markup_safe(to_bytes(page), php_blocks, nullptr);
+  EXPECT_TRUE(got.has_value());
+  return got ? to_text(*got) : std::string{};
+}
+
+std::string case_name(const testing::TestParamInfo<Case>& p) { return p.param.name; }
+
+class SafeTags : public testing::TestWithParam<Case> {};
+TEST_P(SafeTags, Minifies) { EXPECT_EQ(safe(GetParam().in), GetParam().out); }
+const Case kTags[] = {
+    {"space_runs_between_attributes", "<a  href=x\n\ttarget=y >z", "<a href=x target=y>z"},
+    {"space_around_equals", "<a href = \"x\">", "<a href=x>"},
+    {"quoted_value_byte_for_byte", "<a title=\"a  b\n>c\">", "<a title=\"a  b\n>c\">"},
+    {"single_quotes_kept_with_space", "<a title='x y'>", "<a title='x y'>"},
+    {"quotes_dropped_when_not_needed", "<a href=\"x.html#y\" id='z'>", "<a href=x.html#y id=z>"},
+    {"empty_value_keeps_quotes", "<a title=\"\">", "<a title=\"\">"},
+    {"value_with_equals_or_backtick", "<a b=\"x=y\" c=\"`\">", "<a b=\"x=y\" c=\"`\">"},
+    {"quotes_kept_before_slash", "<a b=\"x\"/>", "<a b=\"x\"/>"},
+    {"quotes_kept_before_next_name", "<a b=\"x\"c>", "<a b=\"x\"c>"},
+    {"space_kept_before_slash_after_bare_value", "<a b=x />", "<a b=x />"},
+    {"void_slash_dropped", "<br />x<img src=\"a.png\" />", "<br>x<img src=a.png>"},
+    {"void_slash_kept_in_svg", "<svg><rect x=\"1\"/></svg>", "<svg><rect x=\"1\"/></svg>"},
+    {"end_tag_space", "<b>x</b >", "<b>x</b>"},
+    {"cut_off_tag_copied", "x<a  b=\"c", "x<a  b=\"c"},
+    {"lt_last_byte", "a<", "a<"},
+    {"lt_not_a_tag", "a < b <3", "a < b <3"},
+    {"upper_case_names_kept", "<DIV CLASS=\"a\">x</DIV>", "<DIV CLASS=a>x</DIV>"},
+};
+INSTANTIATE_TEST_SUITE_P(Safe, SafeTags, testing::ValuesIn(kTags), case_name);
+
+class SafeComments : public testing::TestWithParam<Case> {};
+TEST_P(SafeComments, Minifies) { EXPECT_EQ(safe(GetParam().in), GetParam().out); }
+const Case kComments[] = {
+    {"dropped", "<p>a</p><!-- x --><p>b", "<p>a</p><p>b"},
+    {"abrupt_ends", "<i>x</i><!--><b>y</b><!---><b>", "<i>x</i><b>y</b><b>"},
+    {"bang_end", "<i>x</i><!-- a --!><b>", "<i>x</i><b>"},
+    {"no_nesting", "<i>x</i><!-- <!-- --><b>", "<i>x</i><b>"},
+    {"conditional_kept", "<!--[if IE]><p>x<![endif]-->", "<!--[if IE]><p>x<![endif]-->"},
+    {"downlevel_revealed_kept", "<!--[if !IE]><!--><p>x<!--<![endif]-->",
+     "<!--[if !IE]><!--><p>x<!--<![endif]-->"},
+    {"unterminated_kept", "<i>x</i><!-- open", "<i>x</i><!-- open"},
+    {"kept_between_words", "a<!-- x -->b", "a<!-- x -->b"},
+    {"xml_declaration_dropped", "<?xml version=\"1.0\"?><p>x", "<p>x"},
+    {"doctype_kept_any_case", "<!DOCTYPE html>\n<html>", "<!DOCTYPE html><html>"},
+    {"cdata_copied", "<svg><![CDATA[ a > b ]]></svg>", "<svg><![CDATA[ a > b ]]></svg>"},
+};
+INSTANTIATE_TEST_SUITE_P(Safe, SafeComments, testing::ValuesIn(kComments), case_name);
+
+class SafeVerbatim : public testing::TestWithParam<Case> {};
+TEST_P(SafeVerbatim, CopiesContent) { EXPECT_EQ(safe(GetParam().in), GetParam().out); }
+const Case kVerbatim[] = {
+    {"pre", "<pre>\n  a  <b> c </b>\n</pre>", "<pre>\n  a  <b> c </b>\n</pre>"},
+    {"nested_pre", "<pre><pre> a </pre>  b  </pre>", "<pre><pre> a </pre>  b  </pre>"},
+    {"textarea", "<textarea> a\n\n b </textarea>", "<textarea> a\n\n b </textarea>"},
+    {"script_with_markup", "<script> a  <!-- </p> -->  </script>",
+     "<script> a  <!-- </p> -->  </script>"},
+    {"end_tag_needs_delimiter", "<style> a </stylex> b </style >",
+     "<style> a </stylex> b </style>"},
+    {"title_rcdata", "<title> a  <b> </title>", "<title> a  <b> </title>"},
+    {"plaintext_to_end", "<plaintext> a  </plaintext>  b", "<plaintext> a  </plaintext>  b"},
+    {"noop", "<noop>  a  </noop>", "<noop>  a  </noop>"},
+    {"svg_text", "<svg><text>  a  \n  b </text></svg>", "<svg><text>  a  \n  b </text></svg>"},
+};
+INSTANTIATE_TEST_SUITE_P(Safe, SafeVerbatim, testing::ValuesIn(kVerbatim), case_name);
+
+TEST(SafeVerbatim, PhpBlocksOnlyInPhpPages) {
+  EXPECT_EQ(safe("<p><? a  > b ?>", true), "<p><? a  > b ?>");
+  EXPECT_EQ(safe("<?php  echo 1 ?>\n  x", true), "<?php  echo 1 ?>\n  x");  // PHP eats the LF
+  EXPECT_EQ(safe("<p><? a  > b ?>", false), "<p> b ?>");  // a bogus comment to the first '>'
+  // PHP inside a tag or a comment: the whole construct is copied, so no PHP code changes.
+  for (const char* page :
+       {"<li<?= $a  ===  1 ? ' x' : '' ?>>a", "<a title=\"<?= $x ? \"a  b\" : 'c' ?>\"  >",
+        "<!-- <?php echo  '-->' ?> -->x"})
+    EXPECT_EQ(safe(page, true), page);
+}
+
+class SafeText : public testing::TestWithParam<Case> {};
+TEST_P(SafeText, Minifies) { EXPECT_EQ(safe(GetParam().in), GetParam().out); }
+const Case kText[] = {
+    {"spaces_between_words_kept", "<p>a  b\tc", "<p>a  b\tc"},
+    {"line_break_run_between_words", "<p>a \n   b", "<p>a\nb"},
+    {"page_setting_white_space_keeps_runs", "<p style=\"white-space:pre\">a\n  b",
+     "<p style=white-space:pre>a\n  b"},
+    {"between_inline_tags_one_byte", "<b>a</b>\n  <i>b</i> \t <i>c</i>",
+     "<b>a</b>\n<i>b</i> <i>c</i>"},
+    {"between_text_and_inline_tag", "<p>a  <b>b</b>  c", "<p>a <b>b</b> c"},
+    {"between_blocks_gone", "<div>\n  <p>a</p>\n</div>\n", "<div><p>a</div>"},
+    {"after_block_end_gone", "<p>a</p>\n  b", "<p>a</p>b"},
+    {"after_block_start_kept", "<p>  a", "<p> a"},
+    {"before_block_end_kept", "<div>a  </div>", "<div>a </div>"},
+    {"head_elements", "<head>\n <title>t</title>\n <meta charset=utf-8>\n</head>\n<body>",
+     "<head><title>t</title><meta charset=utf-8><body>"},
+    {"list_items_keep_space", "<ul>\n<li>a</li>\n<li>b</li>\n</ul>", "<ul><li>a</li>\n<li>b</ul>"},
+    {"document_start", " \n<html>", "<html>"},
+    {"crlf_is_a_line_break", "<b>a</b>\r\n<b>b</b>", "<b>a</b>\n<b>b</b>"},
+    {"form_feed_is_text", "<b>a</b>\f<b>b</b>", "<b>a</b>\f<b>b</b>"},
+    {"bytes_0x80_to_0xff", "<p>\xC3\xA9  \xE2\x80\x94", "<p>\xC3\xA9  \xE2\x80\x94"},
+};
+INSTANTIATE_TEST_SUITE_P(Safe, SafeText, testing::ValuesIn(kText), case_name);
+
+class SafeEndTags : public testing::TestWithParam<Case> {};
+TEST_P(SafeEndTags, Minifies) { EXPECT_EQ(safe(GetParam().in), GetParam().out); }
+const Case kEndTags[] = {
+    {"li_before_li", "<ul><li>a</li><li>b</li></ul>", "<ul><li>a<li>b</ul>"},
+    {"li_before_space_kept", "<ul><li>a</li> <li>b</li></ul>", "<ul><li>a</li> <li>b</ul>"},
+    {"p_before_block", "<p>a</p>\n<div>b</div>", "<p>a<div>b</div>"},
+    {"p_before_inline_kept", "<p>a</p><span>b</span>", "<p>a</p><span>b</span>"},
+    {"p_before_table_kept", "<p>a</p><table>", "<p>a</p><table>"},
+    {"stray_p_kept", "<div>a</div></p><p>b", "<div>a</div></p><p>b"},
+    {"p_closed_by_other_block_kept", "<dl><dd><p></dl>\n</p><p>x", "<dl><dd><p></dl></p><p>x"},
+    {"p_before_body_end_kept", "<p>a</p></body>x", "<p>a</p></body>x"},
+    {"table_cells_and_rows", "<table><tr><td>a</td>\n<td>b</td></tr>\n<tr><th>c</th></tr></table>",
+     "<table><tr><td>a<td>b<tr><th>c</table>"},
+    {"dt_dd", "<dl><dt>a</dt><dd>b</dd></dl>", "<dl><dt>a<dd>b</dl>"},
+    {"option", "<select><option>a</option><option>b</option></select>",
+     "<select><option>a<option>b</select>"},
+    {"head_body_html", "<head></head>\n<body>x</body>\n</html>\n", "<head><body>x"},
+    {"with_attributes_kept", "<ul><li>a</li x><li>b", "<ul><li>a</li x><li>b"},
+};
+INSTANTIATE_TEST_SUITE_P(Safe, SafeEndTags, testing::ValuesIn(kEndTags), case_name);
+
+struct RecordingSink final : ProgressSink {
+  std::vector<std::pair<std::int64_t, std::int64_t>> ticks;
+  int finished = 0;
+  void tick(std::int64_t total, std::int64_t done) override { ticks.emplace_back(total, done); }
+  void finish() override { ++finished; }
+};
+
+TEST(SafeProgress, AboutAHundredTicksThenTheFinalOne) {
+  std::string page;
+  for (int k = 0; k < 5000; ++k) page += "<p>a  b</p>\n";
+  RecordingSink sink;
+  const auto got = optimize_markup_safe(to_bytes(page), false, &sink);
+  ASSERT_TRUE(got);
+  EXPECT_EQ(sink.finished, 1);
+  ASSERT_GE(sink.ticks.size(), 50u);
+  EXPECT_LE(sink.ticks.size(), 102u);
+  EXPECT_EQ(sink.ticks.front().second, 0);
+  EXPECT_EQ(sink.ticks.back(), std::make_pair(static_cast<std::int64_t>(page.size()),
+                                              static_cast<std::int64_t>(page.size())));
+}
+
+TEST(SafeProgress, EmptyPage) {
+  RecordingSink sink;
+  const auto got = optimize_markup_safe({}, false, &sink);
+  ASSERT_TRUE(got);
+  EXPECT_TRUE(got->empty());
+  EXPECT_EQ(sink.ticks, (std::vector<std::pair<std::int64_t, std::int64_t>>{{0, 0}}));
+}
+
+}  // namespace
