@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <limits>
 #include <new>
+#include <utility>
+#include <vector>
 
 #include "report/console.h"
 
@@ -16,7 +18,9 @@ namespace {
 struct Fd {
   int fd;
   explicit Fd(int f) : fd(f) {}
+  Fd(Fd&& other) noexcept : fd(other.fd) { other.fd = -1; }
   Fd(const Fd&) = delete;
+  Fd& operator=(Fd&&) = delete;
   Fd& operator=(const Fd&) = delete;
   ~Fd() {
     if (fd >= 0) ::close(fd);
@@ -54,30 +58,41 @@ bool write_all(int fd, const void* data, std::size_t size) {
 
 }  // namespace
 
-std::optional<Bytes> load_whole_file(const char* path) {
+InputFile::~InputFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+std::optional<InputFile> open_input_file(std::FILE* to, const char* path) {
   // O_NONBLOCK: a FIFO swapped in after the caller's stat must not hang the run.
-  Fd in{::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)};
-  if (in.fd < 0) {
+  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
     const int err = errno;
-    print_open_input_error(path, err);
+    print_open_input_error(to, path, err);
     return std::nullopt;
   }
   struct stat st {};
-  if (::fstat(in.fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) {
-    print_file_size_error(path);
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) {
+    ::close(fd);
+    print_file_size_error(to, path);
     return std::nullopt;
   }
-  const auto size = static_cast<std::uint64_t>(st.st_size);
+  return std::optional<InputFile>{std::in_place, fd, static_cast<std::int64_t>(st.st_size)};
+}
+
+std::optional<Bytes> load_whole_file(std::FILE* to, const char* path) {
+  const std::optional<InputFile> in = open_input_file(to, path);
+  if (!in) return std::nullopt;
+  const auto size = static_cast<std::uint64_t>(in->size());
   Bytes data;
   try {
     if (size > std::numeric_limits<std::size_t>::max() / 2) throw std::bad_alloc();
     size_for_overwrite(data, static_cast<std::size_t>(size));
   } catch (const std::bad_alloc&) {
-    print_memory_error();
+    print_memory_error(to);
     return std::nullopt;
   }
-  if (!read_all(in.fd, data.data(), data.size())) {
-    print_read_error(path);
+  if (!read_all(in->fd(), data.data(), data.size())) {
+    print_read_error(to, path);
     return std::nullopt;
   }
   return data;
@@ -104,39 +119,114 @@ std::vector<char> format_banner(const Banner& banner, std::int64_t length) {
   return text;
 }
 
-bool save_output_file(const char* path, std::span<const unsigned char> data,
-                      const std::optional<Banner>& banner, const struct stat& source, mode_t mode) {
+namespace {
+
+// Opens `path` for writing an output of `source`, refusing links, non-regular files and the
+// source itself, and empties it. None after the message.
+std::optional<Fd> open_output(std::FILE* to, const char* path, const struct stat& source) {
   // No O_TRUNC here: the file is truncated only once it is known not to be the input itself.
   // O_NOFOLLOW: a link planted at the output path must not redirect the write.
   // O_NONBLOCK: a FIFO at the output path must not hang the run (on the regular file that is
   // then required, the flag changes nothing).
-  Fd out{::open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666)};
-  if (out.fd < 0) {
+  const int fd =
+      ::open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+  if (fd < 0) {
     const int err = errno;
-    print_open_output_error(path, err);
-    return false;
+    print_open_output_error(to, path, err);
+    return std::nullopt;
   }
+  std::optional<Fd> out{std::in_place, fd};
   struct stat st {};
-  if (::fstat(out.fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    print_open_output_error(path, 0);
-    return false;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    print_open_output_error(to, path, 0);
+    return std::nullopt;
   }
   if (st.st_dev == source.st_dev && st.st_ino == source.st_ino) {
-    print_same_file_error(path);
-    return false;
+    print_same_file_error(to, path);
+    return std::nullopt;
   }
-  bool ok = st.st_size == 0 || ::ftruncate(out.fd, 0) == 0;
-  if (ok && banner) {
+  if (st.st_size != 0 && ::ftruncate(fd, 0) != 0) {
+    print_write_error(to, path);
+    return std::nullopt;
+  }
+  return out;
+}
+
+// Gives the written file its mode and closes it; a close that fails may mean data never reached
+// the disk, so it counts as a failed write too.
+bool finish_output(std::FILE* to, const char* path, Fd& out, bool written, mode_t mode) {
+  if (written) ::fchmod(out.fd, mode);  // best effort, and never through a link
+  const bool ok = out.close_checked() && written;
+  if (!ok) print_write_error(to, path);
+  return ok;
+}
+
+enum class CopyOutcome { Done, ReadFailed, WriteFailed };
+
+// Copies `size` bytes from the current offset of `in` to `out` with read/write.
+CopyOutcome copy_by_hand(int in, int out, std::int64_t size) {
+  constexpr std::size_t kChunk = std::size_t{1} << 17;
+  std::vector<unsigned char> buffer(kChunk);
+  while (size > 0) {
+    const std::size_t want =
+        size < static_cast<std::int64_t>(kChunk) ? static_cast<std::size_t>(size) : kChunk;
+    const ssize_t got = ::read(in, buffer.data(), want);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return CopyOutcome::ReadFailed;
+    if (!write_all(out, buffer.data(), static_cast<std::size_t>(got)))
+      return CopyOutcome::WriteFailed;
+    size -= got;
+  }
+  return CopyOutcome::Done;
+}
+
+// Copies `size` bytes inside the kernel where it agrees, by hand where it refuses.
+CopyOutcome copy_bytes(int in, int out, std::int64_t size) {
+  while (size > 0) {
+    const ssize_t put =
+        ::copy_file_range(in, nullptr, out, nullptr, static_cast<std::size_t>(size), 0);
+    if (put > 0) {
+      size -= put;
+      continue;
+    }
+    if (put == 0) return CopyOutcome::ReadFailed;  // the file shrank since it was measured
+    const int err = errno;
+    if (err == EINTR) continue;
+    if (err == ENOSPC || err == EDQUOT || err == EFBIG) return CopyOutcome::WriteFailed;
+    // Refused (other file systems, old kernels, special files) or failed: read/write tells
+    // which side it was.
+    return copy_by_hand(in, out, size);
+  }
+  return CopyOutcome::Done;
+}
+
+}  // namespace
+
+bool save_output_file(std::FILE* to, const char* path, std::span<const unsigned char> data,
+                      const std::optional<Banner>& banner, const struct stat& source, mode_t mode) {
+  std::optional<Fd> out = open_output(to, path, source);
+  if (!out) return false;
+  bool ok = true;
+  if (banner) {
     const std::vector<char> text = format_banner(*banner, static_cast<std::int64_t>(data.size()));
-    ok = write_all(out.fd, text.data(), text.size());
+    ok = write_all(out->fd, text.data(), text.size());
   }
-  ok = ok && write_all(out.fd, data.data(), data.size());
-  // A close that fails may mean data never reached the disk: that is a failed write too.
-  if (ok) ::fchmod(out.fd, mode);  // best effort, and never through a link
-  ok = out.close_checked() && ok;
-  if (!ok) {
-    print_write_error(path);
-    return false;
+  ok = ok && write_all(out->fd, data.data(), data.size());
+  return finish_output(to, path, *out, ok, mode);
+}
+
+bool copy_output_file(std::FILE* to, const char* path, const InputFile& input,
+                      const char* input_path, const struct stat& source, mode_t mode) {
+  std::optional<Fd> out = open_output(to, path, source);
+  if (!out) return false;
+  switch (copy_bytes(input.fd(), out->fd, input.size())) {
+    case CopyOutcome::Done:
+      return finish_output(to, path, *out, true, mode);
+    case CopyOutcome::ReadFailed:
+      print_read_error(to, input_path);
+      return false;
+    case CopyOutcome::WriteFailed:
+      break;
   }
-  return true;
+  return finish_output(to, path, *out, false, mode);
 }
