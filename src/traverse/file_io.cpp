@@ -3,10 +3,14 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <new>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -18,18 +22,10 @@ namespace {
 struct Fd {
   int fd;
   explicit Fd(int f) : fd(f) {}
-  Fd(Fd&& other) noexcept : fd(other.fd) { other.fd = -1; }
   Fd(const Fd&) = delete;
-  Fd& operator=(Fd&&) = delete;
   Fd& operator=(const Fd&) = delete;
   ~Fd() {
     if (fd >= 0) ::close(fd);
-  }
-  // Closes now and tells whether the close succeeded (a late write error shows here).
-  bool close_checked() {
-    const int f = fd;
-    fd = -1;
-    return ::close(f) == 0;
   }
 };
 
@@ -54,6 +50,47 @@ bool write_all(int fd, const void* data, std::size_t size) {
     done += static_cast<std::size_t>(put);
   }
   return true;
+}
+
+// The name as it goes into the banner's HTML comment: '&', '<' and '>' as entities.
+std::string banner_name(std::string_view name) {
+  std::string text;
+  text.reserve(name.size());
+  for (const char c : name) {
+    switch (c) {
+      case '&':
+        text += "&amp;";
+        break;
+      case '<':
+        text += "&lt;";
+        break;
+      case '>':
+        text += "&gt;";
+        break;
+      default:
+        text += c;
+    }
+  }
+  return text;
+}
+
+// "dir/.name.XXXXXX" for "dir/name": the template mkostemp fills in. The name part is shortened
+// where the result would exceed the system's limits on a name or a path, so that a temporary file
+// can be made for every output whose own name fits.
+std::string temp_template_for(std::string_view output_path) {
+  constexpr std::string_view kSuffix = ".XXXXXX";
+  const std::size_t slash = output_path.rfind('/');
+  const std::size_t base_at = slash == std::string_view::npos ? 0 : slash + 1;
+  const std::string_view base = output_path.substr(base_at);
+  constexpr std::size_t kExtra = 1 + kSuffix.size();  // the leading '.' and the suffix
+  std::size_t keep = std::min<std::size_t>(base.size(), NAME_MAX - kExtra);
+  const std::size_t room = PATH_MAX - 1 - kExtra;  // the path without its terminating zero
+  keep = std::min(keep, base_at < room ? room - base_at : 0);
+  std::string name;
+  name.reserve(base_at + kExtra + keep);
+  name.append(output_path.substr(0, base_at)).append(".").append(base.substr(0, keep));
+  name.append(kSuffix);
+  return name;
 }
 
 }  // namespace
@@ -112,54 +149,105 @@ std::vector<char> format_banner(const Banner& banner, std::int64_t length) {
   // clang-format on
   const long in = static_cast<long>(banner.input_size);
   const long out = static_cast<long>(length);
-  const int needed = std::snprintf(nullptr, 0, kFormat, banner.name, in, out);
+  const std::string name = banner_name(banner.name);
+  const int needed = std::snprintf(nullptr, 0, kFormat, name.c_str(), in, out);
   std::vector<char> text(static_cast<std::size_t>(needed) + 1);
-  std::snprintf(text.data(), text.size(), kFormat, banner.name, in, out);
+  std::snprintf(text.data(), text.size(), kFormat, name.c_str(), in, out);
   text.pop_back();  // the terminating zero is not part of the file
   return text;
 }
 
-namespace {
+TempOutput::TempOutput(TempOutput&& other) noexcept
+    : fd(std::exchange(other.fd, -1)), path(std::exchange(other.path, {})) {}
 
-// Opens `path` for writing an output of `source`, refusing links, non-regular files and the
-// source itself, and empties it. None after the message.
-std::optional<Fd> open_output(std::FILE* to, const char* path, const struct stat& source) {
-  // No O_TRUNC here: the file is truncated only once it is known not to be the input itself.
-  // O_NOFOLLOW: a link planted at the output path must not redirect the write.
-  // O_NONBLOCK: a FIFO at the output path must not hang the run (on the regular file that is
-  // then required, the flag changes nothing).
-  const int fd =
-      ::open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    const int err = errno;
-    print_open_output_error(to, path, err);
-    return std::nullopt;
+TempOutput& TempOutput::operator=(TempOutput&& other) noexcept {
+  if (this != &other) {
+    discard_temp_output(*this);
+    fd = std::exchange(other.fd, -1);
+    path = std::exchange(other.path, {});
   }
-  std::optional<Fd> out{std::in_place, fd};
+  return *this;
+}
+
+TempOutput::~TempOutput() { discard_temp_output(*this); }
+
+void discard_temp_output(TempOutput& temp) {
+  if (temp.fd >= 0) ::close(temp.fd);
+  temp.fd = -1;
+  if (!temp.path.empty()) ::unlink(temp.path.c_str());
+  temp.path.clear();
+}
+
+bool check_output_path(std::FILE* to, const char* path, const struct stat& source) {
+  // The open that used to truncate the output, without O_CREAT and O_TRUNC: it refuses what it
+  // always refused, with the same errno, and changes nothing.
+  // O_NOFOLLOW: a link planted at the output path is refused, not replaced.
+  // O_NONBLOCK: a FIFO at the output path must not hang the run.
+  Fd out{::open(path, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)};
+  if (out.fd < 0) {
+    const int err = errno;
+    if (err == ENOENT) return true;  // nothing there yet (a missing directory shows next)
+    print_open_output_error(to, path, err);
+    return false;
+  }
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (::fstat(out.fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     print_open_output_error(to, path, 0);
-    return std::nullopt;
+    return false;
   }
   if (st.st_dev == source.st_dev && st.st_ino == source.st_ino) {
     print_same_file_error(to, path);
-    return std::nullopt;
+    return false;
   }
-  if (st.st_size != 0 && ::ftruncate(fd, 0) != 0) {
-    print_write_error(to, path);
-    return std::nullopt;
-  }
-  return out;
+  return true;
 }
 
-// Gives the written file its mode and closes it; a close that fails may mean data never reached
-// the disk, so it counts as a failed write too.
-bool finish_output(std::FILE* to, const char* path, Fd& out, bool written, mode_t mode) {
-  if (written) ::fchmod(out.fd, mode);  // best effort, and never through a link
-  const bool ok = out.close_checked() && written;
-  if (!ok) print_write_error(to, path);
-  return ok;
+std::optional<TempOutput> create_temp_output(std::FILE* to, const char* output_path) {
+  TempOutput temp;
+  std::string name = temp_template_for(output_path);
+  // Exclusive creation with a fresh name: never opens, follows or truncates anything there.
+  temp.fd = ::mkostemp(name.data(), O_CLOEXEC);
+  if (temp.fd < 0) {
+    const int err = errno;
+    print_open_output_error(to, output_path, err);
+    return std::nullopt;
+  }
+  temp.path = std::move(name);
+  return temp;
 }
+
+bool finish_temp_output(TempOutput& temp, const char* output_path, mode_t mode) {
+  ::fchmod(temp.fd, mode);  // best effort, as for any output
+  // A close that fails may mean data never reached the disk: that is a failed write too.
+  const int fd = std::exchange(temp.fd, -1);
+  if (::close(fd) != 0 || ::rename(temp.path.c_str(), output_path) != 0) {
+    discard_temp_output(temp);
+    return false;
+  }
+  temp.path.clear();
+  return true;
+}
+
+bool save_output_file(std::FILE* to, const char* path, std::span<const unsigned char> data,
+                      const std::optional<Banner>& banner, const struct stat& source, mode_t mode) {
+  if (!check_output_path(to, path, source)) return false;
+  std::optional<TempOutput> temp = create_temp_output(to, path);
+  if (!temp) return false;
+  bool ok = true;
+  if (banner) {
+    const std::vector<char> text = format_banner(*banner, static_cast<std::int64_t>(data.size()));
+    ok = write_all(temp->fd, text.data(), text.size());
+  }
+  ok = ok && write_all(temp->fd, data.data(), data.size());
+  if (!ok || !finish_temp_output(*temp, path, mode)) {
+    discard_temp_output(*temp);
+    print_write_error(to, path);
+    return false;
+  }
+  return true;
+}
+
+namespace {
 
 enum class CopyOutcome { Done, ReadFailed, WriteFailed };
 
@@ -202,31 +290,21 @@ CopyOutcome copy_bytes(int in, int out, std::int64_t size) {
 
 }  // namespace
 
-bool save_output_file(std::FILE* to, const char* path, std::span<const unsigned char> data,
-                      const std::optional<Banner>& banner, const struct stat& source, mode_t mode) {
-  std::optional<Fd> out = open_output(to, path, source);
-  if (!out) return false;
-  bool ok = true;
-  if (banner) {
-    const std::vector<char> text = format_banner(*banner, static_cast<std::int64_t>(data.size()));
-    ok = write_all(out->fd, text.data(), text.size());
-  }
-  ok = ok && write_all(out->fd, data.data(), data.size());
-  return finish_output(to, path, *out, ok, mode);
-}
-
 bool copy_output_file(std::FILE* to, const char* path, const InputFile& input,
                       const char* input_path, const struct stat& source, mode_t mode) {
-  std::optional<Fd> out = open_output(to, path, source);
-  if (!out) return false;
-  switch (copy_bytes(input.fd(), out->fd, input.size())) {
-    case CopyOutcome::Done:
-      return finish_output(to, path, *out, true, mode);
-    case CopyOutcome::ReadFailed:
-      print_read_error(to, input_path);
-      return false;
-    case CopyOutcome::WriteFailed:
-      break;
+  if (!check_output_path(to, path, source)) return false;
+  std::optional<TempOutput> temp = create_temp_output(to, path);
+  if (!temp) return false;
+  const CopyOutcome outcome = copy_bytes(input.fd(), temp->fd, input.size());
+  if (outcome == CopyOutcome::ReadFailed) {
+    discard_temp_output(*temp);
+    print_read_error(to, input_path);
+    return false;
   }
-  return finish_output(to, path, *out, false, mode);
+  if (outcome != CopyOutcome::Done || !finish_temp_output(*temp, path, mode)) {
+    discard_temp_output(*temp);
+    print_write_error(to, path);
+    return false;
+  }
+  return true;
 }

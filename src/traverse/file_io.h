@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "optimize/bytes.h"
@@ -43,20 +44,56 @@ struct Banner {
 };
 
 // The seven-line comment block written ahead of an optimized page (`length`: the data's size).
+// The name is written with '&', '<' and '>' as entities, so that no file name can close the
+// comment and put live markup in the page.
 std::vector<char> format_banner(const Banner& banner, std::int64_t length);
 
-// Creates `path` or truncates it, writes the banner (if any) and `data`, then gives the file
-// `mode`. Refuses to follow a symbolic link at `path` and to overwrite `source` itself. Returns
-// true on success; on failure prints its own message on `to` and returns false.
+// Writes the banner (if any) and `data` to `path`, given `mode`. The bytes go to a temporary file
+// next to `path`, which replaces `path` only once all of them and the close succeeded: whatever was
+// at `path` before stays untouched on any failure. Refuses an existing `path` that is a symbolic
+// link, not a regular file, not writable, or `source` itself. Returns true on success; on failure
+// prints its own message on `to` and returns false.
 [[nodiscard]] bool save_output_file(std::FILE* to, const char* path,
                                     std::span<const unsigned char> data,
                                     const std::optional<Banner>& banner, const struct stat& source,
                                     mode_t mode);
 
+// The steps of save_output_file, for any writer of a whole output file:
+//   check_output_path -> create_temp_output -> write to fd -> finish_temp_output
+// A TempOutput that is not finished is removed when it goes out of scope (or by discard).
+
+// Refuses, with its own message, an existing `path` that the output may not replace: a symbolic
+// link, anything but a regular file, a file the user may not write, or `source` itself. Changes
+// nothing at `path`. A missing `path` is fine.
+[[nodiscard]] bool check_output_path(std::FILE* to, const char* path, const struct stat& source);
+
+// An empty file, readable and writable by the owner only, in the directory of an output path
+// under a fresh name starting with '.'; `fd` is open for writing.
+struct TempOutput {
+  int fd = -1;
+  std::string path;  // empty once the file is renamed or removed
+
+  TempOutput() = default;
+  TempOutput(TempOutput&& other) noexcept;
+  TempOutput& operator=(TempOutput&& other) noexcept;
+  ~TempOutput();
+};
+
+// Creates the temporary file for `output_path`, made exclusively so that nothing already there is
+// opened. On failure prints the output's open error and returns none.
+std::optional<TempOutput> create_temp_output(std::FILE* to, const char* output_path);
+
 // Like save_output_file, with the `input.size()` bytes of `input` (named `input_path` in a read
 // error) as the data. The kernel copies them file to file where it can.
 [[nodiscard]] bool copy_output_file(std::FILE* to, const char* path, const InputFile& input,
                                     const char* input_path, const struct stat& source, mode_t mode);
+
+// Gives the file `mode`, closes it and renames it over `output_path`. On failure the temporary
+// file is removed and false returned; the caller reports it as a failed write.
+[[nodiscard]] bool finish_temp_output(TempOutput& temp, const char* output_path, mode_t mode);
+
+// Closes and removes the temporary file; nothing else is touched.
+void discard_temp_output(TempOutput& temp);
 
 // The mode outputs get: the source's permission bits without set-user-ID and set-group-ID, plus
 // read and write for owner and group.

@@ -78,8 +78,7 @@ void full_bar(std::FILE* to, std::int64_t size) {
 // One page or image after its optimizer, ready to be written.
 struct Optimized {
   Bytes bytes;
-  std::size_t length = 0;  // of `bytes`, the part that goes out
-  bool banner = false;
+  std::size_t length = 0;   // of `bytes`, the part that goes out
   bool read_again = false;  // the file goes out unchanged, read afresh
 };
 
@@ -92,7 +91,7 @@ std::optional<Optimized> optimize(FormatKind kind, Bytes data, const Options& op
     const std::optional<std::size_t> filtered = optimize_jpeg(data);
     const std::size_t length = filtered ? *filtered : data.size();
     const bool unchanged = filtered && length == data.size();
-    return Optimized{std::move(data), length, false, unchanged};
+    return Optimized{std::move(data), length, unchanged};
   }
   ConsoleProgress bar{to};
   std::optional<Bytes> result =
@@ -102,7 +101,7 @@ std::optional<Optimized> optimize(FormatKind kind, Bytes data, const Options& op
     return std::nullopt;
   }
   const std::size_t length = result->size();
-  return Optimized{std::move(*result), length, true, false};
+  return Optimized{std::move(*result), length, false};
 }
 
 Totals copy_file(const FileWork& work, const Options& options, std::FILE* to) {
@@ -168,8 +167,11 @@ Totals run_file(const FileWork& work, const Options& options, std::FILE* to) {
     result->length = result->bytes.size();
   }
   const std::span<const unsigned char> out(result->bytes.data(), result->length);
-  const std::optional<Banner> banner =
-      result->banner ? std::optional<Banner>(Banner{path, input_size}) : std::nullopt;
+  // A PHP page's banner would be inline output in front of its code: sent on every run or
+  // include, it breaks header() calls and the JSON of endpoints. Only HTML pages carry one.
+  const std::optional<Banner> banner = work.kind == FormatKind::HTML
+                                           ? std::optional<Banner>(Banner{path, input_size})
+                                           : std::nullopt;
   if (!save_output_file(to, work.output_path.c_str(), out, banner, work.st,
                         output_mode(work.st.st_mode))) {
     if (rules.skip_after_write) print_skipped(to, path);

@@ -122,14 +122,14 @@ TEST(Markup, VerboseDrawsTheBarWhileScanning) {
 struct PhpCase {
   const char* name;
   const char* file;
-  std::string body;  // what a page "<?php  x ?>\n<p>  y" becomes
+  std::string written;  // the whole output file of a page "<?php  x ?>\n<p>  y"
 };
 
+// A PHP page gets no banner: in front of its code the banner would be output of the page.
 const PhpCase kPhp[] = {
-    {"php_blocks_kept", "a.php", "<?php  x ?><p> y"},
+    {"php_blocks_kept_no_banner", "a.php", "<?php  x ?><p> y"},
     {"phtml", "a.phtml", "<?php  x ?><p> y"},
     {"php3", "a.PHP3", "<?php  x ?><p> y"},
-    {"html_treats_block_as_tag", "a.html", "<?php x ?><p> y"},
 };
 
 class Php : public testing::TestWithParam<PhpCase> {};
@@ -139,8 +139,17 @@ TEST_P(Php, ModeFollowsExtension) {
   write_file(dir / GetParam().file, "<?php  x ?>\n<p>  y");
   const RunResult r = run_sveltery(dir.path(), {GetParam().file});
   EXPECT_EQ(r.out, kDemo);
-  EXPECT_EQ(body_of(read_file(dir / ("sveltered/" + std::string(GetParam().file)))),
-            GetParam().body);
+  EXPECT_EQ(read_file(dir / ("sveltered/" + std::string(GetParam().file))), GetParam().written);
+}
+
+TEST(Markup, HtmlPageTreatsPhpBlockAsTagBehindBanner) {
+  TempDir dir;
+  write_file(dir / "a.html", "<?php  x ?>\n<p>  y");
+  const RunResult r = run_sveltery(dir.path(), {"a.html"});
+  EXPECT_EQ(r.out, kDemo);
+  const std::string written = read_file(dir / "sveltered/a.html");
+  EXPECT_NE(written.find(banner_line_4("a.html")), std::string::npos);
+  EXPECT_EQ(body_of(written), "<?php x ?><p> y");
 }
 
 INSTANTIATE_TEST_SUITE_P(Markup, Php, testing::ValuesIn(kPhp),
@@ -313,7 +322,7 @@ TEST(Files, EmptyFilesOfEveryKind) {
   const RunResult r = run_sveltery(dir.path(), {"-f", "e.html", "e.php", "e.jpg", "e.txt"});
   EXPECT_EQ(r.out, kDemo + kOut + "Sveltery Optimized: 3 of 4 files\n");
   EXPECT_EQ(body_of(read_file(dir / "sveltered/e.html")), "");
-  EXPECT_EQ(body_of(read_file(dir / "sveltered/e.php")), "");
+  EXPECT_EQ(read_file(dir / "sveltered/e.php"), "");
   EXPECT_EQ(read_file(dir / "sveltered/e.jpg"), "");
   EXPECT_EQ(read_file(dir / "sveltered/e.txt"), "");
 }

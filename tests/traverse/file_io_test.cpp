@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -47,11 +49,36 @@ TEST(Banner, SevenLinesOfFixedWidthWithValuesAtNaturalWidth) {
   EXPECT_EQ(text.back(), '\n');
 }
 
-TEST(Banner, PercentInNameIsText) {
-  const std::vector<char> text = format_banner(Banner{"100%s%d.html", 0}, 0);
-  EXPECT_NE(std::string(text.begin(), text.end()).find("File Name: 100%s%d.html "),
-            std::string::npos);
+struct BannerNameCase {
+  const char* name;
+  const char* path;
+  const char* shown;  // what line 4 carries between "File Name: " and its 73 spaces
+};
+
+const BannerNameCase kBannerNames[] = {
+    {"plain", "./site/a.html", "./site/a.html"},
+    {"percent_is_text", "100%s%d.html", "100%s%d.html"},
+    {"comment_close_and_tag", "x--><img src=x onerror=alert(1)><!--.html",
+     "x--&gt;&lt;img src=x onerror=alert(1)&gt;&lt;!--.html"},
+    {"ampersand", "a&b.html", "a&amp;b.html"},
+    {"entity_escaped_again", "a&lt;b.html", "a&amp;lt;b.html"},
+    {"quotes_and_high_bytes_kept", "'q\"\xE9.html", "'q\"\xE9.html"},
+    {"only_specials", "<>&", "&lt;&gt;&amp;"},
+};
+
+class BannerName : public testing::TestWithParam<BannerNameCase> {};
+
+TEST_P(BannerName, EscapedInLineFourOnly) {
+  const std::vector<char> text = format_banner(Banner{GetParam().path, 5}, 3);
+  const auto lines = lines_of(std::string(text.begin(), text.end()));
+  ASSERT_EQ(lines.size(), 7u);
+  EXPECT_EQ(lines[3],
+            "<!-- File Name: " + std::string(GetParam().shown) + std::string(73, ' ') + "-->");
+  EXPECT_EQ(lines[4], "<!-- Input Size: 5" + std::string(70, ' ') + "-->");
 }
+
+INSTANTIATE_TEST_SUITE_P(Banner, BannerName, testing::ValuesIn(kBannerNames),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 TEST(Load, EmptyFileIsAnEmptyBuffer) {
   TempDir dir;
@@ -94,11 +121,23 @@ TEST(Load, DirectoryHasNoSize) {
             "Error: getting file size: " + path + "\n");
 }
 
+// Names in `path` that start with '.': temporary files left behind.
+std::vector<std::string> dot_files_in(const std::string& path) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(path)) {
+    const std::string name = entry.path().filename().string();
+    if (name[0] == '.') names.push_back(name);
+  }
+  return names;
+}
+
 class Save : public testing::Test {
  protected:
   TempDir dir;
   std::string source = dir / "in.html";
   void SetUp() override { write_file(source, "source bytes"); }
+  // Whatever a save did, succeeded or refused, it leaves no temporary file behind.
+  void TearDown() override { EXPECT_EQ(dot_files_in(dir.path()), std::vector<std::string>{}); }
   bool save(const std::string& path, std::string_view data, std::optional<Banner> banner = {},
             mode_t mode = 0664) {
     const std::vector<unsigned char> bytes = to_bytes(data);
@@ -111,6 +150,34 @@ TEST_F(Save, TruncatesAnExistingFile) {
   write_file(out, "a much longer old content");
   EXPECT_TRUE(save(out, "new"));
   EXPECT_EQ(read_file(out), "new");
+}
+
+TEST_F(Save, ReplacesTheOutputInsteadOfWritingIntoIt) {
+  // A second name of the old output keeps the old bytes: the new file is a new file.
+  const std::string out = dir / "out";
+  const std::string other = dir / "other";
+  write_file(out, "old");
+  ASSERT_EQ(::link(out.c_str(), other.c_str()), 0);
+  EXPECT_TRUE(save(out, "new"));
+  EXPECT_EQ(read_file(out), "new");
+  EXPECT_EQ(read_file(other), "old");
+}
+
+TEST_F(Save, LongestNameStillWrites) {
+  const std::string out = dir / std::string(NAME_MAX, 'n');
+  EXPECT_EQ(capture_stdout([&] { EXPECT_TRUE(save(out, "x")); }), "");
+  EXPECT_EQ(read_file(out), "x");
+}
+
+TEST_F(Save, UnwritableDirectoryKeepsTheOldOutput) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root writes in any directory";
+  const std::string sub = dir / "ro";
+  const std::string out = sub + "/out";
+  write_file(out, "old", 0644);
+  ::chmod(sub.c_str(), 0555);
+  EXPECT_EQ(capture_stdout([&] { EXPECT_FALSE(save(out, "x")); }),
+            "Error: opening output file: " + out + "\n Permission denied to: " + out + "\n");
+  EXPECT_EQ(read_file(out), "old");
 }
 
 TEST_F(Save, BannerAloneForEmptyData) {
