@@ -1,5 +1,6 @@
 #include "cli/parse_options.h"
 
+#include <getopt.h>
 #include <unistd.h>
 
 #include <new>
@@ -13,9 +14,37 @@ void apply_default_formats(Options& options) {
   options.html = options.jpeg = options.php = options.copy_other = true;
 }
 
+namespace {
+
+// Codes of the long options that have no short form: above every byte value.
+enum LongOnly : int { kSafe = 256, kNoBanner, kJobs };
+
+constexpr struct option kLongOptions[] = {
+    {"safe", no_argument, nullptr, kSafe},       {"no-banner", no_argument, nullptr, kNoBanner},
+    {"jobs", required_argument, nullptr, kJobs}, {"help", no_argument, nullptr, 'H'},
+    {"version", no_argument, nullptr, 'V'},      {nullptr, 0, nullptr, 0},
+};
+
+// A worker count: a positive decimal integer, nothing else.
+bool parse_jobs(const char* text, int& jobs) {
+  constexpr int kMaxJobs = 1024;
+  if (*text == '\0') return false;
+  long value = 0;
+  for (const char* c = text; *c != '\0'; ++c) {
+    if (*c < '0' || *c > '9') return false;
+    value = value * 10 + (*c - '0');
+    if (value > kMaxJobs) return false;
+  }
+  if (value < 1) return false;
+  jobs = static_cast<int>(value);
+  return true;
+}
+
+}  // namespace
+
 Screen parse_options(int argc, char** argv, Options& options) {
   int option = 0;
-  while ((option = ::getopt(argc, argv, "acfhjlo:prvDVHL")) != -1) {
+  while ((option = ::getopt_long(argc, argv, "acfhjlo:prvDVHL", kLongOptions, nullptr)) != -1) {
     switch (option) {
       case 'a':  // not PHP: -a has always left that switch alone
         options.html = options.jpeg = options.copy_other = true;
@@ -52,6 +81,15 @@ Screen parse_options(int argc, char** argv, Options& options) {
         break;
       case 'v':
         options.verbose = true;
+        break;
+      case kSafe:
+        options.safe = true;
+        break;
+      case kNoBanner:
+        options.no_banner = true;
+        break;
+      case kJobs:
+        if (!parse_jobs(optarg, options.jobs)) return Screen::ShortUsage;
         break;
       case 'D':
         return Screen::Documentation;

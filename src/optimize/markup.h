@@ -13,3 +13,8 @@
 // allocated; the caller reports it.
 std::optional<Bytes> optimize_markup(std::span<const unsigned char> in, bool php_blocks,
                                      ProgressSink* progress);
+
+// The safe profile of the same optimizer: the page keeps its document, text and rendering in a
+// current browser. Same contract as optimize_markup.
+std::optional<Bytes> optimize_markup_safe(std::span<const unsigned char> in, bool php_blocks,
+                                          ProgressSink* progress);

@@ -94,8 +94,10 @@ std::optional<Optimized> optimize(FormatKind kind, Bytes data, const Options& op
     return Optimized{std::move(data), length, unchanged};
   }
   ConsoleProgress bar{to};
-  std::optional<Bytes> result =
-      optimize_markup(data, kind == FormatKind::PHP, options.verbose ? &bar : nullptr);
+  const bool php_blocks = kind == FormatKind::PHP;
+  ProgressSink* const progress = options.verbose ? &bar : nullptr;
+  std::optional<Bytes> result = options.safe ? optimize_markup_safe(data, php_blocks, progress)
+                                             : optimize_markup(data, php_blocks, progress);
   if (!result) {
     print_markup_memory_error(to);
     return std::nullopt;
@@ -169,7 +171,7 @@ Totals run_file(const FileWork& work, const Options& options, std::FILE* to) {
   const std::span<const unsigned char> out(result->bytes.data(), result->length);
   // A PHP page's banner would be inline output in front of its code: sent on every run or
   // include, it breaks header() calls and the JSON of endpoints. Only HTML pages carry one.
-  const std::optional<Banner> banner = work.kind == FormatKind::HTML
+  const std::optional<Banner> banner = work.kind == FormatKind::HTML && !options.no_banner
                                            ? std::optional<Banner>(Banner{path, input_size})
                                            : std::nullopt;
   if (!save_output_file(to, work.output_path.c_str(), out, banner, work.st,

@@ -110,6 +110,14 @@ const ArgsCase kNoRun[] = {
     {"o_without_argument", {"-o"}, kUsage},
     {"screen_stops_reading_at_once", {"-v", "-H", "-x", "a.html"}, kUsage},
     {"first_screen_wins", {"-V", "-H"}, kVersionBanner},
+    {"long_help", {"--help", "a.html"}, kUsage},
+    {"long_version", {"--safe", "--version", "a.html"}, kVersionBanner},
+    {"long_prefix", {"--vers"}, kVersionBanner},
+    {"unknown_long_option", {"--fast", "a.html"}, kUsage},
+    {"argument_to_a_flag", {"--safe=yes", "a.html"}, kUsage},
+    {"long_options_only",
+     {"--safe", "--no-banner"},
+     "Sveltery 1.1 Demo\n" + kVersionBanner + kUsage},
 };
 
 class NoRun : public testing::TestWithParam<ArgsCase> {};

@@ -155,6 +155,32 @@ TEST(Markup, HtmlPageTreatsPhpBlockAsTagBehindBanner) {
 INSTANTIATE_TEST_SUITE_P(Markup, Php, testing::ValuesIn(kPhp),
                          [](const auto& p) { return std::string(p.param.name); });
 
+struct ProfileCase {
+  const char* name;
+  std::vector<std::string> options;
+  const char* file;
+  std::string written;  // the whole output file
+};
+
+const ProfileCase kProfiles[] = {
+    {"no_banner", {"--no-banner"}, "a.html", "<p> y"},
+};
+
+class Profile : public testing::TestWithParam<ProfileCase> {};
+
+TEST_P(Profile, WritesThePage) {
+  TempDir dir;
+  write_file(dir / GetParam().file, "<p>  y");
+  std::vector<std::string> args = GetParam().options;
+  args.emplace_back(GetParam().file);
+  const RunResult r = run_sveltery(dir.path(), args);
+  EXPECT_EQ(r.out, kDemo);
+  EXPECT_EQ(read_file(dir / ("sveltered/" + std::string(GetParam().file))), GetParam().written);
+}
+
+INSTANTIATE_TEST_SUITE_P(Markup, Profile, testing::ValuesIn(kProfiles),
+                         [](const auto& p) { return std::string(p.param.name); });
+
 TEST(Markup, ZeroByteDoesNotCutThePage) {
   TempDir dir;
   const std::string page("a\0b  c", 6);

@@ -19,6 +19,7 @@ build=$(realpath -- "$build") && src=$(realpath -- "$src") && binary=$(realpath 
   exit 1
 
 readonly options=(a c f h j l o p r v D H L V)
+readonly long_options=(safe no-banner help version)
 readonly maintainer='Sveltery maintainers <maintainers@sveltery.example>'
 readonly manpage=$src/docs/sveltery.1
 readonly completion=$src/completions/sveltery
@@ -164,8 +165,13 @@ check_manpage() {
   done
   local options_text
   options_text=$(sed -n '/^OPTIONS$/,/^OUTPUT$/p' <<<"$text")
+  # An entry may name the long form after the short one: "-H, --help".
   for letter in "${documented[@]}"; do
-    grep -qE "^ {7}-$letter( |\$)" <<<"$options_text" || fail "option -$letter has no entry"
+    grep -qE "^ {7}-$letter(,? |\$)" <<<"$options_text" || fail "option -$letter has no entry"
+  done
+  for long in "${long_options[@]}"; do
+    grep -qE "^ {7}(-[[:alpha:]], )?--$long( |\$)" <<<"$options_text" ||
+      fail "option --$long has no entry"
   done
 
   local status_text
@@ -308,6 +314,9 @@ check_completion() {
     expect_completion "$all_options" sveltery -
     expect_completion "$all_options" sveltery -v -
     expect_completion '-r' sveltery -r
+    expect_completion "$(printf -- '--%s\n' "${long_options[@]}")" sveltery --
+    expect_completion '--safe' sveltery -v --s
+    expect_completion '--help' sveltery --h
     expect_completion "$dirs" sveltery -o ''
     expect_completion "$dirs" sveltery -rvo ''
     expect_completion 'photos' sveltery -o ph
