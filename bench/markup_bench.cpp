@@ -1,5 +1,6 @@
 // Throughput of the markup optimizer on real pages: every HTML page of the corpus, and one page of
-// at least 50 MB made by repeating them. Reports bytes per second of input.
+// at least 50 MB made by repeating them; and every PHP page of the corpus, in PHP mode. Reports
+// bytes per second of input.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -17,9 +18,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<Bytes> load_html_pages() {
+std::vector<Bytes> load_pages(const char* kind) {
   std::vector<fs::path> paths;
-  const fs::path root = fs::path(SVELTERY_CORPUS_DIR) / "html";
+  const fs::path root = fs::path(SVELTERY_CORPUS_DIR) / kind;
   if (fs::is_directory(root))
     for (const auto& entry : fs::recursive_directory_iterator(root))
       if (entry.is_regular_file()) paths.push_back(entry.path());
@@ -33,7 +34,12 @@ std::vector<Bytes> load_html_pages() {
 }
 
 const std::vector<Bytes>& html_pages() {
-  static const std::vector<Bytes> pages = load_html_pages();
+  static const std::vector<Bytes> pages = load_pages("html");
+  return pages;
+}
+
+const std::vector<Bytes>& php_pages() {
+  static const std::vector<Bytes> pages = load_pages("php");
   return pages;
 }
 
@@ -63,6 +69,23 @@ void BM_CorpusPages(benchmark::State& state) {
   state.counters["pages"] = static_cast<double>(pages.size());
 }
 BENCHMARK(BM_CorpusPages)->Unit(benchmark::kMillisecond);
+
+// PHP pages: most of their bytes lie in PHP blocks, scanned for the strings and comments that hide
+// a "?>".
+void BM_CorpusPhpPages(benchmark::State& state) {
+  const auto& pages = php_pages();
+  if (pages.empty()) {
+    state.SkipWithError("no PHP pages under " SVELTERY_CORPUS_DIR "/php");
+    return;
+  }
+  std::size_t bytes = 0;
+  for (const Bytes& p : pages) bytes += p.size();
+  for (auto _ : state)
+    for (const Bytes& p : pages) benchmark::DoNotOptimize(optimize_markup(p, true, nullptr));
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes));
+  state.counters["pages"] = static_cast<double>(pages.size());
+}
+BENCHMARK(BM_CorpusPhpPages)->Unit(benchmark::kMillisecond);
 
 void large_page_bench(benchmark::State& state, ProgressSink* sink) {
   const Bytes& page = large_page();

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -172,18 +173,63 @@ class Reference {
     return i < end_ ? i + 1 : generic(s);
   }
 
+  // Copies the block through the first "?>" that PHP reads as the end of its code.
   std::size_t php_block(std::size_t s) {
-    copy(s, s + 2);
-    std::size_t i = s + 2;
-    for (;;) {
-      if (i >= end_) return end_;
-      if (in_[i] == '?' && in_[i + 1] == '>') {
-        copy(i, i + 2);
-        return i + 2;
+    const std::size_t end = php_code_end(s + 2);
+    copy(s, end);
+    return end;
+  }
+
+  static bool identifier(unsigned char c, bool first) {
+    return c == '_' || c >= 0x80 || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+           (!first && c >= '0' && c <= '9');
+  }
+
+  std::size_t php_code_end(std::size_t i) const {
+    while (i < end_) {
+      const unsigned char c = in_[i];
+      if (c == '?' && at(i + 1) == '>') return i + 2;
+      if (c == '\'' || c == '"' || c == '`') {
+        ++i;
+        while (i < end_ && in_[i] != c) i += in_[i] == '\\' ? 2 : 1;
+        i = std::min(i + 1, end_);
+      } else if (c == '/' && at(i + 1) == '*') {
+        i += 2;
+        while (i < end_ && !(in_[i] == '*' && at(i + 1) == '/')) ++i;
+        i = std::min(i + 2, end_);
+      } else if ((c == '/' && at(i + 1) == '/') || (c == '#' && at(i + 1) != '[')) {
+        while (i < end_ && in_[i] != '\n' && in_[i] != '\r') {
+          if (in_[i] == '?' && at(i + 1) == '>') return i + 2;
+          ++i;
+        }
+      } else if (seq(i, "<<<", false)) {
+        i = heredoc(i);
+      } else {
+        ++i;
       }
-      copy(i, i + 1);
-      ++i;
     }
+    return end_;
+  }
+
+  // After a heredoc or nowdoc at `i`, or `i` + 3 when "<<<" opens neither.
+  std::size_t heredoc(std::size_t i) const {
+    std::size_t k = i + 3;
+    while (at(k) == ' ' || at(k) == '\t') ++k;
+    const unsigned char quote = at(k) == '\'' || at(k) == '"' ? at(k) : 0;
+    if (quote) ++k;
+    std::string id;
+    while (k < end_ && identifier(in_[k], id.empty())) id.push_back(static_cast<char>(in_[k++]));
+    if (id.empty() || (quote && at(k++) != quote)) return i + 3;
+    if (at(k) == '\r' && at(k + 1) == '\n') ++k;
+    if (at(k) != '\n') return i + 3;
+    for (std::size_t line = k + 1; line <= end_; ++line) {
+      if (in_[line - 1] != '\n') continue;
+      std::size_t p = line;
+      while (at(p) == ' ' || at(p) == '\t') ++p;
+      if (seq(p, id, false) && !(p + id.size() < end_ && identifier(in_[p + id.size()], false)))
+        return p + id.size();
+    }
+    return end_;
   }
 
   std::size_t verbatim(std::size_t s, std::string_view name, bool attributes) {
@@ -498,6 +544,47 @@ const Case kPhp[] = {
     {"own_gt_not_an_end", "<?>  x?>  y", "<?>  x?> y", true},
     {"opener_at_end", "<?", "<?", true},
     {"other_rules_still_apply", "<a  b>  <!-- c -->x", "<a b> x", true},
+    // Where PHP's code ends: "?>" in a string, heredoc or block comment is not the end.
+    {"single_quoted", "<?php $a = '?>  '; ?>  b", "<?php $a = '?>  '; ?> b", true},
+    {"double_quoted", "<?php echo \"?>  x\"; ?>  b", "<?php echo \"?>  x\"; ?> b", true},
+    {"backtick", "<?php `ls ?>  x`; ?>  b", "<?php `ls ?>  x`; ?> b", true},
+    {"escaped_quote", "<?php 'it\\'s ?>  '; ?>  b", "<?php 'it\\'s ?>  '; ?> b", true},
+    {"escaped_backslash_closes", "<?php 'a\\\\' ?>  b", "<?php 'a\\\\' ?> b", true},
+    {"other_quote_inside", "<?php \"it's ?>  \" ?>  b", "<?php \"it's ?>  \" ?> b", true},
+    {"block_comment", "<?php /* ?>  */ ?>  b", "<?php /* ?>  */ ?> b", true},
+    {"doc_comment", "<?php /** ?>  **/?>  b", "<?php /** ?>  **/?> b", true},
+    {"comment_star_slash_not_own", "<?php /*/ ?>  */ ?>  b", "<?php /*/ ?>  */ ?> b", true},
+    {"slash_comment_ends_block", "<?php // it's ?>  b", "<?php // it's ?> b", true},
+    {"hash_comment_ends_block", "<?php # \"x ?>  b", "<?php # \"x ?> b", true},
+    {"comment_ends_at_lf", "<?php // c\n'?>  '; ?>  b", "<?php // c\n'?>  '; ?> b", true},
+    {"comment_ends_at_cr", "<?php # c\r'?>  ' ?>  b", "<?php # c\r'?>  ' ?> b", true},
+    {"attribute_is_code", "<?php #[A('?>  ')] ?>  b", "<?php #[A('?>  ')] ?> b", true},
+    {"heredoc", "<?php $a = <<<EOT\n?>  \nEOT;\n?>  b", "<?php $a = <<<EOT\n?>  \nEOT;\n?> b",
+     true},
+    {"nowdoc", "<?php $a = <<<'EOT'\n?>  \nEOT;\n?>  b", "<?php $a = <<<'EOT'\n?>  \nEOT;\n?> b",
+     true},
+    {"quoted_heredoc_after_blanks", "<?php <<< \t\"A\"\n?>  \nA?>  b",
+     "<?php <<< \t\"A\"\n?>  \nA?> b", true},
+    {"indented_closing_identifier", "<?php f(<<<EOT\n  ?>  \n \t EOT);?>  b",
+     "<?php f(<<<EOT\n  ?>  \n \t EOT);?> b", true},
+    {"identifier_prefix_of_word", "<?php <<<EOT\nEOTX ?>  \nEOT?>  b",
+     "<?php <<<EOT\nEOTX ?>  \nEOT?> b", true},
+    {"heredoc_crlf", "<?php <<<EOT\r\n?>  \r\nEOT;\r\n?>  b",
+     "<?php <<<EOT\r\n?>  \r\nEOT;\r\n?> b", true},
+    {"lone_cr_starts_no_line", "<?php <<<A\nx\rA ?>  \nA?>  b", "<?php <<<A\nx\rA ?>  \nA?> b",
+     true},
+    {"heredoc_digit_first_is_code", "<?php <<<1\n?>  b", "<?php <<<1\n?> b", true},
+    {"four_lt_open_no_heredoc", "<?php <<<<EOT\n?>  b", "<?php <<<<EOT\n?> b", true},
+    {"heredoc_needs_line_end", "<?php <<<EOT ?>  b", "<?php <<<EOT ?> b", true},
+    {"identifier_closing_at_end", "<?php <<<A\n?>  \nA", "<?php <<<A\n?>  \nA", true},
+    {"quote_after_failed_heredoc", "<?php <<<\"A\n?>  b", "<?php <<<\"A\n?>  b", true},
+    {"unterminated_string", "<?php 'x ?>  <p>  y", "<?php 'x ?>  <p>  y", true},
+    {"unterminated_comment", "<?php /* ?>  y", "<?php /* ?>  y", true},
+    {"unterminated_heredoc", "<?php <<<EOT\n?>  y", "<?php <<<EOT\n?>  y", true},
+    {"heredoc_opener_at_end", "<?php <<<", "<?php <<<", true},
+    {"lone_quote", "<?\"", "<?\"", true},
+    {"backslash_at_end", "<?php '\\", "<?php '\\", true},
+    {"nul_bytes", "<?php '\0?>  '\0?>  x"sv, "<?php '\0?>  '\0?> x"sv, true},
 };
 INSTANTIATE_TEST_SUITE_P(Php, Markup, testing::ValuesIn(kPhp), case_name);
 
@@ -626,14 +713,16 @@ TEST(MarkupMemory, UnallocatableOutputGivesNothingAndPrintsNothing) {
 // Random pages from fragments that start, end or break rules, checked against the reference.
 TEST(MarkupProperty, AgreesWithReferenceOnRandomPages) {
   static constexpr std::string_view kFragments[] = {
-      "<",       ">",         "<!--",   "-->",         "->",       "-",           "<!",
-      "!",       "<!DOCTYPE", "<?",     "?>",          "?",        "<script",     "</script>",
-      "<STYLE>", "</style>",  "<noop>", "</NOOP>",     "<pre>",    "</pre>",      "<xmp>",
-      "</xmp>",  "<meta",     "<META ", "http-equiv=", "charset=", "HTTP-EQUIV=", "&nbsp;",
-      "&",       "nbsp;",     "\n",     "\r",          "\t",       " ",           "  ",
-      "<P>",     "</P>",      "<br>",   "</TD>",       "<TABLE>",  "</table>",    "<b>",
-      "<p ",     "/",         "=",      "'",           "a",        "Z",           "7",
-      ".",       "word",      "\0"sv,   "\xE9",        "\xFF"};
+      "<",       ">",           "<!--",   "-->",         "->",       "-",           "<!",
+      "!",       "<!DOCTYPE",   "<?",     "?>",          "?",        "<script",     "</script>",
+      "<STYLE>", "</style>",    "<noop>", "</NOOP>",     "<pre>",    "</pre>",      "<xmp>",
+      "</xmp>",  "<meta",       "<META ", "http-equiv=", "charset=", "HTTP-EQUIV=", "&nbsp;",
+      "&",       "nbsp;",       "\n",     "\r",          "\t",       " ",           "  ",
+      "<P>",     "</P>",        "<br>",   "</TD>",       "<TABLE>",  "</table>",    "<b>",
+      "<p ",     "/",           "=",      "'",           "a",        "Z",           "7",
+      ".",       "word",        "\0"sv,   "\xE9",        "\xFF",     "\"",          "`",
+      "\\",      "/*",          "*/",     "//",          "#",        "#[",          "<<<",
+      "<<<A\n",  "<<< 'A'\r\n", "A",      "\nA;"};
   std::mt19937 rng(20240611);
   std::uniform_int_distribution<std::size_t> pick(0, std::size(kFragments) - 1);
   for (int round = 0; round < 4000; ++round) {
