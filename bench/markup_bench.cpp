@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "optimize/markup.h"
-#include "report/progress.h"
+#include "optimize/progress_sink.h"
 
 namespace {
 

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Whole-run comparison: `sveltery -r` over a tree against `cp -r` of the same tree, alternating,
 # each into a fresh directory. Prints each run's times and the median ratio sveltery / cp.
-# Usage: bench/whole_run.sh [tree] [runs]   (default: ../shared/corpus, 9 runs)
+# Usage: bench/whole_run.sh [tree] [runs] [sveltery options...]
+#   (default: ../shared/corpus, 9 runs, the default worker count; e.g. `--jobs 1` for one worker)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tree=${1:-../shared/corpus}
 runs=${2:-9}
+extra=("${@:3}")
 bin=build/release/src/sveltery
 [[ -x $bin ]] || { cmake --preset release >/dev/null && cmake --build --preset release --target sveltery >/dev/null; }
 scratch=$(mktemp -d)
@@ -19,7 +21,7 @@ time_cp() { sync; local t0; t0=$(now); cp -r "$tree" "$1"; echo "$(now) - $t0" |
 time_sv() {
   sync
   local t0; t0=$(now)
-  "$bin" -r -o "$1" "$tree" >/dev/null || [[ $? -eq 1 ]]
+  "$bin" "${extra[@]}" -r -o "$1" "$tree" >/dev/null || [[ $? -eq 1 ]]
   echo "$(now) - $t0" | bc -l
 }
 ratios=()
@@ -34,4 +36,4 @@ for ((i = 1; i <= runs; i++)); do
   printf 'run %d: cp -r %.3f s, sveltery -r %.3f s, ratio %.2f\n' "$i" "$cp_s" "$sv_s" "$ratio"
 done
 median=$(printf '%s\n' "${ratios[@]}" | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}')
-printf 'median ratio (sveltery -r / cp -r) over %d runs: %.2f\n' "$runs" "$median"
+printf 'median ratio (sveltery %s-r / cp -r) over %d runs: %.2f\n' "${extra[*]:+${extra[*]} }" "$runs" "$median"

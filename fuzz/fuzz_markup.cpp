@@ -12,7 +12,7 @@
 
 #include "invariant.h"
 #include "optimize/markup.h"
-#include "report/progress.h"
+#include "optimize/progress_sink.h"
 
 namespace {
 

@@ -17,15 +17,28 @@ void apply_default_formats(Options& options) {
 namespace {
 
 // Codes of the long options that have no short form: above every byte value.
-enum LongOnly : int { kSafe = 256, kNoBanner };
+enum LongOnly : int { kSafe = 256, kNoBanner, kJobs };
 
 constexpr struct option kLongOptions[] = {
-    {"safe", no_argument, nullptr, kSafe},
-    {"no-banner", no_argument, nullptr, kNoBanner},
-    {"help", no_argument, nullptr, 'H'},
-    {"version", no_argument, nullptr, 'V'},
-    {nullptr, 0, nullptr, 0},
+    {"safe", no_argument, nullptr, kSafe},       {"no-banner", no_argument, nullptr, kNoBanner},
+    {"jobs", required_argument, nullptr, kJobs}, {"help", no_argument, nullptr, 'H'},
+    {"version", no_argument, nullptr, 'V'},      {nullptr, 0, nullptr, 0},
 };
+
+// A worker count: a positive decimal integer, nothing else.
+bool parse_jobs(const char* text, int& jobs) {
+  constexpr int kMaxJobs = 1024;
+  if (*text == '\0') return false;
+  long value = 0;
+  for (const char* c = text; *c != '\0'; ++c) {
+    if (*c < '0' || *c > '9') return false;
+    value = value * 10 + (*c - '0');
+    if (value > kMaxJobs) return false;
+  }
+  if (value < 1) return false;
+  jobs = static_cast<int>(value);
+  return true;
+}
 
 }  // namespace
 
@@ -74,6 +87,9 @@ Screen parse_options(int argc, char** argv, Options& options) {
         break;
       case kNoBanner:
         options.no_banner = true;
+        break;
+      case kJobs:
+        if (!parse_jobs(optarg, options.jobs)) return Screen::ShortUsage;
         break;
       case 'D':
         return Screen::Documentation;

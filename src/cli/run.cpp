@@ -11,7 +11,8 @@
 #include "report/console.h"
 #include "report/savings.h"
 #include "report/totals.h"
-#include "traverse/dispatch.h"
+#include "run/drive.h"
+#include "run/scheduler.h"
 #include "traverse/options.h"
 
 namespace {
@@ -38,8 +39,9 @@ void show_screen(Screen screen) {
   }
 }
 
-// Makes sure the output directory exists; false (after its message) when it cannot be used.
-bool prepare_output_dir(Options& options) {
+// Makes sure the output directory exists and notes which it is; false (after its message) when
+// it cannot be used.
+bool prepare_output_dir(const Options& options, RunState& run) {
   struct stat st {};
   if (::stat(options.output_dir.c_str(), &st) != 0) {
     const int err = errno;
@@ -53,11 +55,7 @@ bool prepare_output_dir(Options& options) {
       return false;
     }
   }
-  if (::stat(options.output_dir.c_str(), &st) == 0) {
-    options.output_dir_known = true;
-    options.output_dev = st.st_dev;
-    options.output_ino = st.st_ino;
-  }
+  if (::stat(options.output_dir.c_str(), &st) == 0) run.output_dir = file_id(st);
   return true;
 }
 
@@ -83,16 +81,20 @@ int run(int argc, char** argv) {
     try {
       options.output_dir = "./sveltered";
     } catch (const std::bad_alloc&) {
-      print_memory_error();
+      print_memory_error(stdout);
       return kExitUnusableOutput;
     }
   }
-  if (!prepare_output_dir(options)) return kExitUnusableOutput;
+  RunState run_state;
+  run_state.mapping.output_dir = options.output_dir;
+  if (!prepare_output_dir(options, run_state)) return kExitUnusableOutput;
 
   print_demo_line();
   const bool report = options.verbose || options.final_report || options.logging;
   if (report) print_outputting_to(options.output_dir.c_str());
-  for (; optind < argc; ++optind) process_input_path(argv[optind], options, totals);
+  Scheduler scheduler(options, worker_count(options));
+  for (; optind < argc; ++optind) process_input_path(argv[optind], options, run_state, scheduler);
+  totals = scheduler.finish();
   if (report) print_final_report(totals);
   return kExitAfterRun;
 }

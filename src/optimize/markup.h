@@ -4,7 +4,7 @@
 #include <span>
 
 #include "optimize/byte_scan.h"
-#include "report/progress.h"
+#include "optimize/progress_sink.h"
 
 // Minifies one HTML or PHP page in a single forward pass. `php_blocks` passes "<?" ... "?>"
 // blocks through unchanged. `progress` is null when no bar is drawn; otherwise it is ticked at

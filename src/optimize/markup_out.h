@@ -6,7 +6,7 @@
 #include <span>
 
 #include "optimize/byte_scan.h"
-#include "report/progress.h"
+#include "optimize/progress_sink.h"
 
 namespace markup {
 

@@ -1,35 +1,39 @@
 #pragma once
 
+#include <cstdio>
+
 // Every per-file and run message the program prints, one function per line. The texts are part
 // of the program's interface (scripts parse them), spelling included: change none of them.
+// The per-file lines go to `to`: standard output, or the buffer that holds one file's lines until
+// they are printed in walk order.
 
-// Run control
+// Run control (standard output)
 void print_demo_line();                            // "Sveltery 1.1 Demo"
 void print_outputting_to(const char* output_dir);  // "Outputing to: dir/"
 void print_output_dir_denied(const char* output_dir);
 void print_output_dir_create_failed(const char* output_dir);
 
 // Paths and walk
-void print_permission_denied(const char* path);  // "Permission denied to: path."
-void print_missing(const char* path);            // "File: path doesn't exist."
-void print_stat_error(const char* path);
-void print_open_dir_error(const char* path);
-void print_outside_output_dir(const char* path);
+void print_permission_denied(std::FILE* to, const char* path);  // "Permission denied to: path."
+void print_missing(std::FILE* to, const char* path);            // "File: path doesn't exist."
+void print_stat_error(std::FILE* to, const char* path);
+void print_open_dir_error(std::FILE* to, const char* path);
+void print_outside_output_dir(std::FILE* to, const char* path);
 
 // Per file
-void print_optimizing(const char* path);
-void print_copying(const char* path);
-void print_skipped(const char* path);
-void print_newline();
+void print_optimizing(std::FILE* to, const char* path);
+void print_copying(std::FILE* to, const char* path);
+void print_skipped(std::FILE* to, const char* path);
+void print_newline(std::FILE* to);
 
 // Whole-file I/O; `err` is errno saved right after the failing call.
-void print_open_input_error(const char* path, int err);
-void print_file_size_error(const char* path);
-void print_memory_error();
-void print_read_error(const char* path);
-void print_open_output_error(const char* path, int err);
-void print_write_error(const char* path);
-void print_same_file_error(const char* path);
+void print_open_input_error(std::FILE* to, const char* path, int err);
+void print_file_size_error(std::FILE* to, const char* path);
+void print_memory_error(std::FILE* to);
+void print_read_error(std::FILE* to, const char* path);
+void print_open_output_error(std::FILE* to, const char* path, int err);
+void print_write_error(std::FILE* to, const char* path);
+void print_same_file_error(std::FILE* to, const char* path);
 
 // The markup optimizer's out-of-memory line (its spelling is historical and kept).
-void print_markup_memory_error();
+void print_markup_memory_error(std::FILE* to);

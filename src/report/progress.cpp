@@ -1,7 +1,5 @@
 #include "report/progress.h"
 
-#include <cstdio>
-
 long percent_done(std::int64_t total, std::int64_t done) {
   if (total <= 0 || done <= 0) return 0;
   if (done >= total) return 100;
@@ -9,15 +7,17 @@ long percent_done(std::int64_t total, std::int64_t done) {
   return static_cast<long>((done % total) * 100 / total + (done / total) * 100);
 }
 
-void show_progress(std::int64_t total, std::int64_t done) {
+void show_progress(std::FILE* to, std::int64_t total, std::int64_t done) {
   static constexpr char kStars[] = "**************************************************";
   const long pct = percent_done(total, done);
   const int half = static_cast<int>(pct / 2);
-  std::printf("\r %ld%%", pct);
-  std::printf(" |%.*s%*s|", half, kStars, 50 - half, "");  // always 50 columns between the bars
-  std::printf(" %ld", static_cast<long>(done));
+  std::fprintf(to, "\r %ld%%", pct);
+  std::fprintf(to, " |%.*s%*s|", half, kStars, 50 - half, "");  // always 50 columns between bars
+  std::fprintf(to, " %ld", static_cast<long>(done));
 }
 
-void ConsoleProgress::tick(std::int64_t total, std::int64_t done) { show_progress(total, done); }
+void ConsoleProgress::tick(std::int64_t total, std::int64_t done) {
+  show_progress(to, total, done);
+}
 
-void ConsoleProgress::finish() { std::printf("\n"); }
+void ConsoleProgress::finish() { std::fputs("\n", to); }

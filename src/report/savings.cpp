@@ -11,10 +11,10 @@ float saved_percent(std::int64_t input_size, std::int64_t output_size) {
   return 100.0f - clamped;
 }
 
-void print_file_savings(std::int64_t input_size, std::int64_t output_size) {
-  std::printf(" Saved: %.1f%% or %ld of %ld bytes\n",
-              static_cast<double>(saved_percent(input_size, output_size)),
-              static_cast<long>(input_size - output_size), static_cast<long>(input_size));
+void print_file_savings(std::FILE* to, std::int64_t input_size, std::int64_t output_size) {
+  std::fprintf(to, " Saved: %.1f%% or %ld of %ld bytes\n",
+               static_cast<double>(saved_percent(input_size, output_size)),
+               static_cast<long>(input_size - output_size), static_cast<long>(input_size));
 }
 
 namespace {

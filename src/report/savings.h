@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 #include "report/totals.h"
 
@@ -9,7 +10,7 @@
 float saved_percent(std::int64_t input_size, std::int64_t output_size);
 
 // " Saved: ..." line of one optimized file.
-void print_file_savings(std::int64_t input_size, std::int64_t output_size);
+void print_file_savings(std::FILE* to, std::int64_t input_size, std::int64_t output_size);
 
 // The report at the end of a run: one line per present format and the closing count.
 void print_final_report(const Totals& totals);

@@ -19,3 +19,6 @@ void reset_totals(Totals& totals);
 void add_html_totals(Totals& totals, std::int64_t input_size, std::int64_t output_size);
 void add_jpeg_totals(Totals& totals, std::int64_t input_size, std::int64_t output_size);
 void add_php_totals(Totals& totals, std::int64_t input_size, std::int64_t output_size);
+
+// Adds every counter of `delta` (one file's share) to `totals`.
+void add_totals(Totals& totals, const Totals& delta);

@@ -12,6 +12,7 @@
 #include <new>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "report/console.h"
 
@@ -94,30 +95,41 @@ std::string temp_template_for(std::string_view output_path) {
 
 }  // namespace
 
-std::optional<Bytes> load_whole_file(const char* path) {
+InputFile::~InputFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+std::optional<InputFile> open_input_file(std::FILE* to, const char* path) {
   // O_NONBLOCK: a FIFO swapped in after the caller's stat must not hang the run.
-  Fd in{::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)};
-  if (in.fd < 0) {
+  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
     const int err = errno;
-    print_open_input_error(path, err);
+    print_open_input_error(to, path, err);
     return std::nullopt;
   }
   struct stat st {};
-  if (::fstat(in.fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) {
-    print_file_size_error(path);
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) {
+    ::close(fd);
+    print_file_size_error(to, path);
     return std::nullopt;
   }
-  const auto size = static_cast<std::uint64_t>(st.st_size);
+  return std::optional<InputFile>{std::in_place, fd, static_cast<std::int64_t>(st.st_size)};
+}
+
+std::optional<Bytes> load_whole_file(std::FILE* to, const char* path) {
+  const std::optional<InputFile> in = open_input_file(to, path);
+  if (!in) return std::nullopt;
+  const auto size = static_cast<std::uint64_t>(in->size());
   Bytes data;
   try {
     if (size > std::numeric_limits<std::size_t>::max() / 2) throw std::bad_alloc();
     size_for_overwrite(data, static_cast<std::size_t>(size));
   } catch (const std::bad_alloc&) {
-    print_memory_error();
+    print_memory_error(to);
     return std::nullopt;
   }
-  if (!read_all(in.fd, data.data(), data.size())) {
-    print_read_error(path);
+  if (!read_all(in->fd(), data.data(), data.size())) {
+    print_read_error(to, path);
     return std::nullopt;
   }
   return data;
@@ -166,7 +178,7 @@ void discard_temp_output(TempOutput& temp) {
   temp.path.clear();
 }
 
-bool check_output_path(const char* path, const struct stat& source) {
+bool check_output_path(std::FILE* to, const char* path, const struct stat& source) {
   // The open that used to truncate the output, without O_CREAT and O_TRUNC: it refuses what it
   // always refused, with the same errno, and changes nothing.
   // O_NOFOLLOW: a link planted at the output path is refused, not replaced.
@@ -175,29 +187,29 @@ bool check_output_path(const char* path, const struct stat& source) {
   if (out.fd < 0) {
     const int err = errno;
     if (err == ENOENT) return true;  // nothing there yet (a missing directory shows next)
-    print_open_output_error(path, err);
+    print_open_output_error(to, path, err);
     return false;
   }
   struct stat st {};
   if (::fstat(out.fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    print_open_output_error(path, 0);
+    print_open_output_error(to, path, 0);
     return false;
   }
   if (st.st_dev == source.st_dev && st.st_ino == source.st_ino) {
-    print_same_file_error(path);
+    print_same_file_error(to, path);
     return false;
   }
   return true;
 }
 
-std::optional<TempOutput> create_temp_output(const char* output_path) {
+std::optional<TempOutput> create_temp_output(std::FILE* to, const char* output_path) {
   TempOutput temp;
   std::string name = temp_template_for(output_path);
   // Exclusive creation with a fresh name: never opens, follows or truncates anything there.
   temp.fd = ::mkostemp(name.data(), O_CLOEXEC);
   if (temp.fd < 0) {
     const int err = errno;
-    print_open_output_error(output_path, err);
+    print_open_output_error(to, output_path, err);
     return std::nullopt;
   }
   temp.path = std::move(name);
@@ -216,10 +228,10 @@ bool finish_temp_output(TempOutput& temp, const char* output_path, mode_t mode) 
   return true;
 }
 
-bool save_output_file(const char* path, std::span<const unsigned char> data,
+bool save_output_file(std::FILE* to, const char* path, std::span<const unsigned char> data,
                       const std::optional<Banner>& banner, const struct stat& source, mode_t mode) {
-  if (!check_output_path(path, source)) return false;
-  std::optional<TempOutput> temp = create_temp_output(path);
+  if (!check_output_path(to, path, source)) return false;
+  std::optional<TempOutput> temp = create_temp_output(to, path);
   if (!temp) return false;
   bool ok = true;
   if (banner) {
@@ -229,7 +241,69 @@ bool save_output_file(const char* path, std::span<const unsigned char> data,
   ok = ok && write_all(temp->fd, data.data(), data.size());
   if (!ok || !finish_temp_output(*temp, path, mode)) {
     discard_temp_output(*temp);
-    print_write_error(path);
+    print_write_error(to, path);
+    return false;
+  }
+  return true;
+}
+
+namespace {
+
+enum class CopyOutcome { Done, ReadFailed, WriteFailed };
+
+// Copies `size` bytes from the current offset of `in` to `out` with read/write.
+CopyOutcome copy_by_hand(int in, int out, std::int64_t size) {
+  constexpr std::size_t kChunk = std::size_t{1} << 17;
+  std::vector<unsigned char> buffer(kChunk);
+  while (size > 0) {
+    const std::size_t want =
+        size < static_cast<std::int64_t>(kChunk) ? static_cast<std::size_t>(size) : kChunk;
+    const ssize_t got = ::read(in, buffer.data(), want);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return CopyOutcome::ReadFailed;
+    if (!write_all(out, buffer.data(), static_cast<std::size_t>(got)))
+      return CopyOutcome::WriteFailed;
+    size -= got;
+  }
+  return CopyOutcome::Done;
+}
+
+// Copies `size` bytes inside the kernel where it agrees, by hand where it refuses.
+CopyOutcome copy_bytes(int in, int out, std::int64_t size) {
+  while (size > 0) {
+    const ssize_t put =
+        ::copy_file_range(in, nullptr, out, nullptr, static_cast<std::size_t>(size), 0);
+    if (put > 0) {
+      size -= put;
+      continue;
+    }
+    if (put == 0) return CopyOutcome::ReadFailed;  // the file shrank since it was measured
+    const int err = errno;
+    if (err == EINTR) continue;
+    if (err == ENOSPC || err == EDQUOT || err == EFBIG) return CopyOutcome::WriteFailed;
+    // Refused (other file systems, old kernels, special files) or failed: read/write tells
+    // which side it was.
+    return copy_by_hand(in, out, size);
+  }
+  return CopyOutcome::Done;
+}
+
+}  // namespace
+
+bool copy_output_file(std::FILE* to, const char* path, const InputFile& input,
+                      const char* input_path, const struct stat& source, mode_t mode) {
+  if (!check_output_path(to, path, source)) return false;
+  std::optional<TempOutput> temp = create_temp_output(to, path);
+  if (!temp) return false;
+  const CopyOutcome outcome = copy_bytes(input.fd(), temp->fd, input.size());
+  if (outcome == CopyOutcome::ReadFailed) {
+    discard_temp_output(*temp);
+    print_read_error(to, input_path);
+    return false;
+  }
+  if (outcome != CopyOutcome::Done || !finish_temp_output(*temp, path, mode)) {
+    discard_temp_output(*temp);
+    print_write_error(to, path);
     return false;
   }
   return true;

@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <span>
 #include <string>
@@ -11,8 +12,30 @@
 
 #include "optimize/bytes.h"
 
-// The whole content of the file at `path`. On failure prints its own message and returns none.
-std::optional<Bytes> load_whole_file(const char* path);
+// An input file opened for reading, with its size; closed when it goes.
+class InputFile {
+ public:
+  InputFile(int fd, std::int64_t size) : fd_(fd), size_(size) {}
+  InputFile(InputFile&& other) noexcept : fd_(other.fd_), size_(other.size_) { other.fd_ = -1; }
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+  InputFile& operator=(InputFile&&) = delete;
+  ~InputFile();
+  int fd() const { return fd_; }
+  std::int64_t size() const { return size_; }
+
+ private:
+  int fd_;
+  std::int64_t size_;
+};
+
+// Opens the regular file at `path` and finds its size. On failure prints its own message on `to`
+// and returns none.
+std::optional<InputFile> open_input_file(std::FILE* to, const char* path);
+
+// The whole content of the file at `path`. On failure prints its own message on `to` and returns
+// none.
+std::optional<Bytes> load_whole_file(std::FILE* to, const char* path);
 
 // The optimization banner's values; only optimized pages carry one.
 struct Banner {
@@ -29,8 +52,9 @@ std::vector<char> format_banner(const Banner& banner, std::int64_t length);
 // next to `path`, which replaces `path` only once all of them and the close succeeded: whatever was
 // at `path` before stays untouched on any failure. Refuses an existing `path` that is a symbolic
 // link, not a regular file, not writable, or `source` itself. Returns true on success; on failure
-// prints its own message and returns false.
-[[nodiscard]] bool save_output_file(const char* path, std::span<const unsigned char> data,
+// prints its own message on `to` and returns false.
+[[nodiscard]] bool save_output_file(std::FILE* to, const char* path,
+                                    std::span<const unsigned char> data,
                                     const std::optional<Banner>& banner, const struct stat& source,
                                     mode_t mode);
 
@@ -41,7 +65,7 @@ std::vector<char> format_banner(const Banner& banner, std::int64_t length);
 // Refuses, with its own message, an existing `path` that the output may not replace: a symbolic
 // link, anything but a regular file, a file the user may not write, or `source` itself. Changes
 // nothing at `path`. A missing `path` is fine.
-[[nodiscard]] bool check_output_path(const char* path, const struct stat& source);
+[[nodiscard]] bool check_output_path(std::FILE* to, const char* path, const struct stat& source);
 
 // An empty file, readable and writable by the owner only, in the directory of an output path
 // under a fresh name starting with '.'; `fd` is open for writing.
@@ -57,7 +81,12 @@ struct TempOutput {
 
 // Creates the temporary file for `output_path`, made exclusively so that nothing already there is
 // opened. On failure prints the output's open error and returns none.
-std::optional<TempOutput> create_temp_output(const char* output_path);
+std::optional<TempOutput> create_temp_output(std::FILE* to, const char* output_path);
+
+// Like save_output_file, with the `input.size()` bytes of `input` (named `input_path` in a read
+// error) as the data. The kernel copies them file to file where it can.
+[[nodiscard]] bool copy_output_file(std::FILE* to, const char* path, const InputFile& input,
+                                    const char* input_path, const struct stat& source, mode_t mode);
 
 // Gives the file `mode`, closes it and renames it over `output_path`. On failure the temporary
 // file is removed and false returned; the caller reports it as a failed write.

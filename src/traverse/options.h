@@ -1,11 +1,8 @@
 #pragma once
 
-#include <sys/types.h>
-
-#include <optional>
 #include <string>
 
-// The run's options, filled by the command line and read by the traversal. Flags are plain
+// The run's options as the command line gave them; read-only once parsed. Flags are plain
 // booleans: the command line only ever sets them.
 struct Options {
   bool copy_other = false;  // copy files of no supported (or a switched-off) format unchanged
@@ -20,15 +17,7 @@ struct Options {
   bool no_banner = false;  // --no-banner: optimized pages go out without the banner
   bool output_dir_given = false;
   std::string output_dir;  // without the one trailing '/' a given path may have had
-
-  // The directory part of the first path that qualifies; taken once, then fixed for the run.
-  bool prefix_known = false;
-  std::optional<std::string> input_prefix;
-
-  // Identity of the output directory, so that a walk never descends into its own output.
-  bool output_dir_known = false;
-  dev_t output_dev = 0;
-  ino_t output_ino = 0;
+  int jobs = 0;            // --jobs: workers for the run; 0 when not given
 };
 
 void reset_options(Options& options);

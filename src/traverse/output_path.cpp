@@ -10,15 +10,15 @@ std::string_view skip_prefix(std::string_view path, std::string_view prefix) {
   return path.substr(prefix.size() < path.size() ? prefix.size() : path.size());
 }
 
-std::string_view relative_name_of(const Options& options, std::string_view path) {
-  return options.input_prefix ? skip_prefix(path, *options.input_prefix) : path;
+std::string_view relative_name_of(const OutputMapping& mapping, std::string_view path) {
+  return mapping.input_prefix ? skip_prefix(path, *mapping.input_prefix) : path;
 }
 
-std::string output_path_for(const Options& options, std::string_view relative_name) {
+std::string output_path_for(const OutputMapping& mapping, std::string_view relative_name) {
   std::string out;
-  out.reserve(options.output_dir.size() + 1 + relative_name.size());
-  out += options.output_dir;
-  if (!options.input_prefix) out += '/';
+  out.reserve(mapping.output_dir.size() + 1 + relative_name.size());
+  out += mapping.output_dir;
+  if (!mapping.input_prefix) out += '/';
   out += relative_name;
   return out;
 }
@@ -38,11 +38,11 @@ bool has_dotdot_component(std::string_view name) {
 
 }  // namespace
 
-bool maps_inside_output_dir(const Options& options, std::string_view path) {
-  if (options.input_prefix) {
-    const std::string& prefix = *options.input_prefix;
+bool maps_inside_output_dir(const OutputMapping& mapping, std::string_view path) {
+  if (mapping.input_prefix) {
+    const std::string& prefix = *mapping.input_prefix;
     if (path.substr(0, prefix.size()) != prefix) return false;
     if (path.size() > prefix.size() && path[prefix.size()] != '/') return false;
   }
-  return !has_dotdot_component(relative_name_of(options, path));
+  return !has_dotdot_component(relative_name_of(mapping, path));
 }

@@ -4,7 +4,12 @@
 #include <string>
 #include <string_view>
 
-#include "traverse/options.h"
+// Where outputs go: the output directory and the run's input prefix (the directory part of the
+// first path that qualifies, taken once and fixed for the rest of the run).
+struct OutputMapping {
+  std::string output_dir;
+  std::optional<std::string> input_prefix;
+};
 
 // The part of `path` before its last '/'; none when it has no '/' ("" when that '/' is first).
 std::optional<std::string> input_prefix_of(std::string_view path);
@@ -14,13 +19,13 @@ std::optional<std::string> input_prefix_of(std::string_view path);
 std::string_view skip_prefix(std::string_view path, std::string_view prefix);
 
 // The relative name of `path` under the run's input prefix (the path itself without a prefix).
-std::string_view relative_name_of(const Options& options, std::string_view path);
+std::string_view relative_name_of(const OutputMapping& mapping, std::string_view path);
 
 // output_dir followed by the relative name: joined directly when an input prefix is set (the
 // relative name brings its own '/'), with a '/' between them otherwise.
-std::string output_path_for(const Options& options, std::string_view relative_name);
+std::string output_path_for(const OutputMapping& mapping, std::string_view relative_name);
 
 // True when the output path of a command-line `path` stays inside the output directory: with a
 // prefix, the path must begin with the prefix followed by '/' or its end, and the relative name
 // must have no ".." component.
-bool maps_inside_output_dir(const Options& options, std::string_view path);
+bool maps_inside_output_dir(const OutputMapping& mapping, std::string_view path);

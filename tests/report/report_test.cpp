@@ -35,7 +35,7 @@ class Progress : public testing::TestWithParam<ProgressCase> {};
 
 TEST_P(Progress, DrawsExactBytes) {
   const auto& c = GetParam();
-  EXPECT_EQ(capture_stdout([&] { show_progress(c.total, c.done); }), c.expected);
+  EXPECT_EQ(capture_stdout([&] { show_progress(stdout, c.total, c.done); }), c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Report, Progress, testing::ValuesIn(kProgress),
@@ -63,7 +63,7 @@ class Savings : public testing::TestWithParam<SavingsCase> {};
 
 TEST_P(Savings, PrintsLine) {
   const auto& c = GetParam();
-  EXPECT_EQ(capture_stdout([&] { print_file_savings(c.in, c.out); }), c.expected);
+  EXPECT_EQ(capture_stdout([&] { print_file_savings(stdout, c.in, c.out); }), c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Report, Savings, testing::ValuesIn(kSavings),

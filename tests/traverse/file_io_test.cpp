@@ -84,7 +84,7 @@ TEST(Load, EmptyFileIsAnEmptyBuffer) {
   TempDir dir;
   write_file(dir / "e", "");
   std::optional<Bytes> data;
-  EXPECT_EQ(capture_stdout([&] { data = load_whole_file((dir / "e").c_str()); }), "");
+  EXPECT_EQ(capture_stdout([&] { data = load_whole_file(stdout, (dir / "e").c_str()); }), "");
   ASSERT_TRUE(data);
   EXPECT_TRUE(data->empty());
 }
@@ -93,7 +93,7 @@ TEST(Load, KeepsEveryByte) {
   TempDir dir;
   const std::string bytes("a\0b\xFF\r\n", 6);
   write_file(dir / "f", bytes);
-  const auto data = load_whole_file((dir / "f").c_str());
+  const auto data = load_whole_file(stdout, (dir / "f").c_str());
   ASSERT_TRUE(data);
   EXPECT_EQ(to_text(*data), bytes);
 }
@@ -101,7 +101,7 @@ TEST(Load, KeepsEveryByte) {
 TEST(Load, MissingFileSaysSo) {
   TempDir dir;
   const std::string path = dir / "none";
-  EXPECT_EQ(capture_stdout([&] { EXPECT_FALSE(load_whole_file(path.c_str())); }),
+  EXPECT_EQ(capture_stdout([&] { EXPECT_FALSE(load_whole_file(stdout, path.c_str())); }),
             "Error: opening input file: " + path + "\n");
 }
 
@@ -110,14 +110,14 @@ TEST(Load, UnreadableFileAddsPermissionLine) {
   TempDir dir;
   const std::string path = dir / "secret";
   write_file(path, "x", 0000);
-  EXPECT_EQ(capture_stdout([&] { EXPECT_FALSE(load_whole_file(path.c_str())); }),
+  EXPECT_EQ(capture_stdout([&] { EXPECT_FALSE(load_whole_file(stdout, path.c_str())); }),
             "Error: opening input file: " + path + "\n Permission denied to: " + path + "\n");
 }
 
 TEST(Load, DirectoryHasNoSize) {
   TempDir dir;
   const std::string path = dir.path();
-  EXPECT_EQ(capture_stdout([&] { EXPECT_FALSE(load_whole_file(path.c_str())); }),
+  EXPECT_EQ(capture_stdout([&] { EXPECT_FALSE(load_whole_file(stdout, path.c_str())); }),
             "Error: getting file size: " + path + "\n");
 }
 
@@ -141,7 +141,7 @@ class Save : public testing::Test {
   bool save(const std::string& path, std::string_view data, std::optional<Banner> banner = {},
             mode_t mode = 0664) {
     const std::vector<unsigned char> bytes = to_bytes(data);
-    return save_output_file(path.c_str(), bytes, banner, stat_of(source), mode);
+    return save_output_file(stdout, path.c_str(), bytes, banner, stat_of(source), mode);
   }
 };
 

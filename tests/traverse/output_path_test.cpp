@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "traverse/dispatch.h"
+#include "traverse/pipeline.h"
 
 namespace {
 
@@ -42,13 +42,13 @@ class Mapping : public testing::TestWithParam<MappingCase> {};
 
 TEST_P(Mapping, RelativeNameAndOutputPath) {
   const auto& c = GetParam();
-  Options options;
-  options.output_dir = "./sveltered";
-  options.input_prefix = input_prefix_of(c.first_path);
-  EXPECT_EQ(options.input_prefix, c.prefix);
-  const std::string_view relative = relative_name_of(options, c.path);
+  OutputMapping mapping;
+  mapping.output_dir = "./sveltered";
+  mapping.input_prefix = input_prefix_of(c.first_path);
+  EXPECT_EQ(mapping.input_prefix, c.prefix);
+  const std::string_view relative = relative_name_of(mapping, c.path);
   EXPECT_EQ(relative, c.relative);
-  EXPECT_EQ(output_path_for(options, relative), c.output);
+  EXPECT_EQ(output_path_for(mapping, relative), c.output);
 }
 
 INSTANTIATE_TEST_SUITE_P(OutputPath, Mapping, testing::ValuesIn(kMapping),
@@ -82,10 +82,10 @@ class Inside : public testing::TestWithParam<InsideCase> {};
 
 TEST_P(Inside, RefusesPathsThatLeaveTheOutputDirectory) {
   const auto& c = GetParam();
-  Options options;
-  options.output_dir = "out";
-  options.input_prefix = input_prefix_of(c.first_path);
-  EXPECT_EQ(maps_inside_output_dir(options, c.path), c.inside);
+  OutputMapping mapping;
+  mapping.output_dir = "out";
+  mapping.input_prefix = input_prefix_of(c.first_path);
+  EXPECT_EQ(maps_inside_output_dir(mapping, c.path), c.inside);
 }
 
 INSTANTIATE_TEST_SUITE_P(OutputPath, Inside, testing::ValuesIn(kInside),

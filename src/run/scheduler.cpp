@@ -1,0 +1,238 @@
+#include "run/scheduler.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <new>
+#include <utility>
+
+#include "report/console.h"
+
+namespace {
+
+// One file's lines, gathered in memory. None when even that cannot be allocated.
+struct Buffer {
+  char* data = nullptr;
+  std::size_t size = 0;
+  std::FILE* stream = nullptr;
+  Buffer() : stream(::open_memstream(&data, &size)) {}
+  Buffer(const Buffer&) = delete;
+  Buffer& operator=(const Buffer&) = delete;
+  ~Buffer() {
+    if (stream != nullptr) std::fclose(stream);
+    std::free(data);
+  }
+  // Closes the stream and hands over what was printed.
+  std::string take() {
+    if (stream != nullptr) std::fclose(stream);
+    stream = nullptr;
+    return data != nullptr ? std::string(data, size) : std::string();
+  }
+};
+
+// The bytes a file holds in memory while it runs: copies go file to file.
+std::int64_t bytes_held(const FileWork& work) {
+  return work.kind == FormatKind::Other ? 0 : static_cast<std::int64_t>(work.st.st_size);
+}
+
+}  // namespace
+
+int worker_count(const Options& options) {
+  if (options.jobs > 0) return options.jobs;
+  if (options.verbose) return 1;
+  const long cpus = ::sysconf(_SC_NPROCESSORS_ONLN);
+  return cpus > 1 ? static_cast<int>(cpus < 256 ? cpus : 256) : 1;
+}
+
+Scheduler::Scheduler(const Options& options, int workers)
+    : options_(options), pooled_(workers > 1) {
+  if (!pooled_) return;
+  workers_.reserve(static_cast<std::size_t>(workers));
+  for (int k = 0; k < workers; ++k) workers_.emplace_back([this] { work_loop(); });
+}
+
+Scheduler::~Scheduler() {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  work_ready_.notify_all();
+  for (std::thread& worker : workers_) worker.join();
+}
+
+bool Scheduler::busy_name(const NameKey& key) const {
+  const auto it = busy_names_.find(key);
+  return it != busy_names_.end() && it->second > 0;
+}
+
+void Scheduler::print_done_slots(std::unique_lock<std::mutex>& lock) {
+  while (!slots_.empty() && slots_.front().done) {
+    Slot slot = std::move(slots_.front());
+    slots_.pop_front();
+    lock.unlock();  // workers go on while the lines are written out
+    std::fwrite(slot.text.data(), 1, slot.text.size(), stdout);
+    add_totals(totals_, slot.delta);
+    lock.lock();
+  }
+}
+
+void Scheduler::wait_until(std::unique_lock<std::mutex>& lock, const std::function<bool()>& ready) {
+  print_done_slots(lock);
+  while (!ready()) {
+    job_done_.wait(lock);
+    print_done_slots(lock);
+  }
+}
+
+void Scheduler::run_job(Job& job) {
+  Buffer lines;
+  Totals delta;
+  if (lines.stream == nullptr) throw std::bad_alloc();
+  try {
+    delta = run_file(job.work, options_, lines.stream);
+  } catch (const std::bad_alloc&) {  // the file's own buffers are checked; this is the rest
+    print_memory_error(lines.stream);
+    print_skipped(lines.stream, job.work.path.c_str());
+  }
+  std::string text = lines.take();
+  const std::lock_guard<std::mutex> lock(mutex_);
+  job.slot->text = std::move(text);
+  job.slot->delta = delta;
+}
+
+namespace {
+
+template <class Map, class Key>
+void drop_one(Map& map, const Key& key) {
+  const auto it = map.find(key);
+  if (it != map.end() && --it->second == 0) map.erase(it);
+}
+
+}  // namespace
+
+void Scheduler::release(const Job& job) {
+  if (job.output) {
+    drop_one(busy_names_, *job.output);
+    drop_one(busy_dirs_, job.output->dir);
+  }
+  if (job.input) drop_one(busy_names_, *job.input);
+  bytes_in_flight_ -= job.bytes;
+  --jobs_in_flight_;
+  job.slot->done = true;
+}
+
+void Scheduler::work_loop() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    work_ready_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+    if (queue_.empty()) return;
+    Job job = std::move(queue_.front());
+    queue_.pop_front();
+    lock.unlock();
+    try {
+      run_job(job);
+    } catch (const std::bad_alloc&) {
+      const std::lock_guard<std::mutex> relock(mutex_);
+      job.slot->text = "Error: memory error\nSkipped: " + job.work.path + "\n";
+    }
+    lock.lock();
+    release(job);
+    job_done_.notify_all();
+  }
+}
+
+void Scheduler::submit(FileWork work, std::optional<NameKey> output, std::optional<NameKey> input) {
+  if (!pooled_) {
+    add_totals(totals_, run_file(work, options_, stdout));
+    return;
+  }
+  std::unique_lock<std::mutex> lock(mutex_);
+  const std::int64_t bytes = bytes_held(work);
+  wait_until(lock, [&] {
+    const bool room = jobs_in_flight_ == 0 || bytes_in_flight_ + bytes <= kMemoryBudget;
+    const bool clear = !output || !busy_name(*output);
+    return room && clear && slots_.size() < kMaxPending;
+  });
+  Slot& slot = slots_.emplace_back();
+  if (!output) {
+    // Nothing earlier writes where this file does (its directory is unknown to all), and
+    // nothing later may run first: it runs here and now.
+    Job job{std::move(work), &slot, std::nullopt, std::nullopt, 0};
+    lock.unlock();
+    try {
+      run_job(job);
+    } catch (const std::bad_alloc&) {
+      job.slot->text = "Error: memory error\nSkipped: " + job.work.path + "\n";
+    }
+    lock.lock();
+    slot.done = true;
+    print_done_slots(lock);
+    return;
+  }
+  ++busy_names_[*output];
+  ++busy_dirs_[output->dir];
+  if (input) ++busy_names_[*input];
+  bytes_in_flight_ += bytes;
+  ++jobs_in_flight_;
+  queue_.push_back(Job{std::move(work), &slot, std::move(output), std::move(input), bytes});
+  lock.unlock();
+  work_ready_.notify_one();
+}
+
+void Scheduler::say(const std::function<void(std::FILE*)>& print) {
+  if (!pooled_) {
+    print(stdout);
+    return;
+  }
+  std::unique_lock<std::mutex> lock(mutex_);
+  print_done_slots(lock);
+  if (slots_.empty()) {  // nothing ahead of these lines: they go out now
+    lock.unlock();
+    print(stdout);
+    return;
+  }
+  lock.unlock();
+  Buffer lines;
+  std::string text;
+  if (lines.stream != nullptr) {
+    print(lines.stream);
+    text = lines.take();
+  }
+  lock.lock();
+  Slot& slot = slots_.emplace_back();
+  slot.text = std::move(text);
+  slot.done = true;
+}
+
+// The totals are only read at the end, so the order they grow in does not matter.
+void Scheduler::count(const Totals& delta) { add_totals(totals_, delta); }
+
+void Scheduler::wait_for_name(FileId dir, std::string_view name) {
+  if (!pooled_) return;
+  const NameKey key{dir, std::string(name)};
+  std::unique_lock<std::mutex> lock(mutex_);
+  wait_until(lock, [&] { return !busy_name(key); });
+}
+
+void Scheduler::wait_for_dir(FileId dir) {
+  if (!pooled_) return;
+  std::unique_lock<std::mutex> lock(mutex_);
+  wait_until(lock, [&] {
+    const auto it = busy_dirs_.find(dir);
+    return it == busy_dirs_.end() || it->second == 0;
+  });
+}
+
+void Scheduler::wait_for_all() {
+  if (!pooled_) return;
+  std::unique_lock<std::mutex> lock(mutex_);
+  wait_until(lock, [&] { return jobs_in_flight_ == 0; });
+}
+
+Totals Scheduler::finish() {
+  if (pooled_) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    wait_until(lock, [&] { return slots_.empty(); });
+  }
+  return totals_;
+}

@@ -1,0 +1,119 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "report/totals.h"
+#include "traverse/options.h"
+#include "traverse/pipeline.h"
+#include "traverse/walk.h"
+
+// A name inside a directory: where an output goes, or where an input is read.
+struct NameKey {
+  FileId dir;
+  std::string name;
+  friend bool operator==(const NameKey&, const NameKey&) = default;
+};
+
+struct FileIdHash {
+  std::size_t operator()(const FileId& id) const noexcept {
+    return std::hash<std::uint64_t>{}(static_cast<std::uint64_t>(id.ino) * 0x9E3779B97F4A7C15u ^
+                                      static_cast<std::uint64_t>(id.dev));
+  }
+};
+struct NameKeyHash {
+  std::size_t operator()(const NameKey& key) const noexcept {
+    return FileIdHash{}(key.dir) ^ std::hash<std::string>{}(key.name);
+  }
+};
+
+// Runs files on a pool of workers and prints what they print in the order they were handed in,
+// byte for byte what one worker would print. With one worker everything runs on the calling
+// thread and prints live. Everything but the workers' run_file happens on the calling thread.
+class Scheduler {
+ public:
+  // Files in flight hold at most this many bytes of input, or one file when it is larger.
+  static constexpr std::int64_t kMemoryBudget = std::int64_t{256} << 20;
+  // Files handed in and not yet printed; bounds the queue and the lines held, whatever the tree.
+  static constexpr std::size_t kMaxPending = 1024;
+
+  Scheduler(const Options& options, int workers);
+  Scheduler(const Scheduler&) = delete;
+  Scheduler& operator=(const Scheduler&) = delete;
+  ~Scheduler();
+
+  // Runs `work` (now, or on a worker). `output`: where it writes, when known; a file whose output
+  // directory is unknown runs at once, so nothing made later can change what it meets. `input`:
+  // where it reads, when known. It starts once no earlier file writes or reads its output.
+  void submit(FileWork work, std::optional<NameKey> output, std::optional<NameKey> input);
+
+  // True when files run on workers (more than one).
+  bool pooled() const { return pooled_; }
+
+  // Prints lines of the calling thread in their place among the files' lines.
+  void say(const std::function<void(std::FILE*)>& print);
+
+  // Waits until no earlier file still writes or reads `name` in `dir`.
+  void wait_for_name(FileId dir, std::string_view name);
+  // Waits until no earlier file still writes into `dir`.
+  void wait_for_dir(FileId dir);
+  // Waits until every earlier file is done.
+  void wait_for_all();
+
+  // Waits for every file, prints what is left and returns the run's totals.
+  Totals finish();
+
+  // Adds to the run's totals (files_seen of the walk).
+  void count(const Totals& delta);
+
+ private:
+  struct Slot {
+    std::string text;
+    Totals delta;
+    bool done = false;
+  };
+  struct Job {
+    FileWork work;
+    Slot* slot;
+    std::optional<NameKey> output;
+    std::optional<NameKey> input;
+    std::int64_t bytes;
+  };
+
+  void work_loop();
+  void print_done_slots(std::unique_lock<std::mutex>& lock);
+  void wait_until(std::unique_lock<std::mutex>& lock, const std::function<bool()>& ready);
+  void run_job(Job& job);
+  void release(const Job& job);
+  bool busy_name(const NameKey& key) const;
+
+  const Options& options_;
+  const bool pooled_;
+  Totals totals_;
+
+  std::mutex mutex_;
+  std::condition_variable work_ready_;  // workers wait for jobs
+  std::condition_variable job_done_;    // the calling thread waits for results
+  std::deque<Slot> slots_;              // not yet printed, in order
+  std::deque<Job> queue_;               // not yet started
+  std::unordered_map<NameKey, int, NameKeyHash> busy_names_;
+  std::unordered_map<FileId, int, FileIdHash> busy_dirs_;
+  std::int64_t bytes_in_flight_ = 0;
+  int jobs_in_flight_ = 0;
+  bool stopping_ = false;
+  std::vector<std::thread> workers_;
+};
+
+// Workers for a run: --jobs when given; else one per online CPU, or one under -v so that its
+// bars are drawn live.
+int worker_count(const Options& options);
