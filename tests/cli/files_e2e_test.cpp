@@ -172,12 +172,12 @@ const ProfileCase kProfiles[] = {
      "<!DOCTYPE html>\n<p title=\"a  b\">x  y</p>\n<!-- c -->\n",
      "<!DOCTYPE html><p title=\"a  b\">x  y</p>",
      false},
-    {"safe_php_behind_banner",
+    {"safe_php_without_banner",
      {"--safe"},
      "a.php",
      "<ul>\n<li><?php  echo '</li>' ?>\n</li>\n</ul>",
      "<ul><li><?php  echo '</li>' ?>\n</ul>",
-     true},
+     false},
 };
 
 class Profile : public testing::TestWithParam<ProfileCase> {};

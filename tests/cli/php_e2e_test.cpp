@@ -48,13 +48,18 @@ TEST(PhpRuns, HeaderAfterIncludeOfAnOptimizedLibrary) {
   EXPECT_EQ(output_of(dir.path(), kPhp + "sveltered/site/api.php").out, "[1,2]<p> done</p>");
 }
 
-TEST(PhpRuns, CorpusPagesKeepTheirCode) {
+// Every profile leaves the code of every corpus page as PHP's own tokenizer sees it.
+class CorpusCode : public testing::TestWithParam<const char*> {};
+
+TEST_P(CorpusCode, KeptOnEveryPage) {
   require_php();
   const std::string corpus = std::string(SVELTERY_CORPUS_DIR) + "/php";
   ASSERT_EQ(std::system(("test -d " + shell_quote(corpus)).c_str()), 0)
       << "no corpus at " << corpus;
   TempDir dir;
-  const RunResult r = run_sveltery(dir.path(), {"-p", "-r", "-o", "out", corpus});
+  std::vector<std::string> args = {"-p", "-r", "-o", "out", corpus};
+  if (*GetParam() != '\0') args.insert(args.begin(), GetParam());
+  const RunResult r = run_sveltery(dir.path(), args);
   ASSERT_EQ(r.status, 1) << r.out;
   const std::string script = std::string(SVELTERY_SOURCE_DIR) + "/tests/php/php_tokens_same.php";
   const RunResult check =
@@ -62,5 +67,8 @@ TEST(PhpRuns, CorpusPagesKeepTheirCode) {
   EXPECT_NE(check.out.find("304 of 304 PHP pages keep their code\n"), std::string::npos)
       << check.out;
 }
+
+INSTANTIATE_TEST_SUITE_P(PhpRuns, CorpusCode, testing::Values("", "--safe"),
+                         [](const auto& p) { return *p.param ? std::string("safe") : "default"; });
 
 }  // namespace
