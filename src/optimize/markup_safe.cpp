@@ -131,38 +131,48 @@ constexpr NameKind kNames[] = {
 
 inline constexpr std::size_t kLongestName = 10;
 
-// Rows of kNames by the first letter of the name, so that a lookup compares a few names at most.
-struct Buckets {
-  std::array<std::uint8_t, 27> first{};  // rows of letter c: [first[c], first[c + 1])
-  std::array<std::uint8_t, std::size(kNames)> rows{};
+// kNames in an open-addressed table keyed by length and first and last letters, so that a lookup
+// compares one or two names at most.
+inline constexpr std::size_t kSlots = 256;
+constexpr std::size_t name_hash(unsigned char first, unsigned char last, std::size_t length) {
+  return (first * 7u + last * 131u + length * 17u) % kSlots;
+}
+struct NameTable {
+  std::array<std::uint8_t, kSlots> slot{};  // row + 1; 0 marks an empty slot
 };
-inline constexpr Buckets kBuckets = [] {
-  Buckets b;
-  std::size_t n = 0;
-  for (std::size_t c = 0; c < 26; ++c) {
-    b.first[c] = static_cast<std::uint8_t>(n);
-    for (std::size_t r = 0; r < std::size(kNames); ++r)
-      if (static_cast<std::size_t>(kNames[r].name[0] - 'a') == c)
-        b.rows[n++] = static_cast<std::uint8_t>(r);
+inline constexpr NameTable kTable = [] {
+  NameTable t;
+  for (std::size_t r = 0; r < std::size(kNames); ++r) {
+    const std::string_view name = kNames[r].name;
+    std::size_t h = name_hash(static_cast<unsigned char>(name.front()),
+                              static_cast<unsigned char>(name.back()), name.size());
+    while (t.slot[h] != 0) h = (h + 1) % kSlots;
+    t.slot[h] = static_cast<std::uint8_t>(r + 1);
   }
-  b.first[26] = static_cast<std::uint8_t>(n);
-  return b;
+  return t;
 }();
 
 // The kind of the element named by in[from, to), in any case.
 std::uint16_t kind_of(std::span<const unsigned char> in, std::size_t from, std::size_t to) {
   const std::size_t length = to - from;
   if (length == 0 || length > kLongestName) return kPlain;
-  const unsigned char first = fold[in[from]];
-  if (first < 'a' || first > 'z') return kPlain;
-  for (std::size_t r = kBuckets.first[first - 'a']; r < kBuckets.first[first - 'a' + 1u]; ++r) {
-    const NameKind& row = kNames[kBuckets.rows[r]];
+  const unsigned char* name = in.data() + from;
+  for (std::size_t h = name_hash(fold[name[0]], fold[name[length - 1]], length);;
+       h = (h + 1) % kSlots) {
+    if (kTable.slot[h] == 0) return kPlain;
+    const NameKind& row = kNames[kTable.slot[h] - 1u];
     if (row.name.size() != length) continue;
-    std::size_t k = 1;
-    while (k < length && fold[in[from + k]] == static_cast<unsigned char>(row.name[k])) ++k;
+    std::size_t k = 0;
+    while (k < length && fold[name[k]] == static_cast<unsigned char>(row.name[k])) ++k;
     if (k == length) return row.kind;
   }
-  return kPlain;
+}
+
+// The end of a tag name starting at `from`.
+inline std::size_t name_end_at(std::span<const unsigned char> in, std::size_t from) {
+  std::size_t e = from;
+  while (e < in.size() && !kTagSpace[in[e]] && in[e] != '/' && in[e] != '>') ++e;
+  return e;
 }
 
 // What the last thing written was, for the white space that follows it.
@@ -178,7 +188,21 @@ struct State {
   std::int32_t foreign_depth = 0;
   bool styles_white_space = false;  // the page itself mentions white-space: keep text runs whole
   bool p_open = false;              // a P element is the innermost block open
+  // The last tag name looked up: white space before a tag looks at it, then the tag itself.
+  std::size_t named_from = SIZE_MAX;
+  std::size_t named_end = 0;
+  std::uint16_t named_kind = kPlain;
 };
+
+// The end and kind of the tag name that starts at `from`.
+inline std::uint16_t name_at(std::span<const unsigned char> in, std::size_t from, State& st) {
+  if (st.named_from != from) {
+    st.named_from = from;
+    st.named_end = name_end_at(in, from);
+    st.named_kind = kind_of(in, from, st.named_end);
+  }
+  return st.named_kind;
+}
 
 inline Left left_of(std::uint16_t kind, bool closing) {
   if (closing && (kind & kEdge) == kEdge) return Left::EdgeEnd;
@@ -268,15 +292,13 @@ std::size_t text_content(std::span<const unsigned char> in, std::size_t i, State
 // The kind of the element whose tag starts at `j` ('<'), for the white space before it. Only a
 // start tag of an edge element begins a block box there (before an end tag, ::after content may
 // follow on the same line).
-std::uint16_t kind_at(std::span<const unsigned char> in, std::size_t j) {
+std::uint16_t kind_at(std::span<const unsigned char> in, std::size_t j, State& st) {
   std::size_t k = j + 1;
   const bool closing = peek(in, k) == '/';
   if (closing) ++k;
   if (!kAsciiLetter[peek(in, k)]) return kPlain;
-  std::size_t e = k;
-  while (e < in.size() && !kTagSpace[in[e]] && in[e] != '/' && in[e] != '>') ++e;
   // An end tag: kContainer marks that of a container; a start tag: kContainer is dropped.
-  const std::uint16_t kind = kind_of(in, k, e);
+  const std::uint16_t kind = name_at(in, k, st);
   if (!closing) return static_cast<std::uint16_t>(kind & ~kContainer);
   return (kind & kEdge) == kEdge ? static_cast<std::uint16_t>(kBlock | (kind & kContainer)) : kind;
 }
@@ -316,18 +338,52 @@ std::size_t text_space(std::span<const unsigned char> in, std::size_t i, State& 
   }
   const int prev = st.out.prev();
   if (prev == ' ' || prev == '\n') return j;  // already one, after a dropped comment
-  const std::uint16_t right = j == in.size() ? kEdge : text_right ? kPlain : kind_at(in, j);
+  const std::uint16_t right = j == in.size() ? kEdge : text_right ? kPlain : kind_at(in, j, st);
   if (space_cannot_show(left, right, !text_right)) return j;
   st.out.put(line_break ? '\n' : ' ');
   st.left = Left::Text;
   return j;
 }
 
+// The closing quote `q` of a value starting at `k`, or in.size(); *bare tells whether the value
+// holds no byte that needs the quotes. Eight bytes at a time up to the first byte that may matter.
+std::size_t quoted_value_end(std::span<const unsigned char> in, std::size_t k, unsigned char q,
+                             bool* bare) {
+  using namespace swar;
+  const unsigned char* p = in.data();
+  const std::size_t n = in.size();
+  while (k < n) {
+    if (n - k >= 8) {
+      const std::uint64_t v = load8(p + k);
+      // A superset of kNeedsQuotes, the quotes among them: the bytes flagged are checked below.
+      const std::uint64_t flagged = equal_bytes(v, ' ') | below_bytes(v, '\r' + 1) |
+                                    equal_bytes(v, '"') | equal_bytes(v, '\'') |
+                                    equal_bytes(v, '=') | equal_bytes(v, '<') |
+                                    equal_bytes(v, '>') | equal_bytes(v, '`');
+      if (flagged == 0) {
+        k += 8;
+        continue;
+      }
+      k += first_byte(flagged);
+    }
+    const unsigned char c = p[k];
+    if (c == q) {
+      *bare = true;
+      return k;
+    }
+    if (kNeedsQuotes[c]) {
+      *bare = false;
+      return find_byte(in, k + 1, q);
+    }
+    ++k;
+  }
+  *bare = false;
+  return n;
+}
+
 // What the last part of a tag written was, for the separator before the next one.
 enum class Last : std::uint8_t { Name, QuotedValue, UnquotedValue };
 
-// A start or end tag from its '<' at `s`; the name starts at `name_at`. Returns the end, with
-// [name_at, *name_end) the name; on a tag cut off by the end of input, the rest is copied.
 // In a PHP page, the end of a construct from `s` that holds PHP blocks, walked over quotes and
 // whole blocks, up to `stop` (">" for a tag, "-->" for a comment); 0 when no block comes before
 // the first `stop`. Such a construct is copied unchanged, so no PHP code is ever rewritten.
@@ -361,25 +417,26 @@ std::size_t php_holder_end(std::span<const unsigned char> in, std::size_t s,
   return in.size();
 }
 
-std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t name_at, State& st,
-                std::size_t* name_end, bool* self_closing) {
+// A start or end tag from its '<' at `s`. Returns the end; on a tag cut off by the end of input,
+// the rest is copied. [name_from, *name_end) is the name, of kind `kind`; both are cleared when the
+// tag is copied whole.
+std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t name_from, State& st,
+                std::size_t* name_end, std::uint16_t* kind, bool* self_closing) {
   Out& out = st.out;
   const std::size_t n = in.size();
   const std::size_t start_n = out.n;
-  std::size_t j = name_at;
-  while (j < n && !kTagSpace[in[j]] && in[j] != '/' && in[j] != '>') ++j;
-  *name_end = j;
+  std::size_t j = *name_end;
   *self_closing = false;
   if (st.php_blocks) {
     if (const std::size_t end = php_holder_end(in, s, ">"); end != 0) {
-      *name_end = name_at;  // no name the profile acts on
+      *name_end = name_from;  // no name the profile acts on
+      *kind = kPlain;
       return copy_through(in, s, end, st);
     }
   }
   out.copy(in, s, j);
   // Outside SVG and MathML, "/>" on a void element is read as '>'.
-  const bool drop_slash =
-      in[name_at - 1] == '<' && st.foreign_depth == 0 && (kind_of(in, name_at, j) & kVoid) != 0;
+  const bool drop_slash = in[name_from - 1] == '<' && st.foreign_depth == 0 && (*kind & kVoid) != 0;
   Last last = Last::Name;
   *self_closing = false;
   while (j < n) {
@@ -409,10 +466,10 @@ std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t na
     }
     // An attribute: its name (a leading '=' belongs to it), then maybe '=' and a value.
     if (spaced) out.put(' ');
-    const std::size_t name_from = j;
+    const std::size_t attribute_from = j;
     ++j;
     while (j < n && !kTagSpace[in[j]] && in[j] != '/' && in[j] != '>' && in[j] != '=') ++j;
-    out.copy(in, name_from, j);
+    out.copy(in, attribute_from, j);
     last = Last::Name;
     std::size_t k = j;
     while (k < n && kTagSpace[in[k]]) ++k;
@@ -423,10 +480,10 @@ std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t na
     if (j >= n) break;
     const unsigned char q = in[j];
     if (q == '"' || q == '\'') {
-      const std::size_t close = find_byte(in, j + 1, q);
+      bool bare = false;
+      const std::size_t close = quoted_value_end(in, j + 1, q, &bare);
       if (close == n) break;
-      bool bare = close > j + 1;
-      for (std::size_t v = j + 1; bare && v < close; ++v) bare = !kNeedsQuotes[in[v]];
+      bare = bare && close > j + 1;
       const unsigned char after = peek(in, close + 1);
       const bool slash_goes = drop_slash && after == '/' && peek(in, close + 2) == '>';
       bare = bare && (kTagSpace[after] || after == '>' || slash_goes);
@@ -574,14 +631,14 @@ bool end_implied(std::string_view name, const TagName& next, bool at_end, const 
 // An end tag "</name>" at [s, j) that the parser would imply from what follows it (after white
 // space that goes anyway).
 bool end_tag_omissible(std::span<const unsigned char> in, std::size_t s, std::size_t j,
-                       std::size_t name_end, const State& st) {
+                       std::size_t name_end, State& st) {
   if (st.foreign_depth > 0 || j != name_end + 1 || in[name_end] != '>') return false;
   const TagName self = tag_name_at(in, s);
   if (self.length == 0) return false;
   std::size_t k = j;
   while (k < in.size() && kTextSpace[in[k]]) ++k;
   if (k < in.size() && in[k] != '<') return false;
-  if (k > j && !space_cannot_show(st.left, k == in.size() ? kEdge : kind_at(in, k), true))
+  if (k > j && !space_cannot_show(st.left, k == in.size() ? kEdge : kind_at(in, k, st), true))
     return false;
   const TagName next = k < in.size() ? tag_name_at(in, k) : TagName{};
   return end_implied(self.view(), next, k == in.size(), st);
@@ -624,8 +681,8 @@ std::size_t markup_at(std::span<const unsigned char> in, std::size_t s, State& s
     return copy_through(in, s, gt, st);
   }
   const bool closing = b == '/';
-  const std::size_t name_at = s + (closing ? 2 : 1);
-  if (!kAsciiLetter[peek(in, name_at)]) {
+  const std::size_t name_from = s + (closing ? 2 : 1);
+  if (!kAsciiLetter[peek(in, name_from)]) {
     if (closing) {  // "</>" and bogus comments: copied
       st.left = Left::OtherTag;
       st.text_has_content = false;
@@ -634,14 +691,14 @@ std::size_t markup_at(std::span<const unsigned char> in, std::size_t s, State& s
     }
     return kGenericTag;  // a '<' that is text
   }
-  std::size_t name_end = 0;
+  std::uint16_t kind = name_at(in, name_from, st);
+  std::size_t name_end = st.named_end;
   bool self_closing = false;
   const std::size_t tag_at = st.out.n;
-  std::size_t j = tag(in, s, name_at, st, &name_end, &self_closing);
-  const std::uint16_t kind = kind_of(in, name_at, name_end);
+  std::size_t j = tag(in, s, name_from, st, &name_end, &kind, &self_closing);
   st.left = left_of(kind, closing);
   st.text_has_content = false;
-  const std::span<const unsigned char> name = in.subspan(name_at, name_end - name_at);
+  const std::span<const unsigned char> name = in.subspan(name_from, name_end - name_from);
   if (closing) {
     if ((kind & kForeign) != 0 && st.foreign_depth > 0) --st.foreign_depth;
     if ((kind & kOptionalEnd) != 0 && end_tag_omissible(in, s, j, name_end, st)) st.out.n = tag_at;
