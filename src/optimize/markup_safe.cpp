@@ -21,6 +21,10 @@ inline constexpr auto kTagSpace = byte_set(" \t\n\r\f");
 inline constexpr auto kTextSpace = byte_set(" \t\n\r");
 // An attribute value holding none of these reads the same without its quotes.
 inline constexpr auto kNeedsQuotes = byte_set(" \t\n\r\f\"'=<>`");
+// Bytes that end a tag name, an attribute name, and an unquoted value.
+inline constexpr auto kNameStop = byte_set(" \t\n\r\f/>");
+inline constexpr auto kAttributeStop = byte_set(" \t\n\r\f/>=");
+inline constexpr auto kValueStop = byte_set(" \t\n\r\f>");
 inline constexpr auto kAsciiLetter =
     byte_set("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
 
@@ -131,48 +135,47 @@ constexpr NameKind kNames[] = {
 
 inline constexpr std::size_t kLongestName = 10;
 
-// kNames in an open-addressed table keyed by length and first and last letters, so that a lookup
-// compares one or two names at most.
-inline constexpr std::size_t kSlots = 256;
-constexpr std::size_t name_hash(unsigned char first, unsigned char last, std::size_t length) {
-  return (first * 7u + last * 131u + length * 17u) % kSlots;
-}
-struct NameTable {
-  std::array<std::uint8_t, kSlots> slot{};  // row + 1; 0 marks an empty slot
+// A tag name folded to lower case as two words, with its length in the top byte: equal keys mean
+// equal names, for names of up to kLongestName bytes.
+struct NameKey {
+  std::uint64_t lo = 0;
+  std::uint64_t hi = 0;
+  constexpr void add(std::size_t at, unsigned char folded) {
+    (at < 8 ? lo : hi) |= std::uint64_t{folded} << (8 * (at % 8));
+  }
+  constexpr bool operator==(const NameKey&) const = default;
 };
-inline constexpr NameTable kTable = [] {
-  NameTable t;
-  for (std::size_t r = 0; r < std::size(kNames); ++r) {
-    const std::string_view name = kNames[r].name;
-    std::size_t h = name_hash(static_cast<unsigned char>(name.front()),
-                              static_cast<unsigned char>(name.back()), name.size());
-    while (t.slot[h] != 0) h = (h + 1) % kSlots;
-    t.slot[h] = static_cast<std::uint8_t>(r + 1);
+
+inline constexpr std::size_t kSlots = 256;
+constexpr std::size_t slot_of(const NameKey& k) {
+  return static_cast<std::size_t>(
+      ((k.lo ^ (k.hi * 0x2545F4914F6CDD1Dull)) * 0x9E3779B97F4A7C15ull) >> 56);
+}
+
+// kNames in an open-addressed table by key, so that a lookup is a multiply and a compare or two.
+struct NameSlot {
+  NameKey key;
+  std::uint16_t kind = kPlain;
+  bool used = false;
+};
+inline constexpr std::array<NameSlot, kSlots> kTable = [] {
+  std::array<NameSlot, kSlots> t{};
+  for (const NameKind& row : kNames) {
+    NameKey key;
+    for (std::size_t k = 0; k < row.name.size(); ++k)
+      key.add(k, static_cast<unsigned char>(row.name[k]));
+    key.hi |= std::uint64_t{row.name.size()} << 56;
+    std::size_t h = slot_of(key);
+    while (t[h].used) h = (h + 1) % kSlots;
+    t[h] = {key, row.kind, true};
   }
   return t;
 }();
 
-// The kind of the element named by in[from, to), in any case.
-std::uint16_t kind_of(std::span<const unsigned char> in, std::size_t from, std::size_t to) {
-  const std::size_t length = to - from;
-  if (length == 0 || length > kLongestName) return kPlain;
-  const unsigned char* name = in.data() + from;
-  for (std::size_t h = name_hash(fold[name[0]], fold[name[length - 1]], length);;
-       h = (h + 1) % kSlots) {
-    if (kTable.slot[h] == 0) return kPlain;
-    const NameKind& row = kNames[kTable.slot[h] - 1u];
-    if (row.name.size() != length) continue;
-    std::size_t k = 0;
-    while (k < length && fold[name[k]] == static_cast<unsigned char>(row.name[k])) ++k;
-    if (k == length) return row.kind;
-  }
-}
-
-// The end of a tag name starting at `from`.
-inline std::size_t name_end_at(std::span<const unsigned char> in, std::size_t from) {
-  std::size_t e = from;
-  while (e < in.size() && !kTagSpace[in[e]] && in[e] != '/' && in[e] != '>') ++e;
-  return e;
+inline std::uint16_t kind_of_key(const NameKey& key) {
+  for (std::size_t h = slot_of(key); kTable[h].used; h = (h + 1) % kSlots)
+    if (kTable[h].key == key) return kTable[h].kind;
+  return kPlain;
 }
 
 // What the last thing written was, for the white space that follows it.
@@ -197,9 +200,14 @@ struct State {
 // The end and kind of the tag name that starts at `from`.
 inline std::uint16_t name_at(std::span<const unsigned char> in, std::size_t from, State& st) {
   if (st.named_from != from) {
+    NameKey key;
+    std::size_t e = from;
+    for (; e < in.size() && !kNameStop[in[e]]; ++e)
+      if (e - from < kLongestName) key.add(e - from, fold[in[e]]);
     st.named_from = from;
-    st.named_end = name_end_at(in, from);
-    st.named_kind = kind_of(in, from, st.named_end);
+    st.named_end = e;
+    key.hi |= std::uint64_t{e - from} << 56;
+    st.named_kind = e - from <= kLongestName ? kind_of_key(key) : kPlain;
   }
   return st.named_kind;
 }
@@ -355,11 +363,10 @@ std::size_t quoted_value_end(std::span<const unsigned char> in, std::size_t k, u
   while (k < n) {
     if (n - k >= 8) {
       const std::uint64_t v = load8(p + k);
-      // A superset of kNeedsQuotes, the quotes among them: the bytes flagged are checked below.
-      const std::uint64_t flagged = equal_bytes(v, ' ') | below_bytes(v, '\r' + 1) |
-                                    equal_bytes(v, '"') | equal_bytes(v, '\'') |
-                                    equal_bytes(v, '=') | equal_bytes(v, '<') |
-                                    equal_bytes(v, '>') | equal_bytes(v, '`');
+      // A superset of kNeedsQuotes, the quotes among them: the bytes below '(', those from '<'
+      // to '?', and '`'. The bytes flagged are checked one by one below.
+      const std::uint64_t flagged =
+          below_bytes(v, '(') | below_bytes(v ^ (kOnes * '<'), 4) | equal_bytes(v, '`');
       if (flagged == 0) {
         k += 8;
         continue;
@@ -468,7 +475,7 @@ std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t na
     if (spaced) out.put(' ');
     const std::size_t attribute_from = j;
     ++j;
-    while (j < n && !kTagSpace[in[j]] && in[j] != '/' && in[j] != '>' && in[j] != '=') ++j;
+    while (j < n && !kAttributeStop[in[j]]) ++j;
     out.copy(in, attribute_from, j);
     last = Last::Name;
     std::size_t k = j;
@@ -497,7 +504,7 @@ std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t na
       j = close + 1;
     } else if (q != '>') {
       const std::size_t from = j;
-      while (j < n && !kTagSpace[in[j]] && in[j] != '>') ++j;
+      while (j < n && !kValueStop[in[j]]) ++j;
       out.copy(in, from, j);
       last = Last::UnquotedValue;
     }
@@ -576,7 +583,7 @@ TagName tag_name_at(std::span<const unsigned char> in, std::size_t j) {
   if (t.closing) ++k;
   if (!kAsciiLetter[peek(in, k)]) return t;
   std::size_t e = k;
-  while (e < in.size() && !kTagSpace[in[e]] && in[e] != '/' && in[e] != '>') ++e;
+  while (e < in.size() && !kNameStop[in[e]]) ++e;
   if (e - k > kLongestName) return t;
   for (std::size_t m = k; m < e; ++m) t.text[t.length++] = static_cast<char>(fold[in[m]]);
   return t;
@@ -719,6 +726,34 @@ std::size_t markup_at(std::span<const unsigned char> in, std::size_t s, State& s
   return j;
 }
 
+// Whether "hite-space" (so also "White-space") stands anywhere in the page. Its '-' is looked for
+// 32 bytes at a time, and only there is the rest compared: hyphens are rare in pages.
+bool mentions_white_space(std::span<const unsigned char> in) {
+  static constexpr std::string_view kWord = "hite-space";
+  constexpr std::size_t kDash = 4;  // where the '-' stands in kWord
+  const auto at = [&](std::size_t dash) {
+    return dash >= kDash && match_exact(in, dash - kDash, kWord);
+  };
+  using namespace swar;
+  const unsigned char* p = in.data();
+  const std::size_t n = in.size();
+  std::size_t j = 0;
+  while (n - j >= 32) {
+    const std::uint64_t m0 = equal_bytes(load8(p + j), '-');
+    const std::uint64_t m1 = equal_bytes(load8(p + j + 8), '-');
+    const std::uint64_t m2 = equal_bytes(load8(p + j + 16), '-');
+    const std::uint64_t m3 = equal_bytes(load8(p + j + 24), '-');
+    if ((m0 | m1 | m2 | m3) != 0) {
+      for (std::size_t k = j; k < j + 32; ++k)
+        if (p[k] == '-' && at(k)) return true;
+    }
+    j += 32;
+  }
+  for (; j < n; ++j)
+    if (p[j] == '-' && at(j)) return true;
+  return false;
+}
+
 }  // namespace
 }  // namespace markup::safe
 
@@ -733,10 +768,7 @@ std::optional<Bytes> optimize_markup_safe(std::span<const unsigned char> in, boo
   using namespace markup::safe;
   const auto total = static_cast<std::int64_t>(in.size());
   State st{markup::Out{result.data()}, php_blocks};
-  static constexpr std::string_view kWhiteSpace = "hite-space";  // also "White-space"
-  st.styles_white_space =
-      in.size() >= kWhiteSpace.size() &&
-      ::memmem(in.data(), in.size(), kWhiteSpace.data(), kWhiteSpace.size()) != nullptr;
+  st.styles_white_space = mentions_white_space(in);
   markup::Ticker ticker{progress, total, total / 100};
   std::size_t i = 0;
   while (i < in.size()) {
