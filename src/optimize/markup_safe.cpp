@@ -21,6 +21,10 @@ inline constexpr auto kTagSpace = byte_set(" \t\n\r\f");
 inline constexpr auto kTextSpace = byte_set(" \t\n\r");
 // An attribute value holding none of these reads the same without its quotes.
 inline constexpr auto kNeedsQuotes = byte_set(" \t\n\r\f\"'=<>`");
+// Bytes that end a tag name, an attribute name, and an unquoted value.
+inline constexpr auto kNameStop = byte_set(" \t\n\r\f/>");
+inline constexpr auto kAttributeStop = byte_set(" \t\n\r\f/>=");
+inline constexpr auto kValueStop = byte_set(" \t\n\r\f>");
 inline constexpr auto kAsciiLetter =
     byte_set("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
 
@@ -131,37 +135,46 @@ constexpr NameKind kNames[] = {
 
 inline constexpr std::size_t kLongestName = 10;
 
-// Rows of kNames by the first letter of the name, so that a lookup compares a few names at most.
-struct Buckets {
-  std::array<std::uint8_t, 27> first{};  // rows of letter c: [first[c], first[c + 1])
-  std::array<std::uint8_t, std::size(kNames)> rows{};
-};
-inline constexpr Buckets kBuckets = [] {
-  Buckets b;
-  std::size_t n = 0;
-  for (std::size_t c = 0; c < 26; ++c) {
-    b.first[c] = static_cast<std::uint8_t>(n);
-    for (std::size_t r = 0; r < std::size(kNames); ++r)
-      if (static_cast<std::size_t>(kNames[r].name[0] - 'a') == c)
-        b.rows[n++] = static_cast<std::uint8_t>(r);
+// A tag name folded to lower case as two words, with its length in the top byte: equal keys mean
+// equal names, for names of up to kLongestName bytes.
+struct NameKey {
+  std::uint64_t lo = 0;
+  std::uint64_t hi = 0;
+  constexpr void add(std::size_t at, unsigned char folded) {
+    (at < 8 ? lo : hi) |= std::uint64_t{folded} << (8 * (at % 8));
   }
-  b.first[26] = static_cast<std::uint8_t>(n);
-  return b;
+  constexpr bool operator==(const NameKey&) const = default;
+};
+
+inline constexpr std::size_t kSlots = 256;
+constexpr std::size_t slot_of(const NameKey& k) {
+  return static_cast<std::size_t>(
+      ((k.lo ^ (k.hi * 0x2545F4914F6CDD1Dull)) * 0x9E3779B97F4A7C15ull) >> 56);
+}
+
+// kNames in an open-addressed table by key, so that a lookup is a multiply and a compare or two.
+struct NameSlot {
+  NameKey key;
+  std::uint16_t kind = kPlain;
+  bool used = false;
+};
+inline constexpr std::array<NameSlot, kSlots> kTable = [] {
+  std::array<NameSlot, kSlots> t{};
+  for (const NameKind& row : kNames) {
+    NameKey key;
+    for (std::size_t k = 0; k < row.name.size(); ++k)
+      key.add(k, static_cast<unsigned char>(row.name[k]));
+    key.hi |= std::uint64_t{row.name.size()} << 56;
+    std::size_t h = slot_of(key);
+    while (t[h].used) h = (h + 1) % kSlots;
+    t[h] = {key, row.kind, true};
+  }
+  return t;
 }();
 
-// The kind of the element named by in[from, to), in any case.
-std::uint16_t kind_of(std::span<const unsigned char> in, std::size_t from, std::size_t to) {
-  const std::size_t length = to - from;
-  if (length == 0 || length > kLongestName) return kPlain;
-  const unsigned char first = fold[in[from]];
-  if (first < 'a' || first > 'z') return kPlain;
-  for (std::size_t r = kBuckets.first[first - 'a']; r < kBuckets.first[first - 'a' + 1u]; ++r) {
-    const NameKind& row = kNames[kBuckets.rows[r]];
-    if (row.name.size() != length) continue;
-    std::size_t k = 1;
-    while (k < length && fold[in[from + k]] == static_cast<unsigned char>(row.name[k])) ++k;
-    if (k == length) return row.kind;
-  }
+inline std::uint16_t kind_of_key(const NameKey& key) {
+  for (std::size_t h = slot_of(key); kTable[h].used; h = (h + 1) % kSlots)
+    if (kTable[h].key == key) return kTable[h].kind;
   return kPlain;
 }
 
@@ -178,7 +191,26 @@ struct State {
   std::int32_t foreign_depth = 0;
   bool styles_white_space = false;  // the page itself mentions white-space: keep text runs whole
   bool p_open = false;              // a P element is the innermost block open
+  // The last tag name looked up: white space before a tag looks at it, then the tag itself.
+  std::size_t named_from = SIZE_MAX;
+  std::size_t named_end = 0;
+  std::uint16_t named_kind = kPlain;
 };
+
+// The end and kind of the tag name that starts at `from`.
+inline std::uint16_t name_at(std::span<const unsigned char> in, std::size_t from, State& st) {
+  if (st.named_from != from) {
+    NameKey key;
+    std::size_t e = from;
+    for (; e < in.size() && !kNameStop[in[e]]; ++e)
+      if (e - from < kLongestName) key.add(e - from, fold[in[e]]);
+    st.named_from = from;
+    st.named_end = e;
+    key.hi |= std::uint64_t{e - from} << 56;
+    st.named_kind = e - from <= kLongestName ? kind_of_key(key) : kPlain;
+  }
+  return st.named_kind;
+}
 
 inline Left left_of(std::uint16_t kind, bool closing) {
   if (closing && (kind & kEdge) == kEdge) return Left::EdgeEnd;
@@ -268,15 +300,13 @@ std::size_t text_content(std::span<const unsigned char> in, std::size_t i, State
 // The kind of the element whose tag starts at `j` ('<'), for the white space before it. Only a
 // start tag of an edge element begins a block box there (before an end tag, ::after content may
 // follow on the same line).
-std::uint16_t kind_at(std::span<const unsigned char> in, std::size_t j) {
+std::uint16_t kind_at(std::span<const unsigned char> in, std::size_t j, State& st) {
   std::size_t k = j + 1;
   const bool closing = peek(in, k) == '/';
   if (closing) ++k;
   if (!kAsciiLetter[peek(in, k)]) return kPlain;
-  std::size_t e = k;
-  while (e < in.size() && !kTagSpace[in[e]] && in[e] != '/' && in[e] != '>') ++e;
   // An end tag: kContainer marks that of a container; a start tag: kContainer is dropped.
-  const std::uint16_t kind = kind_of(in, k, e);
+  const std::uint16_t kind = name_at(in, k, st);
   if (!closing) return static_cast<std::uint16_t>(kind & ~kContainer);
   return (kind & kEdge) == kEdge ? static_cast<std::uint16_t>(kBlock | (kind & kContainer)) : kind;
 }
@@ -316,18 +346,51 @@ std::size_t text_space(std::span<const unsigned char> in, std::size_t i, State& 
   }
   const int prev = st.out.prev();
   if (prev == ' ' || prev == '\n') return j;  // already one, after a dropped comment
-  const std::uint16_t right = j == in.size() ? kEdge : text_right ? kPlain : kind_at(in, j);
+  const std::uint16_t right = j == in.size() ? kEdge : text_right ? kPlain : kind_at(in, j, st);
   if (space_cannot_show(left, right, !text_right)) return j;
   st.out.put(line_break ? '\n' : ' ');
   st.left = Left::Text;
   return j;
 }
 
+// The closing quote `q` of a value starting at `k`, or in.size(); *bare tells whether the value
+// holds no byte that needs the quotes. Eight bytes at a time up to the first byte that may matter.
+std::size_t quoted_value_end(std::span<const unsigned char> in, std::size_t k, unsigned char q,
+                             bool* bare) {
+  using namespace swar;
+  const unsigned char* p = in.data();
+  const std::size_t n = in.size();
+  while (k < n) {
+    if (n - k >= 8) {
+      const std::uint64_t v = load8(p + k);
+      // A superset of kNeedsQuotes, the quotes among them: the bytes below '(', those from '<'
+      // to '?', and '`'. The bytes flagged are checked one by one below.
+      const std::uint64_t flagged =
+          below_bytes(v, '(') | below_bytes(v ^ (kOnes * '<'), 4) | equal_bytes(v, '`');
+      if (flagged == 0) {
+        k += 8;
+        continue;
+      }
+      k += first_byte(flagged);
+    }
+    const unsigned char c = p[k];
+    if (c == q) {
+      *bare = true;
+      return k;
+    }
+    if (kNeedsQuotes[c]) {
+      *bare = false;
+      return find_byte(in, k + 1, q);
+    }
+    ++k;
+  }
+  *bare = false;
+  return n;
+}
+
 // What the last part of a tag written was, for the separator before the next one.
 enum class Last : std::uint8_t { Name, QuotedValue, UnquotedValue };
 
-// A start or end tag from its '<' at `s`; the name starts at `name_at`. Returns the end, with
-// [name_at, *name_end) the name; on a tag cut off by the end of input, the rest is copied.
 // In a PHP page, the end of a construct from `s` that holds PHP blocks, walked over quotes and
 // whole blocks, up to `stop` (">" for a tag, "-->" for a comment); 0 when no block comes before
 // the first `stop`. Such a construct is copied unchanged, so no PHP code is ever rewritten.
@@ -361,25 +424,26 @@ std::size_t php_holder_end(std::span<const unsigned char> in, std::size_t s,
   return in.size();
 }
 
-std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t name_at, State& st,
-                std::size_t* name_end, bool* self_closing) {
+// A start or end tag from its '<' at `s`. Returns the end; on a tag cut off by the end of input,
+// the rest is copied. [name_from, *name_end) is the name, of kind `kind`; both are cleared when the
+// tag is copied whole.
+std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t name_from, State& st,
+                std::size_t* name_end, std::uint16_t* kind, bool* self_closing) {
   Out& out = st.out;
   const std::size_t n = in.size();
   const std::size_t start_n = out.n;
-  std::size_t j = name_at;
-  while (j < n && !kTagSpace[in[j]] && in[j] != '/' && in[j] != '>') ++j;
-  *name_end = j;
+  std::size_t j = *name_end;
   *self_closing = false;
   if (st.php_blocks) {
     if (const std::size_t end = php_holder_end(in, s, ">"); end != 0) {
-      *name_end = name_at;  // no name the profile acts on
+      *name_end = name_from;  // no name the profile acts on
+      *kind = kPlain;
       return copy_through(in, s, end, st);
     }
   }
   out.copy(in, s, j);
   // Outside SVG and MathML, "/>" on a void element is read as '>'.
-  const bool drop_slash =
-      in[name_at - 1] == '<' && st.foreign_depth == 0 && (kind_of(in, name_at, j) & kVoid) != 0;
+  const bool drop_slash = in[name_from - 1] == '<' && st.foreign_depth == 0 && (*kind & kVoid) != 0;
   Last last = Last::Name;
   *self_closing = false;
   while (j < n) {
@@ -409,10 +473,10 @@ std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t na
     }
     // An attribute: its name (a leading '=' belongs to it), then maybe '=' and a value.
     if (spaced) out.put(' ');
-    const std::size_t name_from = j;
+    const std::size_t attribute_from = j;
     ++j;
-    while (j < n && !kTagSpace[in[j]] && in[j] != '/' && in[j] != '>' && in[j] != '=') ++j;
-    out.copy(in, name_from, j);
+    while (j < n && !kAttributeStop[in[j]]) ++j;
+    out.copy(in, attribute_from, j);
     last = Last::Name;
     std::size_t k = j;
     while (k < n && kTagSpace[in[k]]) ++k;
@@ -423,10 +487,10 @@ std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t na
     if (j >= n) break;
     const unsigned char q = in[j];
     if (q == '"' || q == '\'') {
-      const std::size_t close = find_byte(in, j + 1, q);
+      bool bare = false;
+      const std::size_t close = quoted_value_end(in, j + 1, q, &bare);
       if (close == n) break;
-      bool bare = close > j + 1;
-      for (std::size_t v = j + 1; bare && v < close; ++v) bare = !kNeedsQuotes[in[v]];
+      bare = bare && close > j + 1;
       const unsigned char after = peek(in, close + 1);
       const bool slash_goes = drop_slash && after == '/' && peek(in, close + 2) == '>';
       bare = bare && (kTagSpace[after] || after == '>' || slash_goes);
@@ -440,7 +504,7 @@ std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t na
       j = close + 1;
     } else if (q != '>') {
       const std::size_t from = j;
-      while (j < n && !kTagSpace[in[j]] && in[j] != '>') ++j;
+      while (j < n && !kValueStop[in[j]]) ++j;
       out.copy(in, from, j);
       last = Last::UnquotedValue;
     }
@@ -519,7 +583,7 @@ TagName tag_name_at(std::span<const unsigned char> in, std::size_t j) {
   if (t.closing) ++k;
   if (!kAsciiLetter[peek(in, k)]) return t;
   std::size_t e = k;
-  while (e < in.size() && !kTagSpace[in[e]] && in[e] != '/' && in[e] != '>') ++e;
+  while (e < in.size() && !kNameStop[in[e]]) ++e;
   if (e - k > kLongestName) return t;
   for (std::size_t m = k; m < e; ++m) t.text[t.length++] = static_cast<char>(fold[in[m]]);
   return t;
@@ -574,14 +638,14 @@ bool end_implied(std::string_view name, const TagName& next, bool at_end, const 
 // An end tag "</name>" at [s, j) that the parser would imply from what follows it (after white
 // space that goes anyway).
 bool end_tag_omissible(std::span<const unsigned char> in, std::size_t s, std::size_t j,
-                       std::size_t name_end, const State& st) {
+                       std::size_t name_end, State& st) {
   if (st.foreign_depth > 0 || j != name_end + 1 || in[name_end] != '>') return false;
   const TagName self = tag_name_at(in, s);
   if (self.length == 0) return false;
   std::size_t k = j;
   while (k < in.size() && kTextSpace[in[k]]) ++k;
   if (k < in.size() && in[k] != '<') return false;
-  if (k > j && !space_cannot_show(st.left, k == in.size() ? kEdge : kind_at(in, k), true))
+  if (k > j && !space_cannot_show(st.left, k == in.size() ? kEdge : kind_at(in, k, st), true))
     return false;
   const TagName next = k < in.size() ? tag_name_at(in, k) : TagName{};
   return end_implied(self.view(), next, k == in.size(), st);
@@ -624,8 +688,8 @@ std::size_t markup_at(std::span<const unsigned char> in, std::size_t s, State& s
     return copy_through(in, s, gt, st);
   }
   const bool closing = b == '/';
-  const std::size_t name_at = s + (closing ? 2 : 1);
-  if (!kAsciiLetter[peek(in, name_at)]) {
+  const std::size_t name_from = s + (closing ? 2 : 1);
+  if (!kAsciiLetter[peek(in, name_from)]) {
     if (closing) {  // "</>" and bogus comments: copied
       st.left = Left::OtherTag;
       st.text_has_content = false;
@@ -634,14 +698,14 @@ std::size_t markup_at(std::span<const unsigned char> in, std::size_t s, State& s
     }
     return kGenericTag;  // a '<' that is text
   }
-  std::size_t name_end = 0;
+  std::uint16_t kind = name_at(in, name_from, st);
+  std::size_t name_end = st.named_end;
   bool self_closing = false;
   const std::size_t tag_at = st.out.n;
-  std::size_t j = tag(in, s, name_at, st, &name_end, &self_closing);
-  const std::uint16_t kind = kind_of(in, name_at, name_end);
+  std::size_t j = tag(in, s, name_from, st, &name_end, &kind, &self_closing);
   st.left = left_of(kind, closing);
   st.text_has_content = false;
-  const std::span<const unsigned char> name = in.subspan(name_at, name_end - name_at);
+  const std::span<const unsigned char> name = in.subspan(name_from, name_end - name_from);
   if (closing) {
     if ((kind & kForeign) != 0 && st.foreign_depth > 0) --st.foreign_depth;
     if ((kind & kOptionalEnd) != 0 && end_tag_omissible(in, s, j, name_end, st)) st.out.n = tag_at;
@@ -662,6 +726,34 @@ std::size_t markup_at(std::span<const unsigned char> in, std::size_t s, State& s
   return j;
 }
 
+// Whether "hite-space" (so also "White-space") stands anywhere in the page. Its '-' is looked for
+// 32 bytes at a time, and only there is the rest compared: hyphens are rare in pages.
+bool mentions_white_space(std::span<const unsigned char> in) {
+  static constexpr std::string_view kWord = "hite-space";
+  constexpr std::size_t kDash = 4;  // where the '-' stands in kWord
+  const auto at = [&](std::size_t dash) {
+    return dash >= kDash && match_exact(in, dash - kDash, kWord);
+  };
+  using namespace swar;
+  const unsigned char* p = in.data();
+  const std::size_t n = in.size();
+  std::size_t j = 0;
+  while (n - j >= 32) {
+    const std::uint64_t m0 = equal_bytes(load8(p + j), '-');
+    const std::uint64_t m1 = equal_bytes(load8(p + j + 8), '-');
+    const std::uint64_t m2 = equal_bytes(load8(p + j + 16), '-');
+    const std::uint64_t m3 = equal_bytes(load8(p + j + 24), '-');
+    if ((m0 | m1 | m2 | m3) != 0) {
+      for (std::size_t k = j; k < j + 32; ++k)
+        if (p[k] == '-' && at(k)) return true;
+    }
+    j += 32;
+  }
+  for (; j < n; ++j)
+    if (p[j] == '-' && at(j)) return true;
+  return false;
+}
+
 }  // namespace
 }  // namespace markup::safe
 
@@ -676,10 +768,7 @@ std::optional<Bytes> optimize_markup_safe(std::span<const unsigned char> in, boo
   using namespace markup::safe;
   const auto total = static_cast<std::int64_t>(in.size());
   State st{markup::Out{result.data()}, php_blocks};
-  static constexpr std::string_view kWhiteSpace = "hite-space";  // also "White-space"
-  st.styles_white_space =
-      in.size() >= kWhiteSpace.size() &&
-      ::memmem(in.data(), in.size(), kWhiteSpace.data(), kWhiteSpace.size()) != nullptr;
+  st.styles_white_space = mentions_white_space(in);
   markup::Ticker ticker{progress, total, total / 100};
   std::size_t i = 0;
   while (i < in.size()) {

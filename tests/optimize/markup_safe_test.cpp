@@ -139,6 +139,36 @@ const Case kEndTags[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Safe, SafeEndTags, testing::ValuesIn(kEndTags), case_name);
 
+// Element names are known in any case and only whole: a name that merely starts like a known one,
+// or holds another byte, is an element the profile knows nothing of.
+class SafeNames : public testing::TestWithParam<Case> {};
+TEST_P(SafeNames, Minifies) { EXPECT_EQ(safe(GetParam().in), GetParam().out); }
+const Case kNames[] = {
+    {"void_any_case", "<BR/><iMg src=a />", "<BR><iMg src=a>"},
+    {"void_longer_name", "<brx/><imgs/>", "<brx/><imgs/>"},
+    {"void_name_with_nul", std::string_view("<br\0/>", 6), std::string_view("<br\0/>", 6)},
+    {"nine_bytes_any_case", "<PlainText><!-- a -->  b", "<PlainText><!-- a -->  b"},
+    {"nine_bytes_one_more", "<plaintexts><!-- a -->x", "<plaintexts>x"},
+    {"ten_bytes", "<BLOCKQUOTE>a</BLOCKQUOTE>\n b", "<BLOCKQUOTE>a</BLOCKQUOTE>b"},
+    {"longer_than_any_known", "<blockquotes>a</blockquotes>\n b",
+     "<blockquotes>a</blockquotes>\nb"},
+};
+INSTANTIATE_TEST_SUITE_P(Safe, SafeNames, testing::ValuesIn(kNames), case_name);
+
+// The page's own mention of white-space is found wherever it stands: at any offset, next to other
+// hyphens, and in the last bytes of the page.
+TEST(SafeText, WhiteSpaceMentionAnywhere) {
+  for (std::size_t pad = 0; pad < 70; ++pad) {
+    const std::string hyphens(pad, '-');
+    const std::string before = "<p>" + hyphens + "white-space a\n  b";
+    EXPECT_EQ(safe(before), before) << pad;
+    const std::string after = "<p>a\n  b" + hyphens + "<i class=x-white-space>";
+    EXPECT_EQ(safe(after), after) << pad;
+    EXPECT_EQ(safe("<p>" + hyphens + "white_space a\n  b"), "<p>" + hyphens + "white_space a\nb")
+        << pad;
+  }
+}
+
 struct RecordingSink final : ProgressSink {
   std::vector<std::pair<std::int64_t, std::int64_t>> ticks;
   int finished = 0;
