@@ -9,6 +9,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
+#include <span>
+#include <string>
 #include <vector>
 
 #include "optimize/markup.h"
@@ -55,50 +58,37 @@ const Bytes& large_page() {
   return page;
 }
 
-void BM_CorpusPages(benchmark::State& state) {
-  const auto& pages = html_pages();
+// Every page of one corpus folder through one profile, one call per page.
+using Profile = std::optional<Bytes> (*)(std::span<const unsigned char>, bool, ProgressSink*);
+
+void corpus_bench(benchmark::State& state, const std::vector<Bytes>& pages, const char* kind,
+                  Profile optimize, bool php) {
   if (pages.empty()) {
-    state.SkipWithError("no HTML pages under " SVELTERY_CORPUS_DIR "/html");
+    state.SkipWithError((std::string("no pages under " SVELTERY_CORPUS_DIR "/") + kind).c_str());
     return;
   }
   std::size_t bytes = 0;
   for (const Bytes& p : pages) bytes += p.size();
   for (auto _ : state)
-    for (const Bytes& p : pages) benchmark::DoNotOptimize(optimize_markup(p, false, nullptr));
+    for (const Bytes& p : pages) benchmark::DoNotOptimize(optimize(p, php, nullptr));
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes));
   state.counters["pages"] = static_cast<double>(pages.size());
+}
+
+void BM_CorpusPages(benchmark::State& state) {
+  corpus_bench(state, html_pages(), "html", optimize_markup, false);
 }
 BENCHMARK(BM_CorpusPages)->Unit(benchmark::kMillisecond);
 
 // PHP pages: most of their bytes lie in PHP blocks, scanned for the strings and comments that hide
 // a "?>".
 void BM_CorpusPhpPages(benchmark::State& state) {
-  const auto& pages = php_pages();
-  if (pages.empty()) {
-    state.SkipWithError("no PHP pages under " SVELTERY_CORPUS_DIR "/php");
-    return;
-  }
-  std::size_t bytes = 0;
-  for (const Bytes& p : pages) bytes += p.size();
-  for (auto _ : state)
-    for (const Bytes& p : pages) benchmark::DoNotOptimize(optimize_markup(p, true, nullptr));
-  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes));
-  state.counters["pages"] = static_cast<double>(pages.size());
+  corpus_bench(state, php_pages(), "php", optimize_markup, true);
 }
 BENCHMARK(BM_CorpusPhpPages)->Unit(benchmark::kMillisecond);
 
 void BM_CorpusPagesSafe(benchmark::State& state) {
-  const auto& pages = html_pages();
-  if (pages.empty()) {
-    state.SkipWithError("no HTML pages under " SVELTERY_CORPUS_DIR "/html");
-    return;
-  }
-  std::size_t bytes = 0;
-  for (const Bytes& p : pages) bytes += p.size();
-  for (auto _ : state)
-    for (const Bytes& p : pages) benchmark::DoNotOptimize(optimize_markup_safe(p, false, nullptr));
-  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes));
-  state.counters["pages"] = static_cast<double>(pages.size());
+  corpus_bench(state, html_pages(), "html", optimize_markup_safe, false);
 }
 BENCHMARK(BM_CorpusPagesSafe)->Unit(benchmark::kMillisecond);
 
