@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <optional>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -50,4 +51,16 @@ inline void size_for_overwrite(Bytes& buffer, std::size_t size) {
   const std::uintptr_t end = (first + size) & ~(kPage - 1);
   if (end > start) ::madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
 #endif
+}
+
+// An optimizer's output buffer, sized once for an output that never outgrows its input; none when
+// it cannot be allocated (the caller reports it).
+inline std::optional<Bytes> output_buffer(std::size_t size) {
+  try {
+    Bytes buffer;
+    size_for_overwrite(buffer, size);
+    return buffer;
+  } catch (const std::bad_alloc&) {
+    return std::nullopt;
+  }
 }

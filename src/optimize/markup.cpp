@@ -78,12 +78,9 @@ std::size_t construct(std::span<const unsigned char> in, std::size_t s, bool php
 
 std::optional<Bytes> optimize_markup(std::span<const unsigned char> in, bool php_blocks,
                                      ProgressSink* progress) {
-  Bytes result;
-  try {
-    size_for_overwrite(result, in.size());  // never longer than the input: sized once
-  } catch (const std::bad_alloc&) {
-    return std::nullopt;
-  }
+  std::optional<Bytes> buffer = output_buffer(in.size());  // never longer than the input
+  if (!buffer) return std::nullopt;
+  Bytes& result = *buffer;
 
   const auto total = static_cast<std::int64_t>(in.size());
   markup::Out out{result.data()};
@@ -111,5 +108,5 @@ std::optional<Bytes> optimize_markup(std::span<const unsigned char> in, bool php
     progress->finish();
   }
   result.resize(out.n);
-  return result;
+  return buffer;
 }

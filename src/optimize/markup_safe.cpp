@@ -759,12 +759,9 @@ bool mentions_white_space(std::span<const unsigned char> in) {
 
 std::optional<Bytes> optimize_markup_safe(std::span<const unsigned char> in, bool php_blocks,
                                           ProgressSink* progress) {
-  Bytes result;
-  try {
-    size_for_overwrite(result, in.size());  // never longer than the input: sized once
-  } catch (const std::bad_alloc&) {
-    return std::nullopt;
-  }
+  std::optional<Bytes> buffer = output_buffer(in.size());  // never longer than the input
+  if (!buffer) return std::nullopt;
+  Bytes& result = *buffer;
   using namespace markup::safe;
   const auto total = static_cast<std::int64_t>(in.size());
   State st{markup::Out{result.data()}, php_blocks};
@@ -791,5 +788,5 @@ std::optional<Bytes> optimize_markup_safe(std::span<const unsigned char> in, boo
     progress->finish();
   }
   result.resize(st.out.n);
-  return result;
+  return buffer;
 }
