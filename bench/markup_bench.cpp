@@ -92,13 +92,14 @@ void BM_CorpusPagesSafe(benchmark::State& state) {
 }
 BENCHMARK(BM_CorpusPagesSafe)->Unit(benchmark::kMillisecond);
 
-void large_page_bench(benchmark::State& state, ProgressSink* sink) {
+void large_page_bench(benchmark::State& state, ProgressSink* sink,
+                      Profile optimize = optimize_markup) {
   const Bytes& page = large_page();
   if (page.empty()) {
     state.SkipWithError("no HTML pages under " SVELTERY_CORPUS_DIR "/html");
     return;
   }
-  for (auto _ : state) benchmark::DoNotOptimize(optimize_markup(page, false, sink));
+  for (auto _ : state) benchmark::DoNotOptimize(optimize(page, false, sink));
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(page.size()));
   state.counters["MB"] = static_cast<double>(page.size()) / 1e6;
 }
@@ -107,13 +108,7 @@ void BM_LargePage(benchmark::State& state) { large_page_bench(state, nullptr); }
 BENCHMARK(BM_LargePage)->Unit(benchmark::kMillisecond);
 
 void BM_LargePageSafe(benchmark::State& state) {
-  const Bytes& page = large_page();
-  if (page.empty()) {
-    state.SkipWithError("no HTML pages under " SVELTERY_CORPUS_DIR "/html");
-    return;
-  }
-  for (auto _ : state) benchmark::DoNotOptimize(optimize_markup_safe(page, false, nullptr));
-  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(page.size()));
+  large_page_bench(state, nullptr, optimize_markup_safe);
 }
 BENCHMARK(BM_LargePageSafe)->Unit(benchmark::kMillisecond);
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "optimize/markup.h"
+#include "recording_sink.h"
 #include "test_support.h"
 
 namespace {
@@ -25,8 +26,10 @@ std::string safe(std::string_view page, bool php_blocks = false) {
 
 std::string case_name(const testing::TestParamInfo<Case>& p) { return p.param.name; }
 
-class SafeTags : public testing::TestWithParam<Case> {};
-TEST_P(SafeTags, Minifies) { EXPECT_EQ(safe(GetParam().in), GetParam().out); }
+// One fixture for every table: each row's page gives exactly its output.
+class Safe : public testing::TestWithParam<Case> {};
+TEST_P(Safe, Minifies) { EXPECT_EQ(safe(GetParam().in), GetParam().out); }
+
 const Case kTags[] = {
     {"space_runs_between_attributes", "<a  href=x\n\ttarget=y >z", "<a href=x target=y>z"},
     {"space_around_equals", "<a href = \"x\">", "<a href=x>"},
@@ -46,10 +49,8 @@ const Case kTags[] = {
     {"lt_not_a_tag", "a < b <3", "a < b <3"},
     {"upper_case_names_kept", "<DIV CLASS=\"a\">x</DIV>", "<DIV CLASS=a>x</DIV>"},
 };
-INSTANTIATE_TEST_SUITE_P(Safe, SafeTags, testing::ValuesIn(kTags), case_name);
+INSTANTIATE_TEST_SUITE_P(Tags, Safe, testing::ValuesIn(kTags), case_name);
 
-class SafeComments : public testing::TestWithParam<Case> {};
-TEST_P(SafeComments, Minifies) { EXPECT_EQ(safe(GetParam().in), GetParam().out); }
 const Case kComments[] = {
     {"dropped", "<p>a</p><!-- x --><p>b", "<p>a</p><p>b"},
     {"abrupt_ends", "<i>x</i><!--><b>y</b><!---><b>", "<i>x</i><b>y</b><b>"},
@@ -64,10 +65,8 @@ const Case kComments[] = {
     {"doctype_kept_any_case", "<!DOCTYPE html>\n<html>", "<!DOCTYPE html><html>"},
     {"cdata_copied", "<svg><![CDATA[ a > b ]]></svg>", "<svg><![CDATA[ a > b ]]></svg>"},
 };
-INSTANTIATE_TEST_SUITE_P(Safe, SafeComments, testing::ValuesIn(kComments), case_name);
+INSTANTIATE_TEST_SUITE_P(Comments, Safe, testing::ValuesIn(kComments), case_name);
 
-class SafeVerbatim : public testing::TestWithParam<Case> {};
-TEST_P(SafeVerbatim, CopiesContent) { EXPECT_EQ(safe(GetParam().in), GetParam().out); }
 const Case kVerbatim[] = {
     {"pre", "<pre>\n  a  <b> c </b>\n</pre>", "<pre>\n  a  <b> c </b>\n</pre>"},
     {"nested_pre", "<pre><pre> a </pre>  b  </pre>", "<pre><pre> a </pre>  b  </pre>"},
@@ -81,7 +80,7 @@ const Case kVerbatim[] = {
     {"noop", "<noop>  a  </noop>", "<noop>  a  </noop>"},
     {"svg_text", "<svg><text>  a  \n  b </text></svg>", "<svg><text>  a  \n  b </text></svg>"},
 };
-INSTANTIATE_TEST_SUITE_P(Safe, SafeVerbatim, testing::ValuesIn(kVerbatim), case_name);
+INSTANTIATE_TEST_SUITE_P(Verbatim, Safe, testing::ValuesIn(kVerbatim), case_name);
 
 TEST(SafeVerbatim, PhpBlocksOnlyInPhpPages) {
   EXPECT_EQ(safe("<p><? a  > b ?>", true), "<p><? a  > b ?>");
@@ -94,8 +93,6 @@ TEST(SafeVerbatim, PhpBlocksOnlyInPhpPages) {
     EXPECT_EQ(safe(page, true), page);
 }
 
-class SafeText : public testing::TestWithParam<Case> {};
-TEST_P(SafeText, Minifies) { EXPECT_EQ(safe(GetParam().in), GetParam().out); }
 const Case kText[] = {
     {"spaces_between_words_kept", "<p>a  b\tc", "<p>a  b\tc"},
     {"line_break_run_between_words", "<p>a \n   b", "<p>a\nb"},
@@ -116,10 +113,8 @@ const Case kText[] = {
     {"form_feed_is_text", "<b>a</b>\f<b>b</b>", "<b>a</b>\f<b>b</b>"},
     {"bytes_0x80_to_0xff", "<p>\xC3\xA9  \xE2\x80\x94", "<p>\xC3\xA9  \xE2\x80\x94"},
 };
-INSTANTIATE_TEST_SUITE_P(Safe, SafeText, testing::ValuesIn(kText), case_name);
+INSTANTIATE_TEST_SUITE_P(Text, Safe, testing::ValuesIn(kText), case_name);
 
-class SafeEndTags : public testing::TestWithParam<Case> {};
-TEST_P(SafeEndTags, Minifies) { EXPECT_EQ(safe(GetParam().in), GetParam().out); }
 const Case kEndTags[] = {
     {"li_before_li", "<ul><li>a</li><li>b</li></ul>", "<ul><li>a<li>b</ul>"},
     {"li_before_space_kept", "<ul><li>a</li> <li>b</li></ul>", "<ul><li>a</li> <li>b</ul>"},
@@ -137,12 +132,10 @@ const Case kEndTags[] = {
     {"head_body_html", "<head></head>\n<body>x</body>\n</html>\n", "<head><body>x"},
     {"with_attributes_kept", "<ul><li>a</li x><li>b", "<ul><li>a</li x><li>b"},
 };
-INSTANTIATE_TEST_SUITE_P(Safe, SafeEndTags, testing::ValuesIn(kEndTags), case_name);
+INSTANTIATE_TEST_SUITE_P(EndTags, Safe, testing::ValuesIn(kEndTags), case_name);
 
 // Element names are known in any case and only whole: a name that merely starts like a known one,
 // or holds another byte, is an element the profile knows nothing of.
-class SafeNames : public testing::TestWithParam<Case> {};
-TEST_P(SafeNames, Minifies) { EXPECT_EQ(safe(GetParam().in), GetParam().out); }
 const Case kNames[] = {
     {"void_any_case", "<BR/><iMg src=a />", "<BR><iMg src=a>"},
     {"void_longer_name", "<brx/><imgs/>", "<brx/><imgs/>"},
@@ -153,7 +146,7 @@ const Case kNames[] = {
     {"longer_than_any_known", "<blockquotes>a</blockquotes>\n b",
      "<blockquotes>a</blockquotes>\nb"},
 };
-INSTANTIATE_TEST_SUITE_P(Safe, SafeNames, testing::ValuesIn(kNames), case_name);
+INSTANTIATE_TEST_SUITE_P(Names, Safe, testing::ValuesIn(kNames), case_name);
 
 // The page's own mention of white-space is found wherever it stands: at any offset, next to other
 // hyphens, and in the last bytes of the page.
@@ -168,13 +161,6 @@ TEST(SafeText, WhiteSpaceMentionAnywhere) {
         << pad;
   }
 }
-
-struct RecordingSink final : ProgressSink {
-  std::vector<std::pair<std::int64_t, std::int64_t>> ticks;
-  int finished = 0;
-  void tick(std::int64_t total, std::int64_t done) override { ticks.emplace_back(total, done); }
-  void finish() override { ++finished; }
-};
 
 TEST(SafeProgress, AboutAHundredTicksThenTheFinalOne) {
   std::string page;
@@ -195,7 +181,7 @@ TEST(SafeProgress, EmptyPage) {
   const auto got = optimize_markup_safe({}, false, &sink);
   ASSERT_TRUE(got);
   EXPECT_TRUE(got->empty());
-  EXPECT_EQ(sink.ticks, (std::vector<std::pair<std::int64_t, std::int64_t>>{{0, 0}}));
+  EXPECT_EQ(sink.ticks, (std::vector<Tick>{{0, 0}}));
 }
 
 }  // namespace

@@ -16,20 +16,12 @@
 #include <utility>
 #include <vector>
 
+#include "recording_sink.h"
 #include "test_support.h"
 
 using namespace std::string_view_literals;
 
 namespace {
-
-using Tick = std::pair<std::int64_t, std::int64_t>;
-
-struct RecordingSink final : ProgressSink {
-  std::vector<Tick> ticks;
-  int finished = 0;
-  void tick(std::int64_t total, std::int64_t done) override { ticks.emplace_back(total, done); }
-  void finish() override { ++finished; }
-};
 
 std::string run(std::string_view page, bool php_blocks = false) {
   const auto got = optimize_markup(to_bytes(page), php_blocks, nullptr);
