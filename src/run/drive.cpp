@@ -37,17 +37,23 @@ std::optional<NameKey> name_key_of(std::string_view path) {
                  std::string(slash == std::string_view::npos ? path : path.substr(slash + 1))};
 }
 
+// A mirror directory: which it is, and whether this run made it.
+struct Mirror {
+  FileId id;
+  bool made;
+};
+
 // Made with 0700, then given its source's mode; a link planted at the mirror path keeps the
-// mode of whatever it points to. Returns the mirror's identity when it is a directory.
-std::optional<FileId> make_mirror(const std::string& mirror, mode_t source_mode) {
-  ::mkdir(mirror.c_str(), 0700);
+// mode of whatever it points to. None when the mirror is not a directory.
+std::optional<Mirror> make_mirror(const std::string& mirror, mode_t source_mode) {
+  const bool made = ::mkdir(mirror.c_str(), 0700) == 0;
   const int fd = ::open(mirror.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return std::nullopt;
   ::fchmod(fd, output_mode(source_mode));
   struct stat st {};
   const bool known = ::fstat(fd, &st) == 0;
   ::close(fd);
-  return known ? std::optional<FileId>(file_id(st)) : std::nullopt;
+  return known ? std::optional<Mirror>(Mirror{file_id(st), made}) : std::nullopt;
 }
 
 class Driver final : public WalkEvents {
@@ -57,14 +63,15 @@ class Driver final : public WalkEvents {
 
   // A regular file; `input` and `output_dir`: where it is read and where it is written.
   void submit_file(const std::string& path, const struct stat& st,
-                   const std::optional<NameKey>& input, std::optional<FileId> output_dir) {
+                   const std::optional<NameKey>& input, std::optional<Mirror> output_dir) {
     scheduler_.count(Totals{.files_seen = 1});
     FileWork work{path, {}, st, classify_extension(path, options_)};
     if (!has_work(work.kind, options_)) return;
     work.output_path = output_path_for(run_.mapping, relative_name_of(run_.mapping, path));
     std::optional<NameKey> output;
     if (output_dir) {
-      output = NameKey{*output_dir, {}};
+      work.in_new_dir = output_dir->made;
+      output = NameKey{output_dir->id, {}};
       output->name = work.output_path.substr(work.output_path.rfind('/') + 1);
     }
     scheduler_.submit(std::move(work), std::move(output), input);
@@ -105,8 +112,8 @@ class Driver final : public WalkEvents {
 
   bool directory(const std::string& path, const struct stat& st, FileId dir) override {
     std::optional<NameKey> key;
-    if (const std::optional<FileId> parent_mirror = mirror_of(dir))
-      key = NameKey{*parent_mirror, path.substr(path.rfind('/') + 1)};
+    if (const std::optional<Mirror> parent_mirror = mirror_of(dir))
+      key = NameKey{parent_mirror->id, path.substr(path.rfind('/') + 1)};
     return mirror(path, st, key);
   }
 
@@ -119,7 +126,7 @@ class Driver final : public WalkEvents {
   }
 
  private:
-  std::optional<FileId> mirror_of(FileId dir) const {
+  std::optional<Mirror> mirror_of(FileId dir) const {
     const auto it = mirrors_.find(dir);
     return it != mirrors_.end() ? it->second : std::nullopt;
   }
@@ -127,7 +134,7 @@ class Driver final : public WalkEvents {
   const Options& options_;
   const RunState& run_;
   Scheduler& scheduler_;
-  std::unordered_map<FileId, std::optional<FileId>, FileIdHash> mirrors_;
+  std::unordered_map<FileId, std::optional<Mirror>, FileIdHash> mirrors_;
 };
 
 }  // namespace
@@ -171,8 +178,9 @@ void process_input_path(std::string path, const Options& options, RunState& run,
   const std::string output = output_path_for(run.mapping, relative_name_of(run.mapping, path));
   const std::optional<NameKey> output_key = scheduler.pooled() ? name_key_of(output) : std::nullopt;
   if (is_file) {
-    driver.submit_file(path, st, input,
-                       output_key ? std::optional<FileId>(output_key->dir) : std::nullopt);
+    driver.submit_file(
+        path, st, input,
+        output_key ? std::optional<Mirror>(Mirror{output_key->dir, false}) : std::nullopt);
     return;
   }
   if (driver.mirror(path, st, output_key)) walk_directory(path, st, driver);

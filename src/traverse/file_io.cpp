@@ -1,6 +1,7 @@
 #include "traverse/file_io.h"
 
 #include <fcntl.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -48,6 +49,49 @@ bool write_all(int fd, const void* data, std::size_t size) {
     if (put < 0 && errno == EINTR) continue;
     if (put <= 0) return false;
     done += static_cast<std::size_t>(put);
+  }
+  return true;
+}
+
+// Writes `head` and then `body`, in one call when the kernel takes them whole.
+bool write_both(int fd, std::span<const char> head, std::span<const unsigned char> body) {
+  if (head.empty()) return write_all(fd, body.data(), body.size());
+  iovec parts[2] = {{const_cast<char*>(head.data()), head.size()},
+                    {const_cast<unsigned char*>(body.data()), body.size()}};
+  ssize_t put = 0;
+  do {
+    put = ::writev(fd, parts, 2);
+  } while (put < 0 && errno == EINTR);
+  if (put < 0) return false;
+  const auto done = static_cast<std::size_t>(put);
+  if (done < head.size())
+    return write_all(fd, head.data() + done, head.size() - done) &&
+           write_all(fd, body.data(), body.size());
+  return write_all(fd, body.data() + (done - head.size()), body.size() - (done - head.size()));
+}
+
+// An output where nothing is yet, made without a temporary name: `fill` writes into an unnamed
+// file in the output's directory, which is linked in under `path` once complete, so a killed run
+// leaves nothing behind and the directory changes once. False, with nothing printed and nothing
+// left behind, when any step fails (`path` exists, the file system has no unnamed files, /proc is
+// not mounted, a write fails): the caller then takes the way through a named temporary file,
+// which reports whatever applies.
+template <class Fill>
+bool link_new_output(const char* path, mode_t mode, Fill&& fill) {
+  const std::string_view whole(path);
+  const std::size_t slash = whole.rfind('/');
+  const std::string dir = slash == std::string_view::npos
+                              ? std::string(".")
+                              : std::string(whole.substr(0, slash + (slash == 0)));
+  Fd out{::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode)};
+  if (out.fd < 0 || !fill(out.fd)) return false;
+  ::fchmod(out.fd, mode);  // the umask may have taken bits of `mode` away
+  char name[32];
+  std::snprintf(name, sizeof name, "/proc/self/fd/%d", out.fd);
+  if (::linkat(AT_FDCWD, name, AT_FDCWD, path, AT_SYMLINK_FOLLOW) != 0) return false;
+  if (::close(std::exchange(out.fd, -1)) != 0) {
+    ::unlink(path);  // the bytes may not have reached the disk: the careful way decides
+    return false;
   }
   return true;
 }
@@ -229,17 +273,16 @@ bool finish_temp_output(TempOutput& temp, const char* output_path, mode_t mode) 
 }
 
 bool save_output_file(std::FILE* to, const char* path, std::span<const unsigned char> data,
-                      const std::optional<Banner>& banner, const struct stat& source, mode_t mode) {
+                      const std::optional<Banner>& banner, const struct stat& source, mode_t mode,
+                      bool in_new_dir) {
+  const std::vector<char> head =
+      banner ? format_banner(*banner, static_cast<std::int64_t>(data.size())) : std::vector<char>();
+  const auto fill = [&](int fd) { return write_both(fd, head, data); };
+  if (in_new_dir && link_new_output(path, mode, fill)) return true;
   if (!check_output_path(to, path, source)) return false;
   std::optional<TempOutput> temp = create_temp_output(to, path);
   if (!temp) return false;
-  bool ok = true;
-  if (banner) {
-    const std::vector<char> text = format_banner(*banner, static_cast<std::int64_t>(data.size()));
-    ok = write_all(temp->fd, text.data(), text.size());
-  }
-  ok = ok && write_all(temp->fd, data.data(), data.size());
-  if (!ok || !finish_temp_output(*temp, path, mode)) {
+  if (!fill(temp->fd) || !finish_temp_output(*temp, path, mode)) {
     discard_temp_output(*temp);
     print_write_error(to, path);
     return false;
@@ -291,7 +334,19 @@ CopyOutcome copy_bytes(int in, int out, std::int64_t size) {
 }  // namespace
 
 bool copy_output_file(std::FILE* to, const char* path, const InputFile& input,
-                      const char* input_path, const struct stat& source, mode_t mode) {
+                      const char* input_path, const struct stat& source, mode_t mode,
+                      bool in_new_dir) {
+  if (in_new_dir) {
+    const auto fill = [&](int fd) {
+      return copy_bytes(input.fd(), fd, input.size()) == CopyOutcome::Done;
+    };
+    if (link_new_output(path, mode, fill)) return true;
+    // The careful way starts over from the first byte.
+    if (::lseek(input.fd(), 0, SEEK_SET) != 0) {
+      print_read_error(to, input_path);
+      return false;
+    }
+  }
   if (!check_output_path(to, path, source)) return false;
   std::optional<TempOutput> temp = create_temp_output(to, path);
   if (!temp) return false;

@@ -52,11 +52,12 @@ std::vector<char> format_banner(const Banner& banner, std::int64_t length);
 // next to `path`, which replaces `path` only once all of them and the close succeeded: whatever was
 // at `path` before stays untouched on any failure. Refuses an existing `path` that is a symbolic
 // link, not a regular file, not writable, or `source` itself. Returns true on success; on failure
-// prints its own message on `to` and returns false.
+// prints its own message on `to` and returns false. `in_new_dir`: this run made the directory of
+// `path`, so nothing is there unless this run wrote it (the common case is then made cheaper).
 [[nodiscard]] bool save_output_file(std::FILE* to, const char* path,
                                     std::span<const unsigned char> data,
                                     const std::optional<Banner>& banner, const struct stat& source,
-                                    mode_t mode);
+                                    mode_t mode, bool in_new_dir);
 
 // The steps of save_output_file, for any writer of a whole output file:
 //   check_output_path -> create_temp_output -> write to fd -> finish_temp_output
@@ -86,7 +87,8 @@ std::optional<TempOutput> create_temp_output(std::FILE* to, const char* output_p
 // Like save_output_file, with the `input.size()` bytes of `input` (named `input_path` in a read
 // error) as the data. The kernel copies them file to file where it can.
 [[nodiscard]] bool copy_output_file(std::FILE* to, const char* path, const InputFile& input,
-                                    const char* input_path, const struct stat& source, mode_t mode);
+                                    const char* input_path, const struct stat& source, mode_t mode,
+                                    bool in_new_dir);
 
 // Gives the file `mode`, closes it and renames it over `output_path`. On failure the temporary
 // file is removed and false returned; the caller reports it as a failed write.

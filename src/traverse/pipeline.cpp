@@ -115,7 +115,7 @@ Totals copy_file(const FileWork& work, const Options& options, std::FILE* to) {
   }
   if (announce(options)) print_copying(to, path);
   if (!copy_output_file(to, work.output_path.c_str(), *input, path, work.st,
-                        output_mode(work.st.st_mode))) {
+                        output_mode(work.st.st_mode), work.in_new_dir)) {
     print_skipped(to, path);
     return {};
   }
@@ -175,7 +175,7 @@ Totals run_file(const FileWork& work, const Options& options, std::FILE* to) {
                                            ? std::optional<Banner>(Banner{path, input_size})
                                            : std::nullopt;
   if (!save_output_file(to, work.output_path.c_str(), out, banner, work.st,
-                        output_mode(work.st.st_mode))) {
+                        output_mode(work.st.st_mode), work.in_new_dir)) {
     if (rules.skip_after_write) print_skipped(to, path);
     return delta;
   }

@@ -23,6 +23,7 @@ struct FileWork {
   std::string output_path;  // written
   struct stat st {};        // the input's stat result
   FormatKind kind = FormatKind::Other;
+  bool in_new_dir = false;  // this run made the output's directory
 };
 
 // Reads the file, optimizes or copies it by its kind and writes its output. Every line the file

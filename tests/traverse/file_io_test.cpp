@@ -131,7 +131,10 @@ std::vector<std::string> dot_files_in(const std::string& path) {
   return names;
 }
 
-class Save : public testing::Test {
+// Every save runs both ways: into a directory the run may have written before, and into one it
+// made itself (GetParam()), where outputs are linked in without a temporary name. What they
+// print and leave must be the same.
+class Save : public testing::TestWithParam<bool> {
  protected:
   TempDir dir;
   std::string source = dir / "in.html";
@@ -141,18 +144,19 @@ class Save : public testing::Test {
   bool save(const std::string& path, std::string_view data, std::optional<Banner> banner = {},
             mode_t mode = 0664) {
     const std::vector<unsigned char> bytes = to_bytes(data);
-    return save_output_file(stdout, path.c_str(), bytes, banner, stat_of(source), mode);
+    return save_output_file(stdout, path.c_str(), bytes, banner, stat_of(source), mode,
+                            GetParam());
   }
 };
 
-TEST_F(Save, TruncatesAnExistingFile) {
+TEST_P(Save, TruncatesAnExistingFile) {
   const std::string out = dir / "out";
   write_file(out, "a much longer old content");
   EXPECT_TRUE(save(out, "new"));
   EXPECT_EQ(read_file(out), "new");
 }
 
-TEST_F(Save, ReplacesTheOutputInsteadOfWritingIntoIt) {
+TEST_P(Save, ReplacesTheOutputInsteadOfWritingIntoIt) {
   // A second name of the old output keeps the old bytes: the new file is a new file.
   const std::string out = dir / "out";
   const std::string other = dir / "other";
@@ -163,13 +167,13 @@ TEST_F(Save, ReplacesTheOutputInsteadOfWritingIntoIt) {
   EXPECT_EQ(read_file(other), "old");
 }
 
-TEST_F(Save, LongestNameStillWrites) {
+TEST_P(Save, LongestNameStillWrites) {
   const std::string out = dir / std::string(NAME_MAX, 'n');
   EXPECT_EQ(capture_stdout([&] { EXPECT_TRUE(save(out, "x")); }), "");
   EXPECT_EQ(read_file(out), "x");
 }
 
-TEST_F(Save, UnwritableDirectoryKeepsTheOldOutput) {
+TEST_P(Save, UnwritableDirectoryKeepsTheOldOutput) {
   if (::geteuid() == 0) GTEST_SKIP() << "root writes in any directory";
   const std::string sub = dir / "ro";
   const std::string out = sub + "/out";
@@ -180,7 +184,7 @@ TEST_F(Save, UnwritableDirectoryKeepsTheOldOutput) {
   EXPECT_EQ(read_file(out), "old");
 }
 
-TEST_F(Save, BannerAloneForEmptyData) {
+TEST_P(Save, BannerAloneForEmptyData) {
   const std::string out = dir / "out";
   EXPECT_TRUE(save(out, "", Banner{"in.html", 12}));
   const std::string text = read_file(out);
@@ -188,26 +192,38 @@ TEST_F(Save, BannerAloneForEmptyData) {
   EXPECT_NE(text.find("<!-- Optimized Size: 0 (minus this header)"), std::string::npos);
 }
 
-TEST_F(Save, DataFollowsBannerDirectly) {
+TEST_P(Save, DataFollowsBannerDirectly) {
   const std::string out = dir / "out";
   EXPECT_TRUE(save(out, "<p>x", Banner{"in.html", 12}));
   const std::string text = read_file(out);
   EXPECT_EQ(text.substr(text.size() - 4 - 95), "<!-- " + std::string(85, '#') + " -->\n<p>x");
 }
 
-TEST_F(Save, GivesTheModeAsked) {
-  const std::string out = dir / "out";
-  EXPECT_TRUE(save(out, "x", std::nullopt, 0640));
-  EXPECT_EQ(mode_of(out), 0640u);
+TEST_P(Save, GivesTheModeAsked) {
+  for (const mode_t mode : {0640u, 0666u}) {  // the second one whatever the umask
+    const std::string out = dir / "out";
+    EXPECT_TRUE(save(out, "x", std::nullopt, mode));
+    EXPECT_EQ(mode_of(out), mode);
+  }
 }
 
-TEST_F(Save, RefusesToOverwriteTheInputItself) {
+TEST_P(Save, CopyStartsOverWhenTheOutputExists) {
+  const std::string out = dir / "out";
+  write_file(out, "old");
+  const std::optional<InputFile> input = open_input_file(stdout, source.c_str());
+  ASSERT_TRUE(input);
+  EXPECT_TRUE(copy_output_file(stdout, out.c_str(), *input, source.c_str(), stat_of(source), 0640,
+                               GetParam()));
+  EXPECT_EQ(read_file(out), "source bytes");
+}
+
+TEST_P(Save, RefusesToOverwriteTheInputItself) {
   std::string printed = capture_stdout([&] { EXPECT_FALSE(save(source, "")); });
   EXPECT_EQ(printed, "Error: output file is the input file: " + source + "\n");
   EXPECT_EQ(read_file(source), "source bytes");
 }
 
-TEST_F(Save, RefusesAHardLinkToTheInput) {
+TEST_P(Save, RefusesAHardLinkToTheInput) {
   const std::string out = dir / "link";
   ASSERT_EQ(::link(source.c_str(), out.c_str()), 0);
   std::string printed = capture_stdout([&] { EXPECT_FALSE(save(out, "")); });
@@ -215,7 +231,7 @@ TEST_F(Save, RefusesAHardLinkToTheInput) {
   EXPECT_EQ(read_file(source), "source bytes");
 }
 
-TEST_F(Save, NeverFollowsALinkAtTheOutputPath) {
+TEST_P(Save, NeverFollowsALinkAtTheOutputPath) {
   const std::string victim = dir / "victim";
   write_file(victim, "precious", 0600);
   const std::string out = dir / "out";
@@ -226,27 +242,27 @@ TEST_F(Save, NeverFollowsALinkAtTheOutputPath) {
   EXPECT_EQ(mode_of(victim), 0600u);
 }
 
-TEST_F(Save, MissingDirectoryFailsToOpen) {
+TEST_P(Save, MissingDirectoryFailsToOpen) {
   const std::string out = dir / "no/such/dir/out";
   EXPECT_EQ(capture_stdout([&] { EXPECT_FALSE(save(out, "x")); }),
             "Error: opening output file: " + out + "\n");
 }
 
-TEST_F(Save, DirectoryAtOutputPathFailsToOpen) {
+TEST_P(Save, DirectoryAtOutputPathFailsToOpen) {
   const std::string out = dir / "sub";
   ::mkdir(out.c_str(), 0700);
   EXPECT_EQ(capture_stdout([&] { EXPECT_FALSE(save(out, "x")); }),
             "Error: opening output file: " + out + "\n");
 }
 
-TEST_F(Save, FifoAtOutputPathNeverBlocks) {
+TEST_P(Save, FifoAtOutputPathNeverBlocks) {
   const std::string out = dir / "fifo";
   ASSERT_EQ(::mkfifo(out.c_str(), 0600), 0);
   EXPECT_EQ(capture_stdout([&] { EXPECT_FALSE(save(out, "x")); }),
             "Error: opening output file: " + out + "\n");
 }
 
-TEST_F(Save, UnwritableFileAddsPermissionLine) {
+TEST_P(Save, UnwritableFileAddsPermissionLine) {
   if (::geteuid() == 0) GTEST_SKIP() << "root writes any file";
   const std::string out = dir / "ro";
   write_file(out, "old", 0444);
@@ -254,6 +270,9 @@ TEST_F(Save, UnwritableFileAddsPermissionLine) {
             "Error: opening output file: " + out + "\n Permission denied to: " + out + "\n");
   EXPECT_EQ(read_file(out), "old");
 }
+
+INSTANTIATE_TEST_SUITE_P(IntoAnyDirectory, Save, testing::Values(false));
+INSTANTIATE_TEST_SUITE_P(IntoANewDirectory, Save, testing::Values(true));
 
 struct ModeCase {
   mode_t source, expected;
