@@ -144,8 +144,7 @@ class Save : public testing::TestWithParam<bool> {
   bool save(const std::string& path, std::string_view data, std::optional<Banner> banner = {},
             mode_t mode = 0664) {
     const std::vector<unsigned char> bytes = to_bytes(data);
-    return save_output_file(stdout, path.c_str(), bytes, banner, stat_of(source), mode,
-                            GetParam());
+    return save_output_file(stdout, path.c_str(), bytes, banner, stat_of(source), mode, GetParam());
   }
 };
 
