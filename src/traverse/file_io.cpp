@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -76,19 +77,32 @@ bool write_both(int fd, std::span<const char> head, std::span<const unsigned cha
 // left behind, when any step fails (`path` exists, the file system has no unnamed files, /proc is
 // not mounted, a write fails): the caller then takes the way through a named temporary file,
 // which reports whatever applies.
+// Cleared for the rest of the run once the file system or the system refuses unnamed files or
+// linking them in (no /proc): every output would otherwise be written twice.
+std::atomic<bool> unnamed_outputs_work{true};
+
 template <class Fill>
 bool link_new_output(const char* path, mode_t mode, Fill&& fill) {
+  if (!unnamed_outputs_work.load(std::memory_order_relaxed)) return false;
   const std::string_view whole(path);
   const std::size_t slash = whole.rfind('/');
   const std::string dir = slash == std::string_view::npos
                               ? std::string(".")
                               : std::string(whole.substr(0, slash + (slash == 0)));
   Fd out{::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode)};
-  if (out.fd < 0 || !fill(out.fd)) return false;
+  if (out.fd < 0) {
+    if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) unnamed_outputs_work = false;
+    return false;
+  }
+  if (!fill(out.fd)) return false;
   ::fchmod(out.fd, mode);  // the umask may have taken bits of `mode` away
   char name[32];
   std::snprintf(name, sizeof name, "/proc/self/fd/%d", out.fd);
-  if (::linkat(AT_FDCWD, name, AT_FDCWD, path, AT_SYMLINK_FOLLOW) != 0) return false;
+  if (::linkat(AT_FDCWD, name, AT_FDCWD, path, AT_SYMLINK_FOLLOW) != 0) {
+    // Anything but a name already there (a later file with the same output) is the system's.
+    if (errno != EEXIST) unnamed_outputs_work = false;
+    return false;
+  }
   if (::close(std::exchange(out.fd, -1)) != 0) {
     ::unlink(path);  // the bytes may not have reached the disk: the careful way decides
     return false;
