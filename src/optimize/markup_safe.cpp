@@ -322,10 +322,11 @@ bool space_cannot_show(Left left, std::uint16_t right, bool right_is_tag) {
   return tag_left && right_is_tag && (left == Left::ContainerStart || (right & kContainer) != 0);
 }
 
-// A run of white space in text. Between two words it stays as it is (style sheets may keep it,
-// scripts may read it), except that a run holding a line break becomes that one line break when
-// the page sets no white-space property itself. Elsewhere it goes where it cannot show (at the edge
-// of a block box, or between two block or head tags) and becomes one space or line break otherwise.
+// A run of white space in text. Next to text it may show however the style sheets the page links
+// lay it out (an element made an inline block, a line under white-space: pre-wrap), so only what
+// cannot differ goes: a run stays as it is, except that one holding a line break becomes that line
+// break when the page sets no white-space property itself. Between two tags it also goes where it
+// cannot show (the edge of a block box, between two block or head tags).
 std::size_t text_space(std::span<const unsigned char> in, std::size_t i, State& st) {
   std::size_t j = i;
   bool line_break = false;
@@ -339,17 +340,17 @@ std::size_t text_space(std::span<const unsigned char> in, std::size_t i, State& 
     return copy_through(in, i, j, st);
   }
   const bool text_right = j < in.size() && in[j] != '<';
-  if (left == Left::Text && st.text_has_content && text_right) {
-    if (!line_break || st.styles_white_space) return copy_through(in, i, j, st);
-    st.out.put('\n');
-    return j;
+  if (!(left == Left::Text && st.text_has_content && text_right)) {  // not between two words
+    const int prev = st.out.prev();
+    if (prev == ' ' || prev == '\n') return j;  // already one, after a dropped comment
+    if (left == Left::Start || (left != Left::Text && !text_right)) {
+      const std::uint16_t right = j == in.size() ? kEdge : text_right ? kPlain : kind_at(in, j, st);
+      if (space_cannot_show(left, right, !text_right)) return j;
+    }
   }
-  const int prev = st.out.prev();
-  if (prev == ' ' || prev == '\n') return j;  // already one, after a dropped comment
-  const std::uint16_t right = j == in.size() ? kEdge : text_right ? kPlain : kind_at(in, j, st);
-  if (space_cannot_show(left, right, !text_right)) return j;
-  st.out.put(line_break ? '\n' : ' ');
   st.left = Left::Text;
+  if (!line_break || st.styles_white_space) return copy_through(in, i, j, st);
+  st.out.put('\n');
   return j;
 }
 
