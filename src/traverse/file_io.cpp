@@ -99,8 +99,10 @@ bool link_new_output(const char* path, mode_t mode, Fill&& fill) {
   char name[32];
   std::snprintf(name, sizeof name, "/proc/self/fd/%d", out.fd);
   if (::linkat(AT_FDCWD, name, AT_FDCWD, path, AT_SYMLINK_FOLLOW) != 0) {
-    // Anything but a name already there (a later file with the same output) is the system's.
-    if (errno != EEXIST) unnamed_outputs_work = false;
+    // No /proc, or no links on this file system; a name already there (a later file with the
+    // same output), a full disk or a long path are this file's own.
+    if (errno == ENOENT || errno == EPERM || errno == EXDEV || errno == EOPNOTSUPP)
+      unnamed_outputs_work = false;
     return false;
   }
   if (::close(std::exchange(out.fd, -1)) != 0) {
