@@ -1,6 +1,10 @@
 #!/usr/bin/env bash
 # Whole-run comparison: `sveltery -r` over a tree against `cp -r` of the same tree, alternating,
 # each into a fresh directory. Prints each run's times and the median ratio sveltery / cp.
+# On ext4 without a journal (this machine kind's disk), a new inode skips those freed in the last
+# one to six minutes: after large deletions (an earlier series' clean-up, a build, a test run)
+# every file made takes several times longer, for both commands, and the ratio mostly measures
+# that scan. Start a series once the file system has had six quiet minutes.
 # Usage: bench/whole_run.sh [tree] [runs] [sveltery options...]
 #   (default: ../shared/corpus, 9 runs, the default worker count; e.g. `--jobs 1` for one worker)
 set -euo pipefail
