@@ -1,6 +1,7 @@
 // The safe profile: reads the page the way a browser's tokenizer does, so that the optimized page
 // builds the same document and renders the same. Only bytes that cannot show are dropped.
 #include <array>
+#include <cassert>
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
@@ -218,10 +219,25 @@ inline Left left_of(std::uint16_t kind, bool closing) {
   return (kind & kBlock) != 0 ? Left::BlockTag : Left::OtherTag;
 }
 
+// Copies [from, to) to the output. Most pieces (names, values, short runs) are at most 16 bytes and
+// go as one 16-byte move while the input has that many bytes left: the output never runs ahead of
+// the input, so the move stays inside the buffer, and what it writes past the piece is written over
+// later.
+inline void copy_piece(Out& out, std::span<const unsigned char> in, std::size_t from,
+                       std::size_t to) {
+  assert(out.n <= from);
+  if (to - from <= 16 && in.size() - from >= 16) {
+    std::memcpy(out.base + out.n, in.data() + from, 16);
+    out.n += to - from;
+  } else {
+    out.copy(in, from, to);
+  }
+}
+
 // Copies [s, end) unchanged and returns `end`.
 std::size_t copy_through(std::span<const unsigned char> in, std::size_t s, std::size_t end,
                          State& st) {
-  st.out.copy(in, s, end);
+  copy_piece(st.out, in, s, end);
   return end;
 }
 
@@ -389,6 +405,28 @@ std::size_t quoted_value_end(std::span<const unsigned char> in, std::size_t k, u
   return n;
 }
 
+// The end of an attribute name from `j` on: its first byte of kAttributeStop, or in.size(). Eight
+// bytes at a time; a control byte flagged there that is no white space belongs to the name.
+std::size_t attribute_name_end(std::span<const unsigned char> in, std::size_t j) {
+  using namespace swar;
+  const unsigned char* p = in.data();
+  const std::size_t n = in.size();
+  while (n - j >= 8) {
+    const std::uint64_t v = load8(p + j);
+    const std::uint64_t flagged =
+        below_bytes(v, ' ' + 1) | equal_bytes(v, '/') | equal_bytes(v, '=') | equal_bytes(v, '>');
+    if (flagged == 0) {
+      j += 8;
+      continue;
+    }
+    j += first_byte(flagged);
+    if (kAttributeStop[p[j]]) return j;
+    ++j;
+  }
+  while (j < n && !kAttributeStop[p[j]]) ++j;
+  return j;
+}
+
 // What the last part of a tag written was, for the separator before the next one.
 enum class Last : std::uint8_t { Name, QuotedValue, UnquotedValue };
 
@@ -442,7 +480,7 @@ std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t na
       return copy_through(in, s, end, st);
     }
   }
-  out.copy(in, s, j);
+  copy_piece(out, in, s, j);
   // Outside SVG and MathML, "/>" on a void element is read as '>'.
   const bool drop_slash = in[name_from - 1] == '<' && st.foreign_depth == 0 && (*kind & kVoid) != 0;
   Last last = Last::Name;
@@ -475,9 +513,8 @@ std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t na
     // An attribute: its name (a leading '=' belongs to it), then maybe '=' and a value.
     if (spaced) out.put(' ');
     const std::size_t attribute_from = j;
-    ++j;
-    while (j < n && !kAttributeStop[in[j]]) ++j;
-    out.copy(in, attribute_from, j);
+    j = attribute_name_end(in, j + 1);
+    copy_piece(out, in, attribute_from, j);
     last = Last::Name;
     std::size_t k = j;
     while (k < n && kTagSpace[in[k]]) ++k;
@@ -496,17 +533,17 @@ std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t na
       const bool slash_goes = drop_slash && after == '/' && peek(in, close + 2) == '>';
       bare = bare && (kTagSpace[after] || after == '>' || slash_goes);
       if (bare) {
-        out.copy(in, j + 1, close);
+        copy_piece(out, in, j + 1, close);
         last = Last::UnquotedValue;
       } else {
-        out.copy(in, j, close + 1);
+        copy_piece(out, in, j, close + 1);
         last = Last::QuotedValue;
       }
       j = close + 1;
     } else if (q != '>') {
       const std::size_t from = j;
       while (j < n && !kValueStop[in[j]]) ++j;
-      out.copy(in, from, j);
+      copy_piece(out, in, from, j);
       last = Last::UnquotedValue;
     }
   }
