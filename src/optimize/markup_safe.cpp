@@ -4,7 +4,6 @@
 #include <cassert>
 #include <cstdint>
 #include <cstring>
-#include <initializer_list>
 #include <iterator>
 #include <new>
 #include <string_view>
@@ -136,6 +135,49 @@ constexpr NameKind kNames[] = {
 
 inline constexpr std::size_t kLongestName = 10;
 
+// Where the parser closes an element by itself, so that its end tag can go: right before a start
+// tag named in `by_start`, right before an end tag named in `by_end` (of an element holding it),
+// and at the end of input when `by_end_of_input`. Only the plain cases where the document stays the
+// same; a P element only while it is the innermost block open (State::p_open).
+struct EndRule {
+  std::string_view self, by_start, by_end;  // the lists separated by spaces
+  bool by_end_of_input = false;
+};
+constexpr EndRule kEndRules[] = {
+    {"li", "li", "ul ol menu"},
+    {"dt", "dt dd", "dl"},
+    {"dd", "dt dd", "dl"},
+    // Not by the start tag of a table: quirks mode keeps the P open there.
+    {"p",
+     "address article aside blockquote details dialog div dl fieldset figcaption figure footer "
+     "form h1 h2 h3 h4 h5 h6 header hgroup hr main menu nav ol p pre section ul",
+     "div li td th dd section article aside nav header footer main blockquote form figure details "
+     "fieldset"},
+    {"td", "td th tr", "tr tbody thead tfoot table"},
+    {"th", "td th tr", "tr tbody thead tfoot table"},
+    {"tr", "tr", "tbody thead tfoot table"},
+    {"option", "option optgroup", "select optgroup"},
+    {"thead", "tbody tfoot", ""},
+    {"tbody", "tbody tfoot", "table"},
+    {"tfoot", "", "table"},
+    {"head", "body", ""},
+    {"body", "", "html", true},
+    {"html", "", "", true},
+};
+
+// Calls `f` with each name of a list separated by spaces.
+template <class F>
+constexpr void for_each_name(std::string_view list, F f) {
+  while (!list.empty()) {
+    const std::size_t space = list.find(' ');
+    f(list.substr(0, space));
+    list = space == std::string_view::npos ? std::string_view{} : list.substr(space + 1);
+  }
+}
+
+// A set of the elements named in kEndRules, one bit each.
+using ElementSet = std::uint64_t;
+
 // A tag name folded to lower case as two words, with its length in the top byte: equal keys mean
 // equal names, for names of up to kLongestName bytes.
 struct NameKey {
@@ -153,31 +195,81 @@ constexpr std::size_t slot_of(const NameKey& k) {
       ((k.lo ^ (k.hi * 0x2545F4914F6CDD1Dull)) * 0x9E3779B97F4A7C15ull) >> 56);
 }
 
-// kNames in an open-addressed table by key, so that a lookup is a multiply and a compare or two.
+constexpr NameKey key_of(std::string_view name) {
+  NameKey key;
+  for (std::size_t k = 0; k < name.size(); ++k) key.add(k, static_cast<unsigned char>(name[k]));
+  key.hi |= std::uint64_t{name.size()} << 56;
+  return key;
+}
+
+// What a name means to this profile.
+struct Meaning {
+  std::uint16_t kind = kPlain;
+  std::uint8_t end_rule = 0;  // 1 + its row in kEndRules, or 0
+  ElementSet bit = 0;         // its own bit when kEndRules names it, or 0
+};
+
+// kNames and the names of kEndRules in an open-addressed table by key, so that a lookup is a
+// multiply and a compare or two.
 struct NameSlot {
   NameKey key;
-  std::uint16_t kind = kPlain;
+  Meaning meaning;
   bool used = false;
 };
 inline constexpr std::array<NameSlot, kSlots> kTable = [] {
   std::array<NameSlot, kSlots> t{};
-  for (const NameKind& row : kNames) {
-    NameKey key;
-    for (std::size_t k = 0; k < row.name.size(); ++k)
-      key.add(k, static_cast<unsigned char>(row.name[k]));
-    key.hi |= std::uint64_t{row.name.size()} << 56;
+  const auto slot = [&t](std::string_view name) -> Meaning& {
+    const NameKey key = key_of(name);
     std::size_t h = slot_of(key);
-    while (t[h].used) h = (h + 1) % kSlots;
-    t[h] = {key, row.kind, true};
+    while (t[h].used && !(t[h].key == key)) h = (h + 1) % kSlots;
+    t[h].key = key;
+    t[h].used = true;
+    return t[h].meaning;
+  };
+  for (const NameKind& row : kNames) slot(row.name).kind = row.kind;
+  std::size_t bits = 0;
+  const auto give_bit = [&](std::string_view name) {
+    Meaning& m = slot(name);
+    if (m.bit != 0) return;
+    if (bits == 64) throw "more names in kEndRules than bits in an ElementSet";
+    m.bit = ElementSet{1} << bits++;
+  };
+  for (std::size_t r = 0; r < std::size(kEndRules); ++r) {
+    const EndRule& rule = kEndRules[r];
+    give_bit(rule.self);
+    slot(rule.self).end_rule = static_cast<std::uint8_t>(r + 1);
+    for_each_name(rule.by_start, give_bit);
+    for_each_name(rule.by_end, give_bit);
   }
+  for (const NameSlot& s : t)
+    if (s.used && ((s.meaning.kind & kOptionalEnd) != 0) != (s.meaning.end_rule != 0))
+      throw "kOptionalEnd marks exactly the elements that have a row in kEndRules";
   return t;
 }();
 
-inline std::uint16_t kind_of_key(const NameKey& key) {
+constexpr Meaning meaning_of_key(const NameKey& key) {
   for (std::size_t h = slot_of(key); kTable[h].used; h = (h + 1) % kSlots)
-    if (kTable[h].key == key) return kTable[h].kind;
-  return kPlain;
+    if (kTable[h].key == key) return kTable[h].meaning;
+  return {};
 }
+
+// kEndRules as sets.
+struct EndSets {
+  ElementSet by_start = 0;
+  ElementSet by_end = 0;
+};
+inline constexpr auto kEndSets = [] {
+  std::array<EndSets, std::size(kEndRules)> sets{};
+  for (std::size_t r = 0; r < std::size(kEndRules); ++r) {
+    for_each_name(kEndRules[r].by_start, [&](std::string_view name) {
+      sets[r].by_start |= meaning_of_key(key_of(name)).bit;
+    });
+    for_each_name(kEndRules[r].by_end, [&](std::string_view name) {
+      sets[r].by_end |= meaning_of_key(key_of(name)).bit;
+    });
+  }
+  return sets;
+}();
 
 // What the last thing written was, for the white space that follows it.
 // An edge end tag ends a block box: what follows starts a line. (After an edge start tag, ::before
@@ -195,22 +287,21 @@ struct State {
   // The last tag name looked up: white space before a tag looks at it, then the tag itself.
   std::size_t named_from = SIZE_MAX;
   std::size_t named_end = 0;
-  std::uint16_t named_kind = kPlain;
+  Meaning named = {};
 };
 
-// The end and kind of the tag name that starts at `from`.
+// The end and meaning of the tag name that starts at `from`; returns its kind.
 inline std::uint16_t name_at(std::span<const unsigned char> in, std::size_t from, State& st) {
-  if (st.named_from != from) {
-    NameKey key;
-    std::size_t e = from;
-    for (; e < in.size() && !kNameStop[in[e]]; ++e)
-      if (e - from < kLongestName) key.add(e - from, fold[in[e]]);
-    st.named_from = from;
-    st.named_end = e;
-    key.hi |= std::uint64_t{e - from} << 56;
-    st.named_kind = e - from <= kLongestName ? kind_of_key(key) : kPlain;
-  }
-  return st.named_kind;
+  if (st.named_from == from) return st.named.kind;
+  st.named_from = from;
+  NameKey key;
+  std::size_t e = from;
+  for (; e < in.size() && !kNameStop[in[e]]; ++e)
+    if (e - from < kLongestName) key.add(e - from, fold[in[e]]);
+  st.named_end = e;
+  key.hi |= std::uint64_t{e - from} << 56;
+  st.named = e - from <= kLongestName ? meaning_of_key(key) : Meaning{};
+  return st.named.kind;
 }
 
 inline Left left_of(std::uint16_t kind, bool closing) {
@@ -605,88 +696,32 @@ std::size_t comment(std::span<const unsigned char> in, std::size_t s, State& st)
   return drop_comment(in, s, end, st);
 }
 
-// The name of a tag at `j` ('<') in lower case, and whether it is an end tag; empty when there is
-// no tag name there or it is longer than any name looked for.
-struct TagName {
-  char text[kLongestName];
-  std::size_t length = 0;
-  bool closing = false;
-  std::string_view view() const { return {text, length}; }
-};
-
-TagName tag_name_at(std::span<const unsigned char> in, std::size_t j) {
-  TagName t;
-  std::size_t k = j + 1;
-  t.closing = peek(in, k) == '/';
-  if (t.closing) ++k;
-  if (!kAsciiLetter[peek(in, k)]) return t;
-  std::size_t e = k;
-  while (e < in.size() && !kNameStop[in[e]]) ++e;
-  if (e - k > kLongestName) return t;
-  for (std::size_t m = k; m < e; ++m) t.text[t.length++] = static_cast<char>(fold[in[m]]);
-  return t;
+// True when the parser closes element `self` by itself right before a tag of the element whose
+// bit is `next` (an end tag when `closing`).
+bool end_implied(const Meaning& self, ElementSet next, bool closing, const State& st) {
+  if ((self.kind & kParagraph) != 0 && !st.p_open) return false;
+  const EndSets& sets = kEndSets[self.end_rule - 1];
+  return ((closing ? sets.by_end : sets.by_start) & next) != 0;
 }
 
-bool one_of(std::string_view name, std::initializer_list<std::string_view> names) {
-  for (const std::string_view n : names)
-    if (n == name) return true;
-  return false;
-}
-
-// Start tags that close an open P element (those of table are left out: quirks mode keeps it).
-bool closes_p(std::string_view name) {
-  return one_of(
-      name, {"address",  "article",    "aside",  "blockquote", "details", "dialog", "div",  "dl",
-             "fieldset", "figcaption", "figure", "footer",     "form",    "h1",     "h2",   "h3",
-             "h4",       "h5",         "h6",     "header",     "hgroup",  "hr",     "main", "menu",
-             "nav",      "ol",         "p",      "pre",        "section", "ul"});
-}
-
-// True when the parser closes element `name` by itself at `next` (a tag, or the end of input), so
-// that its end tag "</name>" can go. Only the plain cases where the document stays the same.
-bool end_implied(std::string_view name, const TagName& next, bool at_end, const State& st) {
-  const std::string_view n = next.view();
-  if (at_end) return one_of(name, {"body", "html"});
-  if (n.empty()) return false;
-  if (!next.closing) {
-    if (name == "li") return n == "li";
-    if (name == "dt" || name == "dd") return one_of(n, {"dt", "dd"});
-    if (name == "p") return st.p_open && closes_p(n);
-    if (name == "td" || name == "th") return one_of(n, {"td", "th", "tr"});
-    if (name == "tr") return n == "tr";
-    if (name == "option") return one_of(n, {"option", "optgroup"});
-    if (name == "thead" || name == "tbody") return one_of(n, {"tbody", "tfoot"});
-    if (name == "head") return n == "body";
-    return false;
-  }
-  if (name == "li") return one_of(n, {"ul", "ol", "menu"});
-  if (name == "dt" || name == "dd") return n == "dl";
-  if (name == "p")
-    return st.p_open &&
-           one_of(n, {"div", "li", "td", "th", "dd", "section", "article", "aside", "nav", "header",
-                      "footer", "main", "blockquote", "form", "figure", "details", "fieldset"});
-  if (name == "td" || name == "th" || name == "tr")
-    return one_of(n, {"tr", "tbody", "thead", "tfoot", "table"}) && !(name == "tr" && n == "tr");
-  if (name == "option") return one_of(n, {"select", "optgroup"});
-  if (name == "tbody" || name == "tfoot") return n == "table";
-  if (name == "body") return n == "html";
-  return false;
-}
-
-// An end tag "</name>" at [s, j) that the parser would imply from what follows it (after white
-// space that goes anyway).
-bool end_tag_omissible(std::span<const unsigned char> in, std::size_t s, std::size_t j,
-                       std::size_t name_end, State& st) {
+// An end tag "</name>" ending at `j`, of `self` (an element with an end rule), that the parser
+// would imply from what follows it (after white space that goes anyway).
+bool end_tag_omissible(std::span<const unsigned char> in, std::size_t j, std::size_t name_end,
+                       const Meaning& self, State& st) {
   if (st.foreign_depth > 0 || j != name_end + 1 || in[name_end] != '>') return false;
-  const TagName self = tag_name_at(in, s);
-  if (self.length == 0) return false;
   std::size_t k = j;
   while (k < in.size() && kTextSpace[in[k]]) ++k;
-  if (k < in.size() && in[k] != '<') return false;
-  if (k > j && !space_cannot_show(st.left, k == in.size() ? kEdge : kind_at(in, k, st), true))
-    return false;
-  const TagName next = k < in.size() ? tag_name_at(in, k) : TagName{};
-  return end_implied(self.view(), next, k == in.size(), st);
+  if (k == in.size()) {
+    if (k > j && !space_cannot_show(st.left, kEdge, true)) return false;
+    return kEndRules[self.end_rule - 1].by_end_of_input;
+  }
+  if (in[k] != '<') return false;
+  const std::uint16_t next_kind = kind_at(in, k, st);
+  if (k > j && !space_cannot_show(st.left, next_kind, true)) return false;
+  // kind_at has looked the next tag's name up, when it has one.
+  const bool closing = peek(in, k + 1) == '/';
+  if (!kAsciiLetter[peek(in, k + (closing ? 2 : 1))]) return false;
+  return end_implied(self, st.named.bit, closing, st);
 }
 
 // Everything that starts at a '<' at `s`; returns where the next step starts.
@@ -737,6 +772,7 @@ std::size_t markup_at(std::span<const unsigned char> in, std::size_t s, State& s
     return kGenericTag;  // a '<' that is text
   }
   std::uint16_t kind = name_at(in, name_from, st);
+  const Meaning meaning = st.named;
   std::size_t name_end = st.named_end;
   bool self_closing = false;
   const std::size_t tag_at = st.out.n;
@@ -746,7 +782,8 @@ std::size_t markup_at(std::span<const unsigned char> in, std::size_t s, State& s
   const std::span<const unsigned char> name = in.subspan(name_from, name_end - name_from);
   if (closing) {
     if ((kind & kForeign) != 0 && st.foreign_depth > 0) --st.foreign_depth;
-    if ((kind & kOptionalEnd) != 0 && end_tag_omissible(in, s, j, name_end, st)) st.out.n = tag_at;
+    if ((kind & kOptionalEnd) != 0 && end_tag_omissible(in, j, name_end, meaning, st))
+      st.out.n = tag_at;
     // The end of any block may have closed the P (or it was never the innermost block).
     if ((kind & (kBlock | kListItem)) != 0) st.p_open = false;
     return j;
@@ -764,8 +801,8 @@ std::size_t markup_at(std::span<const unsigned char> in, std::size_t s, State& s
   return j;
 }
 
-// Whether "hite-space" (so also "White-space") stands anywhere in the page. Its '-' is looked for
-// 32 bytes at a time, and only there is the rest compared: hyphens are rare in pages.
+// Whether "hite-space" (so also "White-space") stands anywhere in the page. Its "-s" is looked for
+// 32 bytes at a time, and only there is the rest compared: that pair is rare in pages.
 bool mentions_white_space(std::span<const unsigned char> in) {
   static constexpr std::string_view kWord = "hite-space";
   constexpr std::size_t kDash = 4;  // where the '-' stands in kWord
@@ -775,15 +812,21 @@ bool mentions_white_space(std::span<const unsigned char> in) {
   using namespace swar;
   const unsigned char* p = in.data();
   const std::size_t n = in.size();
+  const auto pairs = [p](std::size_t k) {
+    return equal_bytes(load8(p + k), '-') & equal_bytes(load8(p + k + 1), 's');
+  };
   std::size_t j = 0;
-  while (n - j >= 32) {
-    const std::uint64_t m0 = equal_bytes(load8(p + j), '-');
-    const std::uint64_t m1 = equal_bytes(load8(p + j + 8), '-');
-    const std::uint64_t m2 = equal_bytes(load8(p + j + 16), '-');
-    const std::uint64_t m3 = equal_bytes(load8(p + j + 24), '-');
+  while (n - j > 32) {  // the byte after the 32 is read too
+    const std::uint64_t m0 = pairs(j);
+    const std::uint64_t m1 = pairs(j + 8);
+    const std::uint64_t m2 = pairs(j + 16);
+    const std::uint64_t m3 = pairs(j + 24);
     if ((m0 | m1 | m2 | m3) != 0) {
-      for (std::size_t k = j; k < j + 32; ++k)
-        if (p[k] == '-' && at(k)) return true;
+      // A flagged byte may be no true pair: each is compared in full.
+      const std::uint64_t masks[] = {m0, m1, m2, m3};
+      for (std::size_t w = 0; w < 4; ++w)
+        for (std::uint64_t m = masks[w]; m != 0; m &= m - 1)
+          if (at(j + 8 * w + first_byte(m))) return true;
     }
     j += 32;
   }
