@@ -559,10 +559,7 @@ std::size_t php_holder_end(std::span<const unsigned char> in, std::size_t s,
 // tag is copied whole.
 std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t name_from, State& st,
                 std::size_t* name_end, std::uint16_t* kind, bool* self_closing) {
-  Out& out = st.out;
   const std::size_t n = in.size();
-  const std::size_t start_n = out.n;
-  std::size_t j = *name_end;
   *self_closing = false;
   if (st.php_blocks) {
     if (const std::size_t end = php_holder_end(in, s, ">"); end != 0) {
@@ -571,21 +568,32 @@ std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t na
       return copy_through(in, s, end, st);
     }
   }
-  copy_piece(out, in, s, j);
+  // The write cursor in locals: a byte stored through a pointer could alias State's members.
+  const unsigned char* const p = in.data();
+  unsigned char* const o = st.out.base;
+  std::size_t w = st.out.n;
+  const auto copy = [&](std::size_t from, std::size_t to) {
+    Out piece{o, w};
+    copy_piece(piece, in, from, to);
+    w = piece.n;
+  };
+  std::size_t j = *name_end;
+  copy(s, j);
   // Outside SVG and MathML, "/>" on a void element is read as '>'.
-  const bool drop_slash = in[name_from - 1] == '<' && st.foreign_depth == 0 && (*kind & kVoid) != 0;
+  const bool drop_slash = p[name_from - 1] == '<' && st.foreign_depth == 0 && (*kind & kVoid) != 0;
   Last last = Last::Name;
-  *self_closing = false;
   while (j < n) {
     bool spaced = false;
-    while (j < n && kTagSpace[in[j]]) {
+    if (kTagSpace[p[j]]) {
       spaced = true;
-      ++j;
+      do ++j;
+      while (j < n && kTagSpace[p[j]]);
+      if (j >= n) break;
     }
-    if (j >= n) break;
-    const unsigned char c = in[j];
+    const unsigned char c = p[j];
     if (c == '>') {
-      out.put('>');
+      o[w++] = '>';
+      st.out.n = w;
       return j + 1;
     }
     if (c == '/') {
@@ -594,27 +602,27 @@ std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t na
         continue;
       }
       // After an unquoted value a '/' would join the value.
-      if (spaced && last == Last::UnquotedValue) out.put(' ');
-      out.put('/');
+      if (spaced && last == Last::UnquotedValue) o[w++] = ' ';
+      o[w++] = '/';
       ++j;
       if (peek(in, j) == '>') *self_closing = true;
       last = Last::Name;  // a lone '/' separates like white space
       continue;
     }
     // An attribute: its name (a leading '=' belongs to it), then maybe '=' and a value.
-    if (spaced) out.put(' ');
+    if (spaced) o[w++] = ' ';
     const std::size_t attribute_from = j;
     j = attribute_name_end(in, j + 1);
-    copy_piece(out, in, attribute_from, j);
+    copy(attribute_from, j);
     last = Last::Name;
     std::size_t k = j;
-    while (k < n && kTagSpace[in[k]]) ++k;
-    if (peek(in, k) != '=') continue;  // the white space, if any, is read again as a separator
+    while (k < n && kTagSpace[p[k]]) ++k;
+    if (k >= n || p[k] != '=') continue;  // the white space, if any, is read again as a separator
     j = k + 1;
-    while (j < n && kTagSpace[in[j]]) ++j;
-    out.put('=');
+    while (j < n && kTagSpace[p[j]]) ++j;
+    o[w++] = '=';
     if (j >= n) break;
-    const unsigned char q = in[j];
+    const unsigned char q = p[j];
     if (q == '"' || q == '\'') {
       bool bare = false;
       const std::size_t close = quoted_value_end(in, j + 1, q, &bare);
@@ -624,22 +632,21 @@ std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t na
       const bool slash_goes = drop_slash && after == '/' && peek(in, close + 2) == '>';
       bare = bare && (kTagSpace[after] || after == '>' || slash_goes);
       if (bare) {
-        copy_piece(out, in, j + 1, close);
+        copy(j + 1, close);
         last = Last::UnquotedValue;
       } else {
-        copy_piece(out, in, j, close + 1);
+        copy(j, close + 1);
         last = Last::QuotedValue;
       }
       j = close + 1;
     } else if (q != '>') {
       const std::size_t from = j;
-      while (j < n && !kValueStop[in[j]]) ++j;
-      copy_piece(out, in, from, j);
+      while (j < n && !kValueStop[p[j]]) ++j;
+      copy(from, j);
       last = Last::UnquotedValue;
     }
   }
   // Cut off by the end of input: the browser drops such a tag, and so does a copy of it.
-  out.n = start_n;
   return copy_through(in, s, n, st);
 }
 
@@ -801,37 +808,14 @@ std::size_t markup_at(std::span<const unsigned char> in, std::size_t s, State& s
   return j;
 }
 
-// Whether "hite-space" (so also "White-space") stands anywhere in the page. Its "-s" is looked for
-// 32 bytes at a time, and only there is the rest compared: that pair is rare in pages.
+// Whether "hite-space" (so also "White-space") stands anywhere in the page. Hyphens are rare in
+// pages: only at each one is the rest compared.
 bool mentions_white_space(std::span<const unsigned char> in) {
   static constexpr std::string_view kWord = "hite-space";
   constexpr std::size_t kDash = 4;  // where the '-' stands in kWord
-  const auto at = [&](std::size_t dash) {
-    return dash >= kDash && match_exact(in, dash - kDash, kWord);
-  };
-  using namespace swar;
-  const unsigned char* p = in.data();
-  const std::size_t n = in.size();
-  const auto pairs = [p](std::size_t k) {
-    return equal_bytes(load8(p + k), '-') & equal_bytes(load8(p + k + 1), 's');
-  };
-  std::size_t j = 0;
-  while (n - j > 32) {  // the byte after the 32 is read too
-    const std::uint64_t m0 = pairs(j);
-    const std::uint64_t m1 = pairs(j + 8);
-    const std::uint64_t m2 = pairs(j + 16);
-    const std::uint64_t m3 = pairs(j + 24);
-    if ((m0 | m1 | m2 | m3) != 0) {
-      // A flagged byte may be no true pair: each is compared in full.
-      const std::uint64_t masks[] = {m0, m1, m2, m3};
-      for (std::size_t w = 0; w < 4; ++w)
-        for (std::uint64_t m = masks[w]; m != 0; m &= m - 1)
-          if (at(j + 8 * w + first_byte(m))) return true;
-    }
-    j += 32;
-  }
-  for (; j < n; ++j)
-    if (p[j] == '-' && at(j)) return true;
+  for (std::size_t dash = find_byte(in, kDash, '-'); dash < in.size();
+       dash = find_byte(in, dash + 1, '-'))
+    if (match_exact(in, dash - kDash, kWord)) return true;
   return false;
 }
 
