@@ -189,12 +189,6 @@ struct NameKey {
   constexpr bool operator==(const NameKey&) const = default;
 };
 
-inline constexpr std::size_t kSlots = 256;
-constexpr std::size_t slot_of(const NameKey& k) {
-  return static_cast<std::size_t>(
-      ((k.lo ^ (k.hi * 0x2545F4914F6CDD1Dull)) * 0x9E3779B97F4A7C15ull) >> 56);
-}
-
 constexpr NameKey key_of(std::string_view name) {
   NameKey key;
   for (std::size_t k = 0; k < name.size(); ++k) key.add(k, static_cast<unsigned char>(name[k]));
@@ -202,34 +196,64 @@ constexpr NameKey key_of(std::string_view name) {
   return key;
 }
 
-// What a name means to this profile.
+// What the last thing written was, for the white space that follows it.
+// An edge end tag ends a block box: what follows starts a line. (After an edge start tag, ::before
+// content may stand on the line already.)
+enum class Left : std::uint8_t { Start, Text, EdgeEnd, ContainerStart, BlockTag, OtherTag };
+
+// What follows a tag of `kind` (an end tag when `closing`).
+constexpr Left left_of(std::uint16_t kind, bool closing) {
+  if (closing && (kind & kEdge) == kEdge) return Left::EdgeEnd;
+  if ((kind & kContainer) != 0) return Left::ContainerStart;
+  return (kind & kBlock) != 0 ? Left::BlockTag : Left::OtherTag;
+}
+
+// The kind of a tag of `kind` for the white space before it. Only a start tag of an edge element
+// begins a block box there (before an end tag, ::after content may follow on the same line). An end
+// tag: kContainer marks that of a container; a start tag: kContainer is dropped.
+constexpr std::uint16_t kind_before(std::uint16_t kind, bool closing) {
+  if (!closing) return static_cast<std::uint16_t>(kind & ~kContainer);
+  return (kind & kEdge) == kEdge ? static_cast<std::uint16_t>(kBlock | (kind & kContainer)) : kind;
+}
+
+// What a name means to this profile. Indexed by bool: [0] for a start tag, [1] for an end tag.
 struct Meaning {
   std::uint16_t kind = kPlain;
   std::uint8_t end_rule = 0;  // 1 + its row in kEndRules, or 0
-  ElementSet bit = 0;         // its own bit when kEndRules names it, or 0
+  std::array<Left, 2> left = {left_of(kPlain, false), left_of(kPlain, true)};
+  std::array<std::uint16_t, 2> before = {kind_before(kPlain, false), kind_before(kPlain, true)};
+  ElementSet bit = 0;  // its own bit when kEndRules names it, or 0
 };
 
-// kNames and the names of kEndRules in an open-addressed table by key, so that a lookup is a
-// multiply and a compare or two.
-struct NameSlot {
+// Every name this profile knows: those of kNames and of kEndRules. Row 0 stands for every other
+// name; its key matches none (a name's key holds its length).
+struct NameRow {
   NameKey key;
   Meaning meaning;
-  bool used = false;
 };
-inline constexpr std::array<NameSlot, kSlots> kTable = [] {
-  std::array<NameSlot, kSlots> t{};
-  const auto slot = [&t](std::string_view name) -> Meaning& {
+struct NameRows {
+  std::array<NameRow, 128> rows{};
+  std::size_t count = 1;
+};
+inline constexpr NameRows kRows = [] {
+  NameRows t;
+  const auto row = [&t](std::string_view name) -> Meaning& {
     const NameKey key = key_of(name);
-    std::size_t h = slot_of(key);
-    while (t[h].used && !(t[h].key == key)) h = (h + 1) % kSlots;
-    t[h].key = key;
-    t[h].used = true;
-    return t[h].meaning;
+    for (std::size_t r = 1; r < t.count; ++r)
+      if (t.rows[r].key == key) return t.rows[r].meaning;
+    if (t.count == t.rows.size()) throw "more names than rows";
+    t.rows[t.count].key = key;
+    return t.rows[t.count++].meaning;
   };
-  for (const NameKind& row : kNames) slot(row.name).kind = row.kind;
+  for (const NameKind& name : kNames) {
+    Meaning& m = row(name.name);
+    m.kind = name.kind;
+    m.left = {left_of(name.kind, false), left_of(name.kind, true)};
+    m.before = {kind_before(name.kind, false), kind_before(name.kind, true)};
+  }
   std::size_t bits = 0;
   const auto give_bit = [&](std::string_view name) {
-    Meaning& m = slot(name);
+    Meaning& m = row(name);
     if (m.bit != 0) return;
     if (bits == 64) throw "more names in kEndRules than bits in an ElementSet";
     m.bit = ElementSet{1} << bits++;
@@ -237,20 +261,44 @@ inline constexpr std::array<NameSlot, kSlots> kTable = [] {
   for (std::size_t r = 0; r < std::size(kEndRules); ++r) {
     const EndRule& rule = kEndRules[r];
     give_bit(rule.self);
-    slot(rule.self).end_rule = static_cast<std::uint8_t>(r + 1);
+    row(rule.self).end_rule = static_cast<std::uint8_t>(r + 1);
     for_each_name(rule.by_start, give_bit);
     for_each_name(rule.by_end, give_bit);
   }
-  for (const NameSlot& s : t)
-    if (s.used && ((s.meaning.kind & kOptionalEnd) != 0) != (s.meaning.end_rule != 0))
+  for (std::size_t r = 1; r < t.count; ++r)
+    if (((t.rows[r].meaning.kind & kOptionalEnd) != 0) != (t.rows[r].meaning.end_rule != 0))
       throw "kOptionalEnd marks exactly the elements that have a row in kEndRules";
   return t;
 }();
 
+// A perfect hash of the known names: each has a slot of its own, so that a lookup is a multiply,
+// a load and one compare, with no probing.
+inline constexpr int kSlotBits = 10;
+constexpr std::size_t slot_of(const NameKey& k, std::uint64_t seed) {
+  return static_cast<std::size_t>(((k.lo ^ (k.hi * 0x2545F4914F6CDD1Dull)) * seed) >>
+                                  (64 - kSlotBits));
+}
+struct NameIndex {
+  std::uint64_t seed = 0;
+  std::array<std::uint8_t, std::size_t{1} << kSlotBits> row{};  // 0: no known name
+};
+inline constexpr NameIndex kIndex = [] {
+  // Odd multipliers are tried in turn; about one in seventy leaves no two names in one slot.
+  for (std::uint64_t seed = 0x9E3779B97F4A7C15ull;; seed += 2) {
+    NameIndex t{seed, {}};
+    bool perfect = true;
+    for (std::size_t r = 1; r < kRows.count && perfect; ++r) {
+      std::uint8_t& slot = t.row[slot_of(kRows.rows[r].key, seed)];
+      perfect = slot == 0;
+      slot = static_cast<std::uint8_t>(r);
+    }
+    if (perfect) return t;
+  }
+}();
+
 constexpr Meaning meaning_of_key(const NameKey& key) {
-  for (std::size_t h = slot_of(key); kTable[h].used; h = (h + 1) % kSlots)
-    if (kTable[h].key == key) return kTable[h].meaning;
-  return {};
+  const NameRow& row = kRows.rows[kIndex.row[slot_of(key, kIndex.seed)]];
+  return row.key == key ? row.meaning : Meaning{};
 }
 
 // kEndRules as sets.
@@ -271,11 +319,6 @@ inline constexpr auto kEndSets = [] {
   return sets;
 }();
 
-// What the last thing written was, for the white space that follows it.
-// An edge end tag ends a block box: what follows starts a line. (After an edge start tag, ::before
-// content may stand on the line already.)
-enum class Left : std::uint8_t { Start, Text, EdgeEnd, ContainerStart, BlockTag, OtherTag };
-
 struct State {
   Out out;
   bool php_blocks = false;
@@ -290,10 +333,48 @@ struct State {
   Meaning named = {};
 };
 
+// The bytes of eight that may end a tag name: a superset of kNameStop (every byte below '0', and
+// '>'). Names hold letters and digits nearly always.
+inline std::uint64_t name_stops(std::uint64_t v) {
+  using namespace swar;
+  return below_bytes(v, '0') | equal_bytes(v, '>');
+}
+
+// Eight bytes with 'A'..'Z' folded to lower case.
+inline std::uint64_t fold_word(std::uint64_t v) {
+  using namespace swar;
+  return v | ((below_bytes(v, 'Z' + 1) & ~below_bytes(v, 'A')) >> 2);
+}
+
 // The end and meaning of the tag name that starts at `from`; returns its kind.
 inline std::uint16_t name_at(std::span<const unsigned char> in, std::size_t from, State& st) {
   if (st.named_from == from) return st.named.kind;
   st.named_from = from;
+  if (in.size() - from >= 16) {
+    // Most names end within eight bytes, nearly all within 16: keyed a word at a time.
+    NameKey key;
+    std::size_t length = 0;
+    const std::uint64_t v0 = swar::load8(in.data() + from);
+    const std::uint64_t m0 = name_stops(v0);
+    if (m0 != 0) {
+      length = swar::first_byte(m0);
+      key.lo = fold_word(v0) & ((std::uint64_t{1} << (8 * length)) - 1);
+    } else {
+      const std::uint64_t v1 = swar::load8(in.data() + from + 8);
+      const std::uint64_t m1 = name_stops(v1);
+      length = m1 != 0 ? 8 + swar::first_byte(m1) : 16;
+      key.lo = fold_word(v0);
+      // Only two bytes of the second word count: longer names are not looked up.
+      key.hi = fold_word(v1) & (length == 8 ? 0 : length == 9 ? 0xFF : 0xFFFF);
+    }
+    if (length < 16 && kNameStop[in[from + length]]) {
+      st.named_end = from + length;
+      key.hi |= std::uint64_t{length} << 56;
+      st.named = length <= kLongestName ? meaning_of_key(key) : Meaning{};
+      return st.named.kind;
+    }
+    // A name holding some other byte below '0', or of 16 bytes or more: byte by byte.
+  }
   NameKey key;
   std::size_t e = from;
   for (; e < in.size() && !kNameStop[in[e]]; ++e)
@@ -302,12 +383,6 @@ inline std::uint16_t name_at(std::span<const unsigned char> in, std::size_t from
   key.hi |= std::uint64_t{e - from} << 56;
   st.named = e - from <= kLongestName ? meaning_of_key(key) : Meaning{};
   return st.named.kind;
-}
-
-inline Left left_of(std::uint16_t kind, bool closing) {
-  if (closing && (kind & kEdge) == kEdge) return Left::EdgeEnd;
-  if ((kind & kContainer) != 0) return Left::ContainerStart;
-  return (kind & kBlock) != 0 ? Left::BlockTag : Left::OtherTag;
 }
 
 // Copies [from, to) to the output. Most pieces (names, values, short runs) are at most 16 bytes and
@@ -380,8 +455,7 @@ inline std::uint64_t text_stops(std::uint64_t v, unsigned char /*prev*/, unsigne
   using namespace swar;
   const std::uint64_t space = equal_bytes(v, ' ');
   const std::uint64_t control = below_bytes(v, '\r' + 1);
-  const std::uint64_t next_is_space =
-      next == ' ' || next == '\t' || next == '\n' || next == '\r' ? std::uint64_t{0x80} << 56 : 0;
+  const std::uint64_t next_is_space = std::uint64_t{kTextSpace[next]} << 63;
   return equal_bytes(v, '<') | control | (space & (((space | control) >> 8) | next_is_space));
 }
 
@@ -404,18 +478,13 @@ std::size_t text_content(std::span<const unsigned char> in, std::size_t i, State
   }
 }
 
-// The kind of the element whose tag starts at `j` ('<'), for the white space before it. Only a
-// start tag of an edge element begins a block box there (before an end tag, ::after content may
-// follow on the same line).
+// The kind of the tag that starts at `j` ('<'), for the white space before it (kind_before).
 std::uint16_t kind_at(std::span<const unsigned char> in, std::size_t j, State& st) {
-  std::size_t k = j + 1;
-  const bool closing = peek(in, k) == '/';
-  if (closing) ++k;
+  const bool closing = peek(in, j + 1) == '/';
+  const std::size_t k = j + 1 + static_cast<std::size_t>(closing);
   if (!kAsciiLetter[peek(in, k)]) return kPlain;
-  // An end tag: kContainer marks that of a container; a start tag: kContainer is dropped.
-  const std::uint16_t kind = name_at(in, k, st);
-  if (!closing) return static_cast<std::uint16_t>(kind & ~kContainer);
-  return (kind & kEdge) == kEdge ? static_cast<std::uint16_t>(kBlock | (kind & kContainer)) : kind;
+  name_at(in, k, st);
+  return st.named.before[closing];
 }
 
 // White space between `left` and something of kind `right` (a tag, or kPlain for text).
@@ -555,16 +624,16 @@ std::size_t php_holder_end(std::span<const unsigned char> in, std::size_t s,
 }
 
 // A start or end tag from its '<' at `s`. Returns the end; on a tag cut off by the end of input,
-// the rest is copied. [name_from, *name_end) is the name, of kind `kind`; both are cleared when the
-// tag is copied whole.
+// the rest is copied. [name_from, *name_end) is the name, with its `meaning`; both are cleared when
+// the tag is copied whole.
 std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t name_from, State& st,
-                std::size_t* name_end, std::uint16_t* kind, bool* self_closing) {
+                std::size_t* name_end, Meaning* meaning, bool* self_closing) {
   const std::size_t n = in.size();
   *self_closing = false;
   if (st.php_blocks) {
     if (const std::size_t end = php_holder_end(in, s, ">"); end != 0) {
       *name_end = name_from;  // no name the profile acts on
-      *kind = kPlain;
+      *meaning = {};
       return copy_through(in, s, end, st);
     }
   }
@@ -580,7 +649,8 @@ std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t na
   std::size_t j = *name_end;
   copy(s, j);
   // Outside SVG and MathML, "/>" on a void element is read as '>'.
-  const bool drop_slash = p[name_from - 1] == '<' && st.foreign_depth == 0 && (*kind & kVoid) != 0;
+  const bool drop_slash =
+      p[name_from - 1] == '<' && st.foreign_depth == 0 && (meaning->kind & kVoid) != 0;
   Last last = Last::Name;
   while (j < n) {
     bool spaced = false;
@@ -768,7 +838,7 @@ std::size_t markup_at(std::span<const unsigned char> in, std::size_t s, State& s
     return copy_through(in, s, gt, st);
   }
   const bool closing = b == '/';
-  const std::size_t name_from = s + (closing ? 2 : 1);
+  const std::size_t name_from = s + 1 + static_cast<std::size_t>(closing);
   if (!kAsciiLetter[peek(in, name_from)]) {
     if (closing) {  // "</>" and bogus comments: copied
       st.left = Left::OtherTag;
@@ -778,13 +848,21 @@ std::size_t markup_at(std::span<const unsigned char> in, std::size_t s, State& s
     }
     return kGenericTag;  // a '<' that is text
   }
-  std::uint16_t kind = name_at(in, name_from, st);
-  const Meaning meaning = st.named;
+  name_at(in, name_from, st);
+  Meaning meaning = st.named;
   std::size_t name_end = st.named_end;
   bool self_closing = false;
   const std::size_t tag_at = st.out.n;
-  std::size_t j = tag(in, s, name_from, st, &name_end, &kind, &self_closing);
-  st.left = left_of(kind, closing);
+  std::size_t j = 0;
+  if (!st.php_blocks && name_end < in.size() && in[name_end] == '>') {
+    // Most tags hold nothing but their name: copied whole.
+    j = name_end + 1;
+    copy_piece(st.out, in, s, j);
+  } else {
+    j = tag(in, s, name_from, st, &name_end, &meaning, &self_closing);
+  }
+  const std::uint16_t kind = meaning.kind;
+  st.left = meaning.left[closing];
   st.text_has_content = false;
   const std::span<const unsigned char> name = in.subspan(name_from, name_end - name_from);
   if (closing) {
@@ -792,10 +870,12 @@ std::size_t markup_at(std::span<const unsigned char> in, std::size_t s, State& s
     if ((kind & kOptionalEnd) != 0 && end_tag_omissible(in, j, name_end, meaning, st))
       st.out.n = tag_at;
     // The end of any block may have closed the P (or it was never the innermost block).
-    if ((kind & (kBlock | kListItem)) != 0) st.p_open = false;
+    st.p_open = st.p_open && (kind & (kBlock | kListItem)) == 0;
     return j;
   }
-  if ((kind & kEdge) == kEdge || (kind & kListItem) != 0) st.p_open = (kind & kParagraph) != 0;
+  // A block start tag: the P is open when it is the block.
+  const bool block = (kind & kEdge) == kEdge || (kind & kListItem) != 0;
+  st.p_open = block ? (kind & kParagraph) != 0 : st.p_open;
   if (j >= in.size()) return j;
   if ((kind & kForeign) != 0) {
     if (!self_closing) ++st.foreign_depth;
