@@ -275,8 +275,7 @@ inline constexpr NameRows kRows = [] {
 // a load and one compare, with no probing.
 inline constexpr int kSlotBits = 10;
 constexpr std::size_t slot_of(const NameKey& k, std::uint64_t seed) {
-  return static_cast<std::size_t>(((k.lo ^ (k.hi * 0x2545F4914F6CDD1Dull)) * seed) >>
-                                  (64 - kSlotBits));
+  return static_cast<std::size_t>(((k.lo ^ k.hi) * seed) >> (64 - kSlotBits));
 }
 struct NameIndex {
   std::uint64_t seed = 0;
@@ -296,9 +295,12 @@ inline constexpr NameIndex kIndex = [] {
   }
 }();
 
-constexpr Meaning meaning_of_key(const NameKey& key) {
-  const NameRow& row = kRows.rows[kIndex.row[slot_of(key, kIndex.seed)]];
-  return row.key == key ? row.meaning : Meaning{};
+// What other names mean.
+inline constexpr const Meaning& kNoMeaning = kRows.rows[0].meaning;
+
+constexpr const Meaning& meaning_of_key(const NameKey& key) {
+  const std::size_t r = kIndex.row[slot_of(key, kIndex.seed)];
+  return kRows.rows[kRows.rows[r].key == key ? r : 0].meaning;
 }
 
 // kEndRules as sets.
@@ -330,7 +332,7 @@ struct State {
   // The last tag name looked up: white space before a tag looks at it, then the tag itself.
   std::size_t named_from = SIZE_MAX;
   std::size_t named_end = 0;
-  Meaning named = {};
+  const Meaning* named = &kNoMeaning;
 };
 
 // The bytes of eight that may end a tag name: a superset of kNameStop (every byte below '0', and
@@ -348,7 +350,7 @@ inline std::uint64_t fold_word(std::uint64_t v) {
 
 // The end and meaning of the tag name that starts at `from`; returns its kind.
 inline std::uint16_t name_at(std::span<const unsigned char> in, std::size_t from, State& st) {
-  if (st.named_from == from) return st.named.kind;
+  if (st.named_from == from) return st.named->kind;
   st.named_from = from;
   if (in.size() - from >= 16) {
     // Most names end within eight bytes, nearly all within 16: keyed a word at a time.
@@ -370,8 +372,8 @@ inline std::uint16_t name_at(std::span<const unsigned char> in, std::size_t from
     if (length < 16 && kNameStop[in[from + length]]) {
       st.named_end = from + length;
       key.hi |= std::uint64_t{length} << 56;
-      st.named = length <= kLongestName ? meaning_of_key(key) : Meaning{};
-      return st.named.kind;
+      st.named = length <= kLongestName ? &meaning_of_key(key) : &kNoMeaning;
+      return st.named->kind;
     }
     // A name holding some other byte below '0', or of 16 bytes or more: byte by byte.
   }
@@ -381,8 +383,8 @@ inline std::uint16_t name_at(std::span<const unsigned char> in, std::size_t from
     if (e - from < kLongestName) key.add(e - from, fold[in[e]]);
   st.named_end = e;
   key.hi |= std::uint64_t{e - from} << 56;
-  st.named = e - from <= kLongestName ? meaning_of_key(key) : Meaning{};
-  return st.named.kind;
+  st.named = e - from <= kLongestName ? &meaning_of_key(key) : &kNoMeaning;
+  return st.named->kind;
 }
 
 // Copies [from, to) to the output. Most pieces (names, values, short runs) are at most 16 bytes and
@@ -484,7 +486,7 @@ std::uint16_t kind_at(std::span<const unsigned char> in, std::size_t j, State& s
   const std::size_t k = j + 1 + static_cast<std::size_t>(closing);
   if (!kAsciiLetter[peek(in, k)]) return kPlain;
   name_at(in, k, st);
-  return st.named.before[closing];
+  return st.named->before[closing];
 }
 
 // White space between `left` and something of kind `right` (a tag, or kPlain for text).
@@ -623,20 +625,12 @@ std::size_t php_holder_end(std::span<const unsigned char> in, std::size_t s,
   return in.size();
 }
 
-// A start or end tag from its '<' at `s`. Returns the end; on a tag cut off by the end of input,
-// the rest is copied. [name_from, *name_end) is the name, with its `meaning`; both are cleared when
-// the tag is copied whole.
-std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t name_from, State& st,
-                std::size_t* name_end, Meaning* meaning, bool* self_closing) {
+// A start or end tag from its '<' at `s`, with its name at [name_from, name_end) of `kind`.
+// Returns the end; on a tag cut off by the end of input, the rest is copied.
+std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t name_from,
+                std::size_t name_end, std::uint16_t kind, State& st, bool* self_closing) {
   const std::size_t n = in.size();
   *self_closing = false;
-  if (st.php_blocks) {
-    if (const std::size_t end = php_holder_end(in, s, ">"); end != 0) {
-      *name_end = name_from;  // no name the profile acts on
-      *meaning = {};
-      return copy_through(in, s, end, st);
-    }
-  }
   // The write cursor in locals: a byte stored through a pointer could alias State's members.
   const unsigned char* const p = in.data();
   unsigned char* const o = st.out.base;
@@ -646,11 +640,10 @@ std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t na
     copy_piece(piece, in, from, to);
     w = piece.n;
   };
-  std::size_t j = *name_end;
+  std::size_t j = name_end;
   copy(s, j);
   // Outside SVG and MathML, "/>" on a void element is read as '>'.
-  const bool drop_slash =
-      p[name_from - 1] == '<' && st.foreign_depth == 0 && (meaning->kind & kVoid) != 0;
+  const bool drop_slash = p[name_from - 1] == '<' && st.foreign_depth == 0 && (kind & kVoid) != 0;
   Last last = Last::Name;
   while (j < n) {
     bool spaced = false;
@@ -798,7 +791,7 @@ bool end_tag_omissible(std::span<const unsigned char> in, std::size_t j, std::si
   // kind_at has looked the next tag's name up, when it has one.
   const bool closing = peek(in, k + 1) == '/';
   if (!kAsciiLetter[peek(in, k + (closing ? 2 : 1))]) return false;
-  return end_implied(self, st.named.bit, closing, st);
+  return end_implied(self, st.named->bit, closing, st);
 }
 
 // Everything that starts at a '<' at `s`; returns where the next step starts.
@@ -849,25 +842,34 @@ std::size_t markup_at(std::span<const unsigned char> in, std::size_t s, State& s
     return kGenericTag;  // a '<' that is text
   }
   name_at(in, name_from, st);
-  Meaning meaning = st.named;
+  const Meaning* meaning = st.named;
   std::size_t name_end = st.named_end;
   bool self_closing = false;
   const std::size_t tag_at = st.out.n;
   std::size_t j = 0;
-  if (!st.php_blocks && name_end < in.size() && in[name_end] == '>') {
-    // Most tags hold nothing but their name: copied whole.
-    j = name_end + 1;
-    copy_piece(st.out, in, s, j);
+  if (!st.php_blocks) {
+    if (name_end < in.size() && in[name_end] == '>') {
+      // Most tags hold nothing but their name: copied whole.
+      j = name_end + 1;
+      copy_piece(st.out, in, s, j);
+    } else {
+      j = tag(in, s, name_from, name_end, meaning->kind, st, &self_closing);
+    }
+  } else if (const std::size_t end = php_holder_end(in, s, ">"); end != 0) {
+    // A tag holding PHP code is copied whole, and has no name the profile acts on.
+    j = copy_through(in, s, end, st);
+    meaning = &kNoMeaning;
+    name_end = name_from;
   } else {
-    j = tag(in, s, name_from, st, &name_end, &meaning, &self_closing);
+    j = tag(in, s, name_from, name_end, meaning->kind, st, &self_closing);
   }
-  const std::uint16_t kind = meaning.kind;
-  st.left = meaning.left[closing];
+  const std::uint16_t kind = meaning->kind;
+  st.left = meaning->left[closing];
   st.text_has_content = false;
   const std::span<const unsigned char> name = in.subspan(name_from, name_end - name_from);
   if (closing) {
     if ((kind & kForeign) != 0 && st.foreign_depth > 0) --st.foreign_depth;
-    if ((kind & kOptionalEnd) != 0 && end_tag_omissible(in, j, name_end, meaning, st))
+    if ((kind & kOptionalEnd) != 0 && end_tag_omissible(in, j, name_end, *meaning, st))
       st.out.n = tag_at;
     // The end of any block may have closed the P (or it was never the innermost block).
     st.p_open = st.p_open && (kind & (kBlock | kListItem)) == 0;
