@@ -1,6 +1,7 @@
 // The safe profile: reads the page the way a browser's tokenizer does, so that the optimized page
 // builds the same document and renders the same. Only bytes that cannot show are dropped.
 #include <array>
+#include <bit>
 #include <cassert>
 #include <cstdint>
 #include <cstring>
@@ -387,15 +388,15 @@ inline std::uint16_t name_at(std::span<const unsigned char> in, std::size_t from
   return st.named->kind;
 }
 
-// Copies [from, to) to the output. Most pieces (names, values, short runs) are at most 16 bytes and
-// go as one 16-byte move while the input has that many bytes left: the output never runs ahead of
+// Copies [from, to) to the output. Most pieces (names, values, short runs) are at most 32 bytes and
+// go as one 32-byte move while the input has that many bytes left: the output never runs ahead of
 // the input, so the move stays inside the buffer, and what it writes past the piece is written over
 // later.
 inline void copy_piece(Out& out, std::span<const unsigned char> in, std::size_t from,
                        std::size_t to) {
   assert(out.n <= from);
-  if (to - from <= 16 && in.size() - from >= 16) {
-    std::memcpy(out.base + out.n, in.data() + from, 16);
+  if (to - from <= 32 && in.size() - from >= 32) {
+    std::memcpy(out.base + out.n, in.data() + from, 32);
     out.n += to - from;
   } else {
     out.copy(in, from, to);
@@ -451,6 +452,17 @@ std::size_t nested_end_tag_start(std::span<const unsigned char> in, std::size_t 
   }
 }
 
+// The first byte flagged in two masks of consecutive words, one of them at least not empty: 0..15.
+// Without a test of either mask on its own, which would be a branch that mispredicts.
+inline std::size_t first_of_two(std::uint64_t m0, std::uint64_t m1) {
+  // All ones when the first mask is empty: then the second one counts, eight bytes on.
+  const std::uint64_t second = std::uint64_t{0} - static_cast<std::uint64_t>(m0 == 0);
+  const std::uint64_t m = m0 | (m1 & second);
+  // Bit 63 changes nothing in a mask that is not empty, and tells the compiler it is not.
+  const auto bits = static_cast<std::size_t>(std::countr_zero(m | (std::uint64_t{1} << 63)));
+  return bits / 8 + static_cast<std::size_t>(second & 8);
+}
+
 // The bytes of eight text bytes that need a rule: '<', the control bytes up to CR, and a space
 // before white space. `next` is the input byte after the eight.
 inline std::uint64_t text_stops(std::uint64_t v, unsigned char /*prev*/, unsigned char next) {
@@ -461,6 +473,31 @@ inline std::uint64_t text_stops(std::uint64_t v, unsigned char /*prev*/, unsigne
   return equal_bytes(v, '<') | control | (space & (((space | control) >> 8) | next_is_space));
 }
 
+// Copies text from `j` to `dst` while text_stops flags none of its bytes, 16 at a time, then eight;
+// returns how many it copied. It stops at a flagged byte or with fewer than eight bytes left, like
+// copy_plain, whose bounds it keeps: dst lies no further on than `j` in a buffer of the input's
+// size.
+inline std::size_t copy_text(std::span<const unsigned char> in, std::size_t j, unsigned char* dst) {
+  using namespace swar;
+  const unsigned char* p = in.data();
+  const std::size_t n = in.size();
+  const std::size_t start = j;
+  while (n - j >= 16) {
+    const std::uint64_t m0 = text_stops(load8(p + j), 0, p[j + 8]);
+    const std::uint64_t m1 = text_stops(load8(p + j + 8), 0, peek(in, j + 16));
+    std::memcpy(dst + (j - start), p + j, 16);
+    if ((m0 | m1) != 0) return j + first_of_two(m0, m1) - start;
+    j += 16;
+  }
+  if (n - j >= 8) {
+    const std::uint64_t m = text_stops(load8(p + j), 0, peek(in, j + 8));
+    std::memcpy(dst + (j - start), p + j, 8);
+    if (m != 0) return j + first_byte(m) - start;
+    j += 8;
+  }
+  return j - start;
+}
+
 // Text up to the next '<' or white space run; returns its end.
 std::size_t text_content(std::span<const unsigned char> in, std::size_t i, State& st) {
   Out& out = st.out;
@@ -469,7 +506,7 @@ std::size_t text_content(std::span<const unsigned char> in, std::size_t i, State
   for (;;) {
     // The first byte is never '<' nor the start of a white space run: copy it as it is.
     out.put(in[i++]);
-    const std::size_t copied = copy_plain(in, i, out.base + out.n, text_stops);
+    const std::size_t copied = copy_text(in, i, out.base + out.n);
     i += copied;
     out.n += copied;
     if (i >= in.size()) return i;
@@ -539,18 +576,20 @@ std::size_t quoted_value_end(std::span<const unsigned char> in, std::size_t k, u
   using namespace swar;
   const unsigned char* p = in.data();
   const std::size_t n = in.size();
+  // A superset of kNeedsQuotes, the quotes among them: the bytes below '(', those from '<' to '?',
+  // and '`'. The bytes flagged are checked one by one below.
+  const auto flags = [](std::uint64_t v) {
+    return below_bytes(v, '(') | below_bytes(v ^ (kOnes * '<'), 4) | equal_bytes(v, '`');
+  };
   while (k < n) {
-    if (n - k >= 8) {
-      const std::uint64_t v = load8(p + k);
-      // A superset of kNeedsQuotes, the quotes among them: the bytes below '(', those from '<'
-      // to '?', and '`'. The bytes flagged are checked one by one below.
-      const std::uint64_t flagged =
-          below_bytes(v, '(') | below_bytes(v ^ (kOnes * '<'), 4) | equal_bytes(v, '`');
-      if (flagged == 0) {
-        k += 8;
+    if (n - k >= 16) {
+      const std::uint64_t f0 = flags(load8(p + k));
+      const std::uint64_t f1 = flags(load8(p + k + 8));
+      if ((f0 | f1) == 0) {
+        k += 16;
         continue;
       }
-      k += first_byte(flagged);
+      k += first_of_two(f0, f1);
     }
     const unsigned char c = p[k];
     if (c == q) {
