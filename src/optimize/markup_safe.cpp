@@ -576,10 +576,11 @@ std::size_t quoted_value_end(std::span<const unsigned char> in, std::size_t k, u
   using namespace swar;
   const unsigned char* p = in.data();
   const std::size_t n = in.size();
-  // A superset of kNeedsQuotes, the quotes among them: the bytes below '(', those from '<' to '?',
-  // and '`'. The bytes flagged are checked one by one below.
+  // A superset of kNeedsQuotes, the quotes among them: the bytes below '#', '\'', '<', '=', '>'
+  // and '`'. The bytes flagged are checked one by one below; '#', '&' and '?' of URLs are not.
   const auto flags = [](std::uint64_t v) {
-    return below_bytes(v, '(') | below_bytes(v ^ (kOnes * '<'), 4) | equal_bytes(v, '`');
+    return below_bytes(v, '#') | equal_bytes(v, '\'') | below_bytes(v ^ (kOnes * '<'), 3) |
+           equal_bytes(v, '`');
   };
   while (k < n) {
     if (n - k >= 16) {
