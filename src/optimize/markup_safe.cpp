@@ -500,21 +500,25 @@ inline std::size_t copy_text(std::span<const unsigned char> in, std::size_t j, u
 
 // Text up to the next '<' or white space run; returns its end.
 std::size_t text_content(std::span<const unsigned char> in, std::size_t i, State& st) {
-  Out& out = st.out;
   st.left = Left::Text;
   st.text_has_content = true;
+  const unsigned char* const p = in.data();
+  unsigned char* const o = st.out.base;  // locals, as in tag()
+  std::size_t w = st.out.n;
   for (;;) {
     // The first byte is never '<' nor the start of a white space run: copy it as it is.
-    out.put(in[i++]);
-    const std::size_t copied = copy_text(in, i, out.base + out.n);
+    o[w++] = p[i++];
+    const std::size_t copied = copy_text(in, i, o + w);
     i += copied;
-    out.n += copied;
-    if (i >= in.size()) return i;
-    const unsigned char c = in[i];
+    w += copied;
+    if (i >= in.size()) break;
+    const unsigned char c = p[i];
     if (c == '<' || kTextSpace[c]) {
-      if (c != ' ' || kTextSpace[peek(in, i + 1)]) return i;
+      if (c != ' ' || kTextSpace[peek(in, i + 1)]) break;
     }
   }
+  st.out.n = w;
+  return i;
 }
 
 // The kind of the tag that starts at `j` ('<'), for the white space before it (kind_before).
