@@ -217,7 +217,8 @@ constexpr std::uint16_t kind_before(std::uint16_t kind, bool closing) {
   return (kind & kEdge) == kEdge ? static_cast<std::uint16_t>(kBlock | (kind & kContainer)) : kind;
 }
 
-// What a name means to this profile. Indexed by bool: [0] for a start tag, [1] for an end tag.
+// What a name means to this profile; `left` and `before` hold [0] for its start tag, [1] for its
+// end tag.
 struct Meaning {
   std::uint16_t kind = kPlain;
   std::uint8_t end_rule = 0;  // 1 + its row in kEndRules, or 0
@@ -283,7 +284,7 @@ struct NameIndex {
   std::array<std::uint8_t, std::size_t{1} << kSlotBits> row{};  // 0: no known name
 };
 inline constexpr NameIndex kIndex = [] {
-  // Odd multipliers are tried in turn; about one in seventy leaves no two names in one slot.
+  // Odd multipliers are tried in turn until one leaves no two known names in one slot.
   for (std::uint64_t seed = 0x9E3779B97F4A7C15ull;; seed += 2) {
     NameIndex t{seed, {}};
     bool perfect = true;
