@@ -1,9 +1,10 @@
 // The safe profile: reads the page the way a browser's tokenizer does, so that the optimized page
 // builds the same document and renders the same. Only bytes that cannot show are dropped.
 #include <array>
+#include <bit>
+#include <cassert>
 #include <cstdint>
 #include <cstring>
-#include <initializer_list>
 #include <iterator>
 #include <new>
 #include <string_view>
@@ -135,6 +136,49 @@ constexpr NameKind kNames[] = {
 
 inline constexpr std::size_t kLongestName = 10;
 
+// Where the parser closes an element by itself, so that its end tag can go: right before a start
+// tag named in `by_start`, right before an end tag named in `by_end` (of an element holding it),
+// and at the end of input when `by_end_of_input`. Only the plain cases where the document stays the
+// same; a P element only while it is the innermost block open (State::p_open).
+struct EndRule {
+  std::string_view self, by_start, by_end;  // the lists separated by spaces
+  bool by_end_of_input = false;
+};
+constexpr EndRule kEndRules[] = {
+    {"li", "li", "ul ol menu"},
+    {"dt", "dt dd", "dl"},
+    {"dd", "dt dd", "dl"},
+    // Not by the start tag of a table: quirks mode keeps the P open there.
+    {"p",
+     "address article aside blockquote details dialog div dl fieldset figcaption figure footer "
+     "form h1 h2 h3 h4 h5 h6 header hgroup hr main menu nav ol p pre section ul",
+     "div li td th dd section article aside nav header footer main blockquote form figure details "
+     "fieldset"},
+    {"td", "td th tr", "tr tbody thead tfoot table"},
+    {"th", "td th tr", "tr tbody thead tfoot table"},
+    {"tr", "tr", "tbody thead tfoot table"},
+    {"option", "option optgroup", "select optgroup"},
+    {"thead", "tbody tfoot", ""},
+    {"tbody", "tbody tfoot", "table"},
+    {"tfoot", "", "table"},
+    {"head", "body", ""},
+    {"body", "", "html", true},
+    {"html", "", "", true},
+};
+
+// Calls `f` with each name of a list separated by spaces.
+template <class F>
+constexpr void for_each_name(std::string_view list, F f) {
+  while (!list.empty()) {
+    const std::size_t space = list.find(' ');
+    f(list.substr(0, space));
+    list = space == std::string_view::npos ? std::string_view{} : list.substr(space + 1);
+  }
+}
+
+// A set of the elements named in kEndRules, one bit each.
+using ElementSet = std::uint64_t;
+
 // A tag name folded to lower case as two words, with its length in the top byte: equal keys mean
 // equal names, for names of up to kLongestName bytes.
 struct NameKey {
@@ -146,42 +190,138 @@ struct NameKey {
   constexpr bool operator==(const NameKey&) const = default;
 };
 
-inline constexpr std::size_t kSlots = 256;
-constexpr std::size_t slot_of(const NameKey& k) {
-  return static_cast<std::size_t>(
-      ((k.lo ^ (k.hi * 0x2545F4914F6CDD1Dull)) * 0x9E3779B97F4A7C15ull) >> 56);
-}
-
-// kNames in an open-addressed table by key, so that a lookup is a multiply and a compare or two.
-struct NameSlot {
+constexpr NameKey key_of(std::string_view name) {
   NameKey key;
-  std::uint16_t kind = kPlain;
-  bool used = false;
-};
-inline constexpr std::array<NameSlot, kSlots> kTable = [] {
-  std::array<NameSlot, kSlots> t{};
-  for (const NameKind& row : kNames) {
-    NameKey key;
-    for (std::size_t k = 0; k < row.name.size(); ++k)
-      key.add(k, static_cast<unsigned char>(row.name[k]));
-    key.hi |= std::uint64_t{row.name.size()} << 56;
-    std::size_t h = slot_of(key);
-    while (t[h].used) h = (h + 1) % kSlots;
-    t[h] = {key, row.kind, true};
-  }
-  return t;
-}();
-
-inline std::uint16_t kind_of_key(const NameKey& key) {
-  for (std::size_t h = slot_of(key); kTable[h].used; h = (h + 1) % kSlots)
-    if (kTable[h].key == key) return kTable[h].kind;
-  return kPlain;
+  for (std::size_t k = 0; k < name.size(); ++k) key.add(k, static_cast<unsigned char>(name[k]));
+  key.hi |= std::uint64_t{name.size()} << 56;
+  return key;
 }
 
 // What the last thing written was, for the white space that follows it.
 // An edge end tag ends a block box: what follows starts a line. (After an edge start tag, ::before
 // content may stand on the line already.)
 enum class Left : std::uint8_t { Start, Text, EdgeEnd, ContainerStart, BlockTag, OtherTag };
+
+// What follows a tag of `kind` (an end tag when `closing`).
+constexpr Left left_of(std::uint16_t kind, bool closing) {
+  if (closing && (kind & kEdge) == kEdge) return Left::EdgeEnd;
+  if ((kind & kContainer) != 0) return Left::ContainerStart;
+  return (kind & kBlock) != 0 ? Left::BlockTag : Left::OtherTag;
+}
+
+// The kind of a tag of `kind` for the white space before it. Only a start tag of an edge element
+// begins a block box there (before an end tag, ::after content may follow on the same line). An end
+// tag: kContainer marks that of a container; a start tag: kContainer is dropped.
+constexpr std::uint16_t kind_before(std::uint16_t kind, bool closing) {
+  if (!closing) return static_cast<std::uint16_t>(kind & ~kContainer);
+  return (kind & kEdge) == kEdge ? static_cast<std::uint16_t>(kBlock | (kind & kContainer)) : kind;
+}
+
+// What a name means to this profile; `left` and `before` hold [0] for its start tag, [1] for its
+// end tag.
+struct Meaning {
+  std::uint16_t kind = kPlain;
+  std::uint8_t end_rule = 0;  // 1 + its row in kEndRules, or 0
+  std::array<Left, 2> left = {left_of(kPlain, false), left_of(kPlain, true)};
+  std::array<std::uint16_t, 2> before = {kind_before(kPlain, false), kind_before(kPlain, true)};
+  ElementSet bit = 0;  // its own bit when kEndRules names it, or 0
+};
+
+// Every name this profile knows: those of kNames and of kEndRules. Row 0 stands for every other
+// name; its key matches none (a name's key holds its length).
+struct NameRow {
+  NameKey key;
+  Meaning meaning;
+};
+struct NameRows {
+  std::array<NameRow, 128> rows{};
+  std::size_t count = 1;
+};
+inline constexpr NameRows kRows = [] {
+  NameRows t;
+  const auto row = [&t](std::string_view name) -> Meaning& {
+    const NameKey key = key_of(name);
+    for (std::size_t r = 1; r < t.count; ++r)
+      if (t.rows[r].key == key) return t.rows[r].meaning;
+    if (t.count == t.rows.size()) throw "more names than rows";
+    t.rows[t.count].key = key;
+    return t.rows[t.count++].meaning;
+  };
+  for (const NameKind& name : kNames) {
+    Meaning& m = row(name.name);
+    m.kind = name.kind;
+    m.left = {left_of(name.kind, false), left_of(name.kind, true)};
+    m.before = {kind_before(name.kind, false), kind_before(name.kind, true)};
+  }
+  std::size_t bits = 0;
+  const auto give_bit = [&](std::string_view name) {
+    Meaning& m = row(name);
+    if (m.bit != 0) return;
+    if (bits == 64) throw "more names in kEndRules than bits in an ElementSet";
+    m.bit = ElementSet{1} << bits++;
+  };
+  for (std::size_t r = 0; r < std::size(kEndRules); ++r) {
+    const EndRule& rule = kEndRules[r];
+    give_bit(rule.self);
+    row(rule.self).end_rule = static_cast<std::uint8_t>(r + 1);
+    for_each_name(rule.by_start, give_bit);
+    for_each_name(rule.by_end, give_bit);
+  }
+  for (std::size_t r = 1; r < t.count; ++r)
+    if (((t.rows[r].meaning.kind & kOptionalEnd) != 0) != (t.rows[r].meaning.end_rule != 0))
+      throw "kOptionalEnd marks exactly the elements that have a row in kEndRules";
+  return t;
+}();
+
+// A perfect hash of the known names: each has a slot of its own, so that a lookup is a multiply,
+// a load and one compare, with no probing.
+inline constexpr int kSlotBits = 10;
+constexpr std::size_t slot_of(const NameKey& k, std::uint64_t seed) {
+  return static_cast<std::size_t>(((k.lo ^ k.hi) * seed) >> (64 - kSlotBits));
+}
+struct NameIndex {
+  std::uint64_t seed = 0;
+  std::array<std::uint8_t, std::size_t{1} << kSlotBits> row{};  // 0: no known name
+};
+inline constexpr NameIndex kIndex = [] {
+  // Odd multipliers are tried in turn until one leaves no two known names in one slot.
+  for (std::uint64_t seed = 0x9E3779B97F4A7C15ull;; seed += 2) {
+    NameIndex t{seed, {}};
+    bool perfect = true;
+    for (std::size_t r = 1; r < kRows.count && perfect; ++r) {
+      std::uint8_t& slot = t.row[slot_of(kRows.rows[r].key, seed)];
+      perfect = slot == 0;
+      slot = static_cast<std::uint8_t>(r);
+    }
+    if (perfect) return t;
+  }
+}();
+
+// What other names mean.
+inline constexpr const Meaning& kNoMeaning = kRows.rows[0].meaning;
+
+constexpr const Meaning& meaning_of_key(const NameKey& key) {
+  const std::size_t r = kIndex.row[slot_of(key, kIndex.seed)];
+  return kRows.rows[kRows.rows[r].key == key ? r : 0].meaning;
+}
+
+// kEndRules as sets.
+struct EndSets {
+  ElementSet by_start = 0;
+  ElementSet by_end = 0;
+};
+inline constexpr auto kEndSets = [] {
+  std::array<EndSets, std::size(kEndRules)> sets{};
+  for (std::size_t r = 0; r < std::size(kEndRules); ++r) {
+    for_each_name(kEndRules[r].by_start, [&](std::string_view name) {
+      sets[r].by_start |= meaning_of_key(key_of(name)).bit;
+    });
+    for_each_name(kEndRules[r].by_end, [&](std::string_view name) {
+      sets[r].by_end |= meaning_of_key(key_of(name)).bit;
+    });
+  }
+  return sets;
+}();
 
 struct State {
   Out out;
@@ -194,34 +334,80 @@ struct State {
   // The last tag name looked up: white space before a tag looks at it, then the tag itself.
   std::size_t named_from = SIZE_MAX;
   std::size_t named_end = 0;
-  std::uint16_t named_kind = kPlain;
+  const Meaning* named = &kNoMeaning;
 };
 
-// The end and kind of the tag name that starts at `from`.
-inline std::uint16_t name_at(std::span<const unsigned char> in, std::size_t from, State& st) {
-  if (st.named_from != from) {
-    NameKey key;
-    std::size_t e = from;
-    for (; e < in.size() && !kNameStop[in[e]]; ++e)
-      if (e - from < kLongestName) key.add(e - from, fold[in[e]]);
-    st.named_from = from;
-    st.named_end = e;
-    key.hi |= std::uint64_t{e - from} << 56;
-    st.named_kind = e - from <= kLongestName ? kind_of_key(key) : kPlain;
-  }
-  return st.named_kind;
+// The bytes of eight that may end a tag name: a superset of kNameStop (every byte below '0', and
+// '>'). Names hold letters and digits nearly always.
+inline std::uint64_t name_stops(std::uint64_t v) {
+  using namespace swar;
+  return below_bytes(v, '0') | equal_bytes(v, '>');
 }
 
-inline Left left_of(std::uint16_t kind, bool closing) {
-  if (closing && (kind & kEdge) == kEdge) return Left::EdgeEnd;
-  if ((kind & kContainer) != 0) return Left::ContainerStart;
-  return (kind & kBlock) != 0 ? Left::BlockTag : Left::OtherTag;
+// Eight bytes with 'A'..'Z' folded to lower case.
+inline std::uint64_t fold_word(std::uint64_t v) {
+  using namespace swar;
+  return v | ((below_bytes(v, 'Z' + 1) & ~below_bytes(v, 'A')) >> 2);
+}
+
+// The end and meaning of the tag name that starts at `from`; returns its kind.
+inline std::uint16_t name_at(std::span<const unsigned char> in, std::size_t from, State& st) {
+  if (st.named_from == from) return st.named->kind;
+  st.named_from = from;
+  if (in.size() - from >= 16) {
+    // Most names end within eight bytes, nearly all within 16: keyed a word at a time.
+    NameKey key;
+    std::size_t length = 0;
+    const std::uint64_t v0 = swar::load8(in.data() + from);
+    const std::uint64_t m0 = name_stops(v0);
+    if (m0 != 0) {
+      length = swar::first_byte(m0);
+      key.lo = fold_word(v0) & ((std::uint64_t{1} << (8 * length)) - 1);
+    } else {
+      const std::uint64_t v1 = swar::load8(in.data() + from + 8);
+      const std::uint64_t m1 = name_stops(v1);
+      length = m1 != 0 ? 8 + swar::first_byte(m1) : 16;
+      key.lo = fold_word(v0);
+      // Only two bytes of the second word count: longer names are not looked up.
+      key.hi = fold_word(v1) & (length == 8 ? 0 : length == 9 ? 0xFF : 0xFFFF);
+    }
+    if (length < 16 && kNameStop[in[from + length]]) {
+      st.named_end = from + length;
+      key.hi |= std::uint64_t{length} << 56;
+      st.named = length <= kLongestName ? &meaning_of_key(key) : &kNoMeaning;
+      return st.named->kind;
+    }
+    // A name holding some other byte below '0', or of 16 bytes or more: byte by byte.
+  }
+  NameKey key;
+  std::size_t e = from;
+  for (; e < in.size() && !kNameStop[in[e]]; ++e)
+    if (e - from < kLongestName) key.add(e - from, fold[in[e]]);
+  st.named_end = e;
+  key.hi |= std::uint64_t{e - from} << 56;
+  st.named = e - from <= kLongestName ? &meaning_of_key(key) : &kNoMeaning;
+  return st.named->kind;
+}
+
+// Copies [from, to) to the output. Most pieces (names, values, short runs) are at most 32 bytes and
+// go as one 32-byte move while the input has that many bytes left: the output never runs ahead of
+// the input, so the move stays inside the buffer, and what it writes past the piece is written over
+// later.
+inline void copy_piece(Out& out, std::span<const unsigned char> in, std::size_t from,
+                       std::size_t to) {
+  assert(out.n <= from);
+  if (to - from <= 32 && in.size() - from >= 32) {
+    std::memcpy(out.base + out.n, in.data() + from, 32);
+    out.n += to - from;
+  } else {
+    out.copy(in, from, to);
+  }
 }
 
 // Copies [s, end) unchanged and returns `end`.
 std::size_t copy_through(std::span<const unsigned char> in, std::size_t s, std::size_t end,
                          State& st) {
-  st.out.copy(in, s, end);
+  copy_piece(st.out, in, s, end);
   return end;
 }
 
@@ -267,48 +453,82 @@ std::size_t nested_end_tag_start(std::span<const unsigned char> in, std::size_t 
   }
 }
 
+// The first byte flagged in two masks of consecutive words, one of them at least not empty: 0..15.
+// Without a test of either mask on its own, which would be a branch that mispredicts.
+inline std::size_t first_of_two(std::uint64_t m0, std::uint64_t m1) {
+  // All ones when the first mask is empty: then the second one counts, eight bytes on.
+  const std::uint64_t second = std::uint64_t{0} - static_cast<std::uint64_t>(m0 == 0);
+  const std::uint64_t m = m0 | (m1 & second);
+  // Bit 63 changes nothing in a mask that is not empty, and tells the compiler it is not.
+  const auto bits = static_cast<std::size_t>(std::countr_zero(m | (std::uint64_t{1} << 63)));
+  return bits / 8 + static_cast<std::size_t>(second & 8);
+}
+
 // The bytes of eight text bytes that need a rule: '<', the control bytes up to CR, and a space
 // before white space. `next` is the input byte after the eight.
 inline std::uint64_t text_stops(std::uint64_t v, unsigned char /*prev*/, unsigned char next) {
   using namespace swar;
   const std::uint64_t space = equal_bytes(v, ' ');
   const std::uint64_t control = below_bytes(v, '\r' + 1);
-  const std::uint64_t next_is_space =
-      next == ' ' || next == '\t' || next == '\n' || next == '\r' ? std::uint64_t{0x80} << 56 : 0;
+  const std::uint64_t next_is_space = std::uint64_t{kTextSpace[next]} << 63;
   return equal_bytes(v, '<') | control | (space & (((space | control) >> 8) | next_is_space));
+}
+
+// Copies text from `j` to `dst` while text_stops flags none of its bytes, 16 at a time, then eight;
+// returns how many it copied. It stops at a flagged byte or with fewer than eight bytes left, like
+// copy_plain, whose bounds it keeps: dst lies no further on than `j` in a buffer of the input's
+// size.
+inline std::size_t copy_text(std::span<const unsigned char> in, std::size_t j, unsigned char* dst) {
+  using namespace swar;
+  const unsigned char* p = in.data();
+  const std::size_t n = in.size();
+  const std::size_t start = j;
+  while (n - j >= 16) {
+    const std::uint64_t m0 = text_stops(load8(p + j), 0, p[j + 8]);
+    const std::uint64_t m1 = text_stops(load8(p + j + 8), 0, peek(in, j + 16));
+    std::memcpy(dst + (j - start), p + j, 16);
+    if ((m0 | m1) != 0) return j + first_of_two(m0, m1) - start;
+    j += 16;
+  }
+  if (n - j >= 8) {
+    const std::uint64_t m = text_stops(load8(p + j), 0, peek(in, j + 8));
+    std::memcpy(dst + (j - start), p + j, 8);
+    if (m != 0) return j + first_byte(m) - start;
+    j += 8;
+  }
+  return j - start;
 }
 
 // Text up to the next '<' or white space run; returns its end.
 std::size_t text_content(std::span<const unsigned char> in, std::size_t i, State& st) {
-  Out& out = st.out;
   st.left = Left::Text;
   st.text_has_content = true;
+  const unsigned char* const p = in.data();
+  unsigned char* const o = st.out.base;  // locals, as in tag()
+  std::size_t w = st.out.n;
   for (;;) {
     // The first byte is never '<' nor the start of a white space run: copy it as it is.
-    out.put(in[i++]);
-    const std::size_t copied = copy_plain(in, i, out.base + out.n, text_stops);
+    o[w++] = p[i++];
+    const std::size_t copied = copy_text(in, i, o + w);
     i += copied;
-    out.n += copied;
-    if (i >= in.size()) return i;
-    const unsigned char c = in[i];
+    w += copied;
+    if (i >= in.size()) break;
+    const unsigned char c = p[i];
     if (c == '<' || kTextSpace[c]) {
-      if (c != ' ' || kTextSpace[peek(in, i + 1)]) return i;
+      if (c != ' ' || kTextSpace[peek(in, i + 1)]) break;
     }
   }
+  st.out.n = w;
+  return i;
 }
 
-// The kind of the element whose tag starts at `j` ('<'), for the white space before it. Only a
-// start tag of an edge element begins a block box there (before an end tag, ::after content may
-// follow on the same line).
+// The kind of the tag that starts at `j` ('<'), for the white space before it (kind_before).
 std::uint16_t kind_at(std::span<const unsigned char> in, std::size_t j, State& st) {
-  std::size_t k = j + 1;
-  const bool closing = peek(in, k) == '/';
-  if (closing) ++k;
+  const bool closing = peek(in, j + 1) == '/';
+  const std::size_t k = j + 1 + static_cast<std::size_t>(closing);
   if (!kAsciiLetter[peek(in, k)]) return kPlain;
-  // An end tag: kContainer marks that of a container; a start tag: kContainer is dropped.
-  const std::uint16_t kind = name_at(in, k, st);
-  if (!closing) return static_cast<std::uint16_t>(kind & ~kContainer);
-  return (kind & kEdge) == kEdge ? static_cast<std::uint16_t>(kBlock | (kind & kContainer)) : kind;
+  name_at(in, k, st);
+  return st.named->before[closing];
 }
 
 // White space between `left` and something of kind `right` (a tag, or kPlain for text).
@@ -361,18 +581,21 @@ std::size_t quoted_value_end(std::span<const unsigned char> in, std::size_t k, u
   using namespace swar;
   const unsigned char* p = in.data();
   const std::size_t n = in.size();
+  // A superset of kNeedsQuotes, the quotes among them: the bytes below '#', '\'', '<', '=', '>'
+  // and '`'. The bytes flagged are checked one by one below; '#', '&' and '?' of URLs are not.
+  const auto flags = [](std::uint64_t v) {
+    return below_bytes(v, '#') | equal_bytes(v, '\'') | below_bytes(v ^ (kOnes * '<'), 3) |
+           equal_bytes(v, '`');
+  };
   while (k < n) {
-    if (n - k >= 8) {
-      const std::uint64_t v = load8(p + k);
-      // A superset of kNeedsQuotes, the quotes among them: the bytes below '(', those from '<'
-      // to '?', and '`'. The bytes flagged are checked one by one below.
-      const std::uint64_t flagged =
-          below_bytes(v, '(') | below_bytes(v ^ (kOnes * '<'), 4) | equal_bytes(v, '`');
-      if (flagged == 0) {
-        k += 8;
+    if (n - k >= 16) {
+      const std::uint64_t f0 = flags(load8(p + k));
+      const std::uint64_t f1 = flags(load8(p + k + 8));
+      if ((f0 | f1) == 0) {
+        k += 16;
         continue;
       }
-      k += first_byte(flagged);
+      k += first_of_two(f0, f1);
     }
     const unsigned char c = p[k];
     if (c == q) {
@@ -387,6 +610,28 @@ std::size_t quoted_value_end(std::span<const unsigned char> in, std::size_t k, u
   }
   *bare = false;
   return n;
+}
+
+// The end of an attribute name from `j` on: its first byte of kAttributeStop, or in.size(). Eight
+// bytes at a time; a control byte flagged there that is no white space belongs to the name.
+std::size_t attribute_name_end(std::span<const unsigned char> in, std::size_t j) {
+  using namespace swar;
+  const unsigned char* p = in.data();
+  const std::size_t n = in.size();
+  while (n - j >= 8) {
+    const std::uint64_t v = load8(p + j);
+    const std::uint64_t flagged =
+        below_bytes(v, ' ' + 1) | equal_bytes(v, '/') | equal_bytes(v, '=') | equal_bytes(v, '>');
+    if (flagged == 0) {
+      j += 8;
+      continue;
+    }
+    j += first_byte(flagged);
+    if (kAttributeStop[p[j]]) return j;
+    ++j;
+  }
+  while (j < n && !kAttributeStop[p[j]]) ++j;
+  return j;
 }
 
 // What the last part of a tag written was, for the separator before the next one.
@@ -425,38 +670,38 @@ std::size_t php_holder_end(std::span<const unsigned char> in, std::size_t s,
   return in.size();
 }
 
-// A start or end tag from its '<' at `s`. Returns the end; on a tag cut off by the end of input,
-// the rest is copied. [name_from, *name_end) is the name, of kind `kind`; both are cleared when the
-// tag is copied whole.
-std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t name_from, State& st,
-                std::size_t* name_end, std::uint16_t* kind, bool* self_closing) {
-  Out& out = st.out;
+// A start or end tag from its '<' at `s`, with its name at [name_from, name_end) of `kind`.
+// Returns the end; on a tag cut off by the end of input, the rest is copied.
+std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t name_from,
+                std::size_t name_end, std::uint16_t kind, State& st, bool* self_closing) {
   const std::size_t n = in.size();
-  const std::size_t start_n = out.n;
-  std::size_t j = *name_end;
   *self_closing = false;
-  if (st.php_blocks) {
-    if (const std::size_t end = php_holder_end(in, s, ">"); end != 0) {
-      *name_end = name_from;  // no name the profile acts on
-      *kind = kPlain;
-      return copy_through(in, s, end, st);
-    }
-  }
-  out.copy(in, s, j);
+  // The write cursor in locals: a byte stored through a pointer could alias State's members.
+  const unsigned char* const p = in.data();
+  unsigned char* const o = st.out.base;
+  std::size_t w = st.out.n;
+  const auto copy = [&](std::size_t from, std::size_t to) {
+    Out piece{o, w};
+    copy_piece(piece, in, from, to);
+    w = piece.n;
+  };
+  std::size_t j = name_end;
+  copy(s, j);
   // Outside SVG and MathML, "/>" on a void element is read as '>'.
-  const bool drop_slash = in[name_from - 1] == '<' && st.foreign_depth == 0 && (*kind & kVoid) != 0;
+  const bool drop_slash = p[name_from - 1] == '<' && st.foreign_depth == 0 && (kind & kVoid) != 0;
   Last last = Last::Name;
-  *self_closing = false;
   while (j < n) {
     bool spaced = false;
-    while (j < n && kTagSpace[in[j]]) {
+    if (kTagSpace[p[j]]) {
       spaced = true;
-      ++j;
+      do ++j;
+      while (j < n && kTagSpace[p[j]]);
+      if (j >= n) break;
     }
-    if (j >= n) break;
-    const unsigned char c = in[j];
+    const unsigned char c = p[j];
     if (c == '>') {
-      out.put('>');
+      o[w++] = '>';
+      st.out.n = w;
       return j + 1;
     }
     if (c == '/') {
@@ -465,28 +710,27 @@ std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t na
         continue;
       }
       // After an unquoted value a '/' would join the value.
-      if (spaced && last == Last::UnquotedValue) out.put(' ');
-      out.put('/');
+      if (spaced && last == Last::UnquotedValue) o[w++] = ' ';
+      o[w++] = '/';
       ++j;
       if (peek(in, j) == '>') *self_closing = true;
       last = Last::Name;  // a lone '/' separates like white space
       continue;
     }
     // An attribute: its name (a leading '=' belongs to it), then maybe '=' and a value.
-    if (spaced) out.put(' ');
+    if (spaced) o[w++] = ' ';
     const std::size_t attribute_from = j;
-    ++j;
-    while (j < n && !kAttributeStop[in[j]]) ++j;
-    out.copy(in, attribute_from, j);
+    j = attribute_name_end(in, j + 1);
+    copy(attribute_from, j);
     last = Last::Name;
     std::size_t k = j;
-    while (k < n && kTagSpace[in[k]]) ++k;
-    if (peek(in, k) != '=') continue;  // the white space, if any, is read again as a separator
+    while (k < n && kTagSpace[p[k]]) ++k;
+    if (k >= n || p[k] != '=') continue;  // the white space, if any, is read again as a separator
     j = k + 1;
-    while (j < n && kTagSpace[in[j]]) ++j;
-    out.put('=');
+    while (j < n && kTagSpace[p[j]]) ++j;
+    o[w++] = '=';
     if (j >= n) break;
-    const unsigned char q = in[j];
+    const unsigned char q = p[j];
     if (q == '"' || q == '\'') {
       bool bare = false;
       const std::size_t close = quoted_value_end(in, j + 1, q, &bare);
@@ -496,22 +740,21 @@ std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t na
       const bool slash_goes = drop_slash && after == '/' && peek(in, close + 2) == '>';
       bare = bare && (kTagSpace[after] || after == '>' || slash_goes);
       if (bare) {
-        out.copy(in, j + 1, close);
+        copy(j + 1, close);
         last = Last::UnquotedValue;
       } else {
-        out.copy(in, j, close + 1);
+        copy(j, close + 1);
         last = Last::QuotedValue;
       }
       j = close + 1;
     } else if (q != '>') {
       const std::size_t from = j;
-      while (j < n && !kValueStop[in[j]]) ++j;
-      out.copy(in, from, j);
+      while (j < n && !kValueStop[p[j]]) ++j;
+      copy(from, j);
       last = Last::UnquotedValue;
     }
   }
   // Cut off by the end of input: the browser drops such a tag, and so does a copy of it.
-  out.n = start_n;
   return copy_through(in, s, n, st);
 }
 
@@ -568,88 +811,32 @@ std::size_t comment(std::span<const unsigned char> in, std::size_t s, State& st)
   return drop_comment(in, s, end, st);
 }
 
-// The name of a tag at `j` ('<') in lower case, and whether it is an end tag; empty when there is
-// no tag name there or it is longer than any name looked for.
-struct TagName {
-  char text[kLongestName];
-  std::size_t length = 0;
-  bool closing = false;
-  std::string_view view() const { return {text, length}; }
-};
-
-TagName tag_name_at(std::span<const unsigned char> in, std::size_t j) {
-  TagName t;
-  std::size_t k = j + 1;
-  t.closing = peek(in, k) == '/';
-  if (t.closing) ++k;
-  if (!kAsciiLetter[peek(in, k)]) return t;
-  std::size_t e = k;
-  while (e < in.size() && !kNameStop[in[e]]) ++e;
-  if (e - k > kLongestName) return t;
-  for (std::size_t m = k; m < e; ++m) t.text[t.length++] = static_cast<char>(fold[in[m]]);
-  return t;
+// True when the parser closes element `self` by itself right before a tag of the element whose
+// bit is `next` (an end tag when `closing`).
+bool end_implied(const Meaning& self, ElementSet next, bool closing, const State& st) {
+  if ((self.kind & kParagraph) != 0 && !st.p_open) return false;
+  const EndSets& sets = kEndSets[self.end_rule - 1];
+  return ((closing ? sets.by_end : sets.by_start) & next) != 0;
 }
 
-bool one_of(std::string_view name, std::initializer_list<std::string_view> names) {
-  for (const std::string_view n : names)
-    if (n == name) return true;
-  return false;
-}
-
-// Start tags that close an open P element (those of table are left out: quirks mode keeps it).
-bool closes_p(std::string_view name) {
-  return one_of(
-      name, {"address",  "article",    "aside",  "blockquote", "details", "dialog", "div",  "dl",
-             "fieldset", "figcaption", "figure", "footer",     "form",    "h1",     "h2",   "h3",
-             "h4",       "h5",         "h6",     "header",     "hgroup",  "hr",     "main", "menu",
-             "nav",      "ol",         "p",      "pre",        "section", "ul"});
-}
-
-// True when the parser closes element `name` by itself at `next` (a tag, or the end of input), so
-// that its end tag "</name>" can go. Only the plain cases where the document stays the same.
-bool end_implied(std::string_view name, const TagName& next, bool at_end, const State& st) {
-  const std::string_view n = next.view();
-  if (at_end) return one_of(name, {"body", "html"});
-  if (n.empty()) return false;
-  if (!next.closing) {
-    if (name == "li") return n == "li";
-    if (name == "dt" || name == "dd") return one_of(n, {"dt", "dd"});
-    if (name == "p") return st.p_open && closes_p(n);
-    if (name == "td" || name == "th") return one_of(n, {"td", "th", "tr"});
-    if (name == "tr") return n == "tr";
-    if (name == "option") return one_of(n, {"option", "optgroup"});
-    if (name == "thead" || name == "tbody") return one_of(n, {"tbody", "tfoot"});
-    if (name == "head") return n == "body";
-    return false;
-  }
-  if (name == "li") return one_of(n, {"ul", "ol", "menu"});
-  if (name == "dt" || name == "dd") return n == "dl";
-  if (name == "p")
-    return st.p_open &&
-           one_of(n, {"div", "li", "td", "th", "dd", "section", "article", "aside", "nav", "header",
-                      "footer", "main", "blockquote", "form", "figure", "details", "fieldset"});
-  if (name == "td" || name == "th" || name == "tr")
-    return one_of(n, {"tr", "tbody", "thead", "tfoot", "table"}) && !(name == "tr" && n == "tr");
-  if (name == "option") return one_of(n, {"select", "optgroup"});
-  if (name == "tbody" || name == "tfoot") return n == "table";
-  if (name == "body") return n == "html";
-  return false;
-}
-
-// An end tag "</name>" at [s, j) that the parser would imply from what follows it (after white
-// space that goes anyway).
-bool end_tag_omissible(std::span<const unsigned char> in, std::size_t s, std::size_t j,
-                       std::size_t name_end, State& st) {
+// An end tag "</name>" ending at `j`, of `self` (an element with an end rule), that the parser
+// would imply from what follows it (after white space that goes anyway).
+bool end_tag_omissible(std::span<const unsigned char> in, std::size_t j, std::size_t name_end,
+                       const Meaning& self, State& st) {
   if (st.foreign_depth > 0 || j != name_end + 1 || in[name_end] != '>') return false;
-  const TagName self = tag_name_at(in, s);
-  if (self.length == 0) return false;
   std::size_t k = j;
   while (k < in.size() && kTextSpace[in[k]]) ++k;
-  if (k < in.size() && in[k] != '<') return false;
-  if (k > j && !space_cannot_show(st.left, k == in.size() ? kEdge : kind_at(in, k, st), true))
-    return false;
-  const TagName next = k < in.size() ? tag_name_at(in, k) : TagName{};
-  return end_implied(self.view(), next, k == in.size(), st);
+  if (k == in.size()) {
+    if (k > j && !space_cannot_show(st.left, kEdge, true)) return false;
+    return kEndRules[self.end_rule - 1].by_end_of_input;
+  }
+  if (in[k] != '<') return false;
+  const std::uint16_t next_kind = kind_at(in, k, st);
+  if (k > j && !space_cannot_show(st.left, next_kind, true)) return false;
+  // kind_at has looked the next tag's name up, when it has one.
+  const bool closing = peek(in, k + 1) == '/';
+  if (!kAsciiLetter[peek(in, k + (closing ? 2 : 1))]) return false;
+  return end_implied(self, st.named->bit, closing, st);
 }
 
 // Everything that starts at a '<' at `s`; returns where the next step starts.
@@ -689,7 +876,7 @@ std::size_t markup_at(std::span<const unsigned char> in, std::size_t s, State& s
     return copy_through(in, s, gt, st);
   }
   const bool closing = b == '/';
-  const std::size_t name_from = s + (closing ? 2 : 1);
+  const std::size_t name_from = s + 1 + static_cast<std::size_t>(closing);
   if (!kAsciiLetter[peek(in, name_from)]) {
     if (closing) {  // "</>" and bogus comments: copied
       st.left = Left::OtherTag;
@@ -699,22 +886,43 @@ std::size_t markup_at(std::span<const unsigned char> in, std::size_t s, State& s
     }
     return kGenericTag;  // a '<' that is text
   }
-  std::uint16_t kind = name_at(in, name_from, st);
+  name_at(in, name_from, st);
+  const Meaning* meaning = st.named;
   std::size_t name_end = st.named_end;
   bool self_closing = false;
   const std::size_t tag_at = st.out.n;
-  std::size_t j = tag(in, s, name_from, st, &name_end, &kind, &self_closing);
-  st.left = left_of(kind, closing);
+  std::size_t j = 0;
+  if (!st.php_blocks) {
+    if (name_end < in.size() && in[name_end] == '>') {
+      // Most tags hold nothing but their name: copied whole.
+      j = name_end + 1;
+      copy_piece(st.out, in, s, j);
+    } else {
+      j = tag(in, s, name_from, name_end, meaning->kind, st, &self_closing);
+    }
+  } else if (const std::size_t end = php_holder_end(in, s, ">"); end != 0) {
+    // A tag holding PHP code is copied whole, and has no name the profile acts on.
+    j = copy_through(in, s, end, st);
+    meaning = &kNoMeaning;
+    name_end = name_from;
+  } else {
+    j = tag(in, s, name_from, name_end, meaning->kind, st, &self_closing);
+  }
+  const std::uint16_t kind = meaning->kind;
+  st.left = meaning->left[closing];
   st.text_has_content = false;
   const std::span<const unsigned char> name = in.subspan(name_from, name_end - name_from);
   if (closing) {
     if ((kind & kForeign) != 0 && st.foreign_depth > 0) --st.foreign_depth;
-    if ((kind & kOptionalEnd) != 0 && end_tag_omissible(in, s, j, name_end, st)) st.out.n = tag_at;
+    if ((kind & kOptionalEnd) != 0 && end_tag_omissible(in, j, name_end, *meaning, st))
+      st.out.n = tag_at;
     // The end of any block may have closed the P (or it was never the innermost block).
-    if ((kind & (kBlock | kListItem)) != 0) st.p_open = false;
+    st.p_open = st.p_open && (kind & (kBlock | kListItem)) == 0;
     return j;
   }
-  if ((kind & kEdge) == kEdge || (kind & kListItem) != 0) st.p_open = (kind & kParagraph) != 0;
+  // A block start tag: the P is open when it is the block.
+  const bool block = (kind & kEdge) == kEdge || (kind & kListItem) != 0;
+  st.p_open = block ? (kind & kParagraph) != 0 : st.p_open;
   if (j >= in.size()) return j;
   if ((kind & kForeign) != 0) {
     if (!self_closing) ++st.foreign_depth;
@@ -727,31 +935,14 @@ std::size_t markup_at(std::span<const unsigned char> in, std::size_t s, State& s
   return j;
 }
 
-// Whether "hite-space" (so also "White-space") stands anywhere in the page. Its '-' is looked for
-// 32 bytes at a time, and only there is the rest compared: hyphens are rare in pages.
+// Whether "hite-space" (so also "White-space") stands anywhere in the page. Hyphens are rare in
+// pages: only at each one is the rest compared.
 bool mentions_white_space(std::span<const unsigned char> in) {
   static constexpr std::string_view kWord = "hite-space";
   constexpr std::size_t kDash = 4;  // where the '-' stands in kWord
-  const auto at = [&](std::size_t dash) {
-    return dash >= kDash && match_exact(in, dash - kDash, kWord);
-  };
-  using namespace swar;
-  const unsigned char* p = in.data();
-  const std::size_t n = in.size();
-  std::size_t j = 0;
-  while (n - j >= 32) {
-    const std::uint64_t m0 = equal_bytes(load8(p + j), '-');
-    const std::uint64_t m1 = equal_bytes(load8(p + j + 8), '-');
-    const std::uint64_t m2 = equal_bytes(load8(p + j + 16), '-');
-    const std::uint64_t m3 = equal_bytes(load8(p + j + 24), '-');
-    if ((m0 | m1 | m2 | m3) != 0) {
-      for (std::size_t k = j; k < j + 32; ++k)
-        if (p[k] == '-' && at(k)) return true;
-    }
-    j += 32;
-  }
-  for (; j < n; ++j)
-    if (p[j] == '-' && at(j)) return true;
+  for (std::size_t dash = find_byte(in, kDash, '-'); dash < in.size();
+       dash = find_byte(in, dash + 1, '-'))
+    if (match_exact(in, dash - kDash, kWord)) return true;
   return false;
 }
 

@@ -149,6 +149,59 @@ const Case kNames[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Names, Safe, testing::ValuesIn(kNames), case_name);
 
+// Names are read a word at a time where 16 bytes remain and byte by byte near the end of the page:
+// each name must mean the same both ways, with or without attributes after it. Whether the white
+// space before it goes shows whether the name was known as a block.
+TEST(SafeNames, SameMeaningAtEveryLengthAndPlace) {
+  struct Name {
+    std::string text;
+    bool block;
+  };
+  const Name names[] = {{"p", true},
+                        {"H1", true},
+                        {"div", true},
+                        {"MAIN", true},
+                        {"Header", true},
+                        {"address", true},
+                        {"FIELDSET", true},
+                        {"blockquote", true},
+                        {"FigCaption", true},
+                        {"a", false},
+                        {"fieldse", false},
+                        {"fieldsets", false},
+                        {"figcaptio", false},
+                        {"blockquotes", false},
+                        {"blockquote-x", false},
+                        {"my-div", false},
+                        {std::string("div\x01", 4), false},
+                        {"abcdefghijklmnop", false},
+                        {"abcdefghijklmnopq", false}};
+  for (const Name& name : names)
+    for (const std::string tail : {"", "x", "0123456789abcdefghijklmn"})
+      for (const std::string rest : {">", " >"}) {
+        const std::string page = "<b>a</b>\n<" + name.text + rest + tail;
+        const std::string want =
+            "<b>a</b>" + std::string(name.block ? "" : "\n") + "<" + name.text + ">" + tail;
+        EXPECT_EQ(safe(page), want) << page;
+      }
+}
+
+// Text and quoted values are scanned 16 bytes at a time: the byte that needs a rule is found at
+// every offset in a word, and in the last bytes of the page.
+TEST(SafeText, StopsAtEveryOffset) {
+  for (std::size_t k = 0; k < 40; ++k) {
+    const std::string x(k, 'x');
+    for (const std::string tail : {"", "0123456789abcdefghij"}) {
+      EXPECT_EQ(safe("<p>" + x + "y \n z" + tail), "<p>" + x + "y\nz" + tail) << k;
+      EXPECT_EQ(safe("<p>" + x + "y<b>" + tail), "<p>" + x + "y<b>" + tail) << k;
+      const std::string bare = k == 0 ? "\"\"" : x;
+      EXPECT_EQ(safe("<a title=\"" + x + "\">" + tail), "<a title=" + bare + ">" + tail) << k;
+      EXPECT_EQ(safe("<a title=\"" + x + "=\">" + tail), "<a title=\"" + x + "=\">" + tail) << k;
+      EXPECT_EQ(safe("<a href='" + x + "#&?'>" + tail), "<a href=" + x + "#&?>" + tail) << k;
+    }
+  }
+}
+
 // The page's own mention of white-space is found wherever it stands: at any offset, next to other
 // hyphens, and in the last bytes of the page.
 TEST(SafeText, WhiteSpaceMentionAnywhere) {
