@@ -13,6 +13,7 @@
 #include "report/totals.h"
 #include "run/drive.h"
 #include "run/scheduler.h"
+#include "traverse/file_io.h"
 #include "traverse/options.h"
 
 namespace {
@@ -87,6 +88,7 @@ int run(int argc, char** argv) {
   }
   RunState run_state;
   run_state.mapping.output_dir = options.output_dir;
+  clear_umask();
   if (!prepare_output_dir(options, run_state)) return kExitUnusableOutput;
 
   print_demo_line();

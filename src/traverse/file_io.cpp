@@ -80,6 +80,23 @@ bool write_both(int fd, std::span<const char> head, std::span<const unsigned cha
 // Cleared for the rest of the run once the file system or the system refuses unnamed files or
 // linking them in (no /proc): every output would otherwise be written twice.
 std::atomic<bool> unnamed_outputs_work{true};
+// Cleared once the kernel refuses to link a file in by its descriptor (before Linux 6.10, without
+// the capability to): /proc names it instead.
+std::atomic<bool> link_by_descriptor{true};
+// Set when the run has cleared its umask: files are then made with exactly the mode asked for.
+std::atomic<bool> umask_cleared{false};
+
+// Gives the unnamed file open as `fd` the name `path`; -1 with errno on failure.
+int link_unnamed(int fd, const char* path) {
+  if (link_by_descriptor.load(std::memory_order_relaxed)) {
+    if (::linkat(fd, "", AT_FDCWD, path, AT_EMPTY_PATH) == 0) return 0;
+    if (errno != EPERM && errno != ENOENT && errno != EINVAL) return -1;
+    link_by_descriptor = false;
+  }
+  char name[32];
+  std::snprintf(name, sizeof name, "/proc/self/fd/%d", fd);
+  return ::linkat(AT_FDCWD, name, AT_FDCWD, path, AT_SYMLINK_FOLLOW);
+}
 
 template <class Fill>
 bool link_new_output(const char* path, mode_t mode, Fill&& fill) {
@@ -95,10 +112,9 @@ bool link_new_output(const char* path, mode_t mode, Fill&& fill) {
     return false;
   }
   if (!fill(out.fd)) return false;
-  ::fchmod(out.fd, mode);  // the umask may have taken bits of `mode` away
-  char name[32];
-  std::snprintf(name, sizeof name, "/proc/self/fd/%d", out.fd);
-  if (::linkat(AT_FDCWD, name, AT_FDCWD, path, AT_SYMLINK_FOLLOW) != 0) {
+  if (!umask_cleared.load(std::memory_order_relaxed))
+    ::fchmod(out.fd, mode);  // the umask may have taken bits of `mode` away
+  if (link_unnamed(out.fd, path) != 0) {
     // No /proc, or no links on this file system; a name already there (a later file with the
     // same output), a full disk or a long path are this file's own.
     if (errno == ENOENT || errno == EPERM || errno == EXDEV || errno == EOPNOTSUPP)
@@ -154,6 +170,11 @@ std::string temp_template_for(std::string_view output_path) {
 }
 
 }  // namespace
+
+void clear_umask() {
+  ::umask(0);
+  umask_cleared = true;
+}
 
 InputFile::~InputFile() {
   if (fd_ >= 0) ::close(fd_);

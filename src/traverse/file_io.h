@@ -97,6 +97,11 @@ std::optional<TempOutput> create_temp_output(std::FILE* to, const char* output_p
 // Closes and removes the temporary file; nothing else is touched.
 void discard_temp_output(TempOutput& temp);
 
+// Clears the process's umask, once, before any output or directory is made. Every file and
+// directory this program makes is given its mode by the rules below, never by the umask, so this
+// changes no result; it spares each output a chmod.
+void clear_umask();
+
 // The mode outputs get: the source's permission bits without set-user-ID and set-group-ID, plus
 // read and write for owner and group.
 inline mode_t output_mode(mode_t source_mode) {
