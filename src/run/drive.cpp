@@ -43,10 +43,14 @@ struct Mirror {
   bool made;
 };
 
-// Made with 0700, then given its source's mode; a link planted at the mirror path keeps the
+// Made with its source's mode (the run's umask is cleared); one that was there already is given
+// it through a handle that never follows a link, so a link planted at the mirror path keeps the
 // mode of whatever it points to. None when the mirror is not a directory.
 std::optional<Mirror> make_mirror(const std::string& mirror, mode_t source_mode) {
-  const bool made = ::mkdir(mirror.c_str(), 0700) == 0;
+  const bool made = ::mkdir(mirror.c_str(), output_mode(source_mode)) == 0;
+  struct stat made_st {};
+  if (made && ::lstat(mirror.c_str(), &made_st) == 0 && S_ISDIR(made_st.st_mode))
+    return Mirror{file_id(made_st), true};
   const int fd = ::open(mirror.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return std::nullopt;
   ::fchmod(fd, output_mode(source_mode));
