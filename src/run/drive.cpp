@@ -28,11 +28,8 @@ void report_stat_failure(std::FILE* to, const std::string& path, int err) {
 std::optional<NameKey> name_key_of(std::string_view path) {
   while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
   const auto slash = path.rfind('/');
-  const std::string dir = slash == std::string_view::npos ? std::string(".")
-                          : slash == 0                    ? std::string("/")
-                                                          : std::string(path.substr(0, slash));
   struct stat st {};
-  if (::stat(dir.c_str(), &st) != 0) return std::nullopt;
+  if (::stat(directory_of(path).c_str(), &st) != 0) return std::nullopt;
   return NameKey{file_id(st),
                  std::string(slash == std::string_view::npos ? path : path.substr(slash + 1))};
 }

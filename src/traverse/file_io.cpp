@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "report/console.h"
+#include "traverse/output_path.h"
 
 namespace {
 
@@ -71,12 +72,6 @@ bool write_both(int fd, std::span<const char> head, std::span<const unsigned cha
   return write_all(fd, body.data() + (done - head.size()), body.size() - (done - head.size()));
 }
 
-// An output where nothing is yet, made without a temporary name: `fill` writes into an unnamed
-// file in the output's directory, which is linked in under `path` once complete, so a killed run
-// leaves nothing behind and the directory changes once. False, with nothing printed and nothing
-// left behind, when any step fails (`path` exists, the file system has no unnamed files, /proc is
-// not mounted, a write fails): the caller then takes the way through a named temporary file,
-// which reports whatever applies.
 // Cleared for the rest of the run once the file system or the system refuses unnamed files or
 // linking them in (no /proc): every output would otherwise be written twice.
 std::atomic<bool> unnamed_outputs_work{true};
@@ -98,15 +93,16 @@ int link_unnamed(int fd, const char* path) {
   return ::linkat(AT_FDCWD, name, AT_FDCWD, path, AT_SYMLINK_FOLLOW);
 }
 
+// An output where nothing is yet, made without a temporary name: `fill` writes into an unnamed
+// file in the output's directory, which is linked in under `path` once complete, so a killed run
+// leaves nothing behind and the directory changes once. False, with nothing printed and nothing
+// left behind, when any step fails (`path` exists, the file system has no unnamed files, /proc is
+// not mounted, a write fails): the caller then takes the way through a named temporary file,
+// which reports whatever applies.
 template <class Fill>
 bool link_new_output(const char* path, mode_t mode, Fill&& fill) {
   if (!unnamed_outputs_work.load(std::memory_order_relaxed)) return false;
-  const std::string_view whole(path);
-  const std::size_t slash = whole.rfind('/');
-  const std::string dir = slash == std::string_view::npos
-                              ? std::string(".")
-                              : std::string(whole.substr(0, slash + (slash == 0)));
-  Fd out{::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode)};
+  Fd out{::open(directory_of(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode)};
   if (out.fd < 0) {
     if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) unnamed_outputs_work = false;
     return false;

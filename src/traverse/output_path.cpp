@@ -6,6 +6,12 @@ std::optional<std::string> input_prefix_of(std::string_view path) {
   return std::string(path.substr(0, slash));
 }
 
+std::string directory_of(std::string_view path) {
+  const auto slash = path.rfind('/');
+  if (slash == std::string_view::npos) return ".";
+  return std::string(path.substr(0, slash == 0 ? 1 : slash));
+}
+
 std::string_view skip_prefix(std::string_view path, std::string_view prefix) {
   return path.substr(prefix.size() < path.size() ? prefix.size() : path.size());
 }

@@ -14,6 +14,9 @@ struct OutputMapping {
 // The part of `path` before its last '/'; none when it has no '/' ("" when that '/' is first).
 std::optional<std::string> input_prefix_of(std::string_view path);
 
+// The directory that holds `path`, as a path to open: "." for a bare name, "/" for one in the root.
+std::string directory_of(std::string_view path);
+
 // The relative name: `path` without as many leading characters as `prefix` has (the
 // characters are not compared). Never runs past the end of `path`.
 std::string_view skip_prefix(std::string_view path, std::string_view prefix);

@@ -54,6 +54,12 @@ TEST_P(Mapping, RelativeNameAndOutputPath) {
 INSTANTIATE_TEST_SUITE_P(OutputPath, Mapping, testing::ValuesIn(kMapping),
                          [](const auto& p) { return std::string(p.param.name); });
 
+TEST(DirectoryOf, BareNameRootAndNested) {
+  EXPECT_EQ(directory_of("a.html"), ".");
+  EXPECT_EQ(directory_of("/a.html"), "/");
+  EXPECT_EQ(directory_of("out/d/a.html"), "out/d");
+}
+
 struct InsideCase {
   const char* name;
   const char* first_path;
