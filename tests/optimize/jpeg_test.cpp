@@ -177,122 +177,6 @@ Bytes described(const Bytes& desc) {  // a profile whose description tag holds `
   return profile({{"cprt", desc_v2("none")}, {"desc", desc}, {"wtpt", Bytes(20, 1)}});
 }
 
-// ---- the walk done literally: reads an untouched input, writes a separate output ----
-
-// Integers read with at(): a read outside the segment fails the test instead of passing unseen.
-std::uint64_t number(const Bytes& b, std::uint64_t at, int n, bool big_endian = true) {
-  std::uint64_t v = 0;
-  for (int k = 0; k < n; ++k)
-    v = v << 8 |
-        b.at(static_cast<std::size_t>(at) + static_cast<std::size_t>(big_endian ? k : n - 1 - k));
-  return v;
-}
-bool opens_with(const Bytes& b, std::uint64_t at, std::string_view lit) {
-  return at + lit.size() <= b.size() &&
-         std::equal(lit.begin(), lit.end(), b.begin() + static_cast<std::ptrdiff_t>(at));
-}
-
-unsigned reference_orientation(const Bytes& p) {
-  constexpr std::uint64_t t = 6;  // the TIFF header follows "Exif\0\0"
-  if (!opens_with(p, 0, std::string_view("Exif\0\0", 6)) || p.size() < t + 8) return 0;
-  const bool mm = opens_with(p, t, std::string_view("MM\0*", 4));
-  if (!mm && !opens_with(p, t, std::string_view("II*\0", 4))) return 0;
-  const std::uint64_t ifd = t + number(p, t + 4, 4, mm);
-  if (ifd < t + 8 || ifd + 2 > p.size()) return 0;
-  const std::uint64_t n = number(p, ifd, 2, mm);
-  if (ifd + 2 + 12 * n + 4 > p.size()) return 0;
-  for (std::uint64_t e = ifd + 2; e < ifd + 2 + 12 * n; e += 12) {
-    const std::uint64_t v = number(p, e + 8, 2, mm);
-    if (number(p, e, 2, mm) == 0x0112 && number(p, e + 2, 2, mm) == 3 &&
-        number(p, e + 4, 4, mm) == 1 && v >= 2 && v <= 8)
-      return static_cast<unsigned>(v);
-  }
-  return 0;
-}
-
-bool reference_keeps_profile(const Bytes& p) {
-  constexpr std::uint64_t h = 14;  // the profile header follows the name, sequence and count
-  if (p.size() < h + 132 || p[12] != 1 || !opens_with(p, h + 36, "acsp")) return false;
-  const std::uint64_t tags = number(p, h + 128, 4);
-  if (h + 132 + 12 * tags > p.size()) return false;
-  for (std::uint64_t e = h + 132; e < h + 132 + 12 * tags; e += 12) {
-    if (!opens_with(p, e, "desc")) continue;
-    const std::uint64_t at = h + number(p, e + 4, 4), size = number(p, e + 8, 4);
-    if (at + size > p.size()) return false;
-    if (opens_with(p, at, "desc") && size >= 12) {
-      const std::uint64_t count = number(p, at + 8, 4);
-      return 12 + count <= size && !(count >= 4 && opens_with(p, at + 12, "sRGB"));
-    }
-    if (opens_with(p, at, "mluc") && size >= 28 && number(p, at + 8, 4) >= 1) {
-      const std::uint64_t length = number(p, at + 20, 4), text = number(p, at + 24, 4);
-      return text + length <= size &&
-             !(length >= 8 && opens_with(p, at + text, std::string_view("\0s\0R\0G\0B", 8)));
-    }
-    return false;
-  }
-  return false;
-}
-
-struct Reference {
-  std::optional<Bytes> out;          // set only when the walk completes
-  std::size_t dropped_segments = 0;  // bytes by which segments shrank, 0xFF and code included
-};
-
-Reference reference_walk(const Bytes& in) {
-  Reference ref;
-  Bytes out;
-  const std::size_t n = in.size();
-  std::size_t r = 0;
-  const auto room = [&] { return n - out.size(); };
-  bool oriented = false;
-  std::optional<bool> keep_profile;  // decided by the first ICC chunk
-  for (bool first = true;; first = false) {
-    while (r < n && in[r] == 0xFF) ++r;
-    if (r == n) return ref;
-    const unsigned char c = in[r++];
-    if (first && c != 0xD8) return ref;  // not a JPEG
-    if ((c >= 0xD0 && c <= 0xDA) || c == 0x01) {
-      if (room() == 0) return ref;
-      out.push_back(0xFF);
-      if (room() == 0) return ref;
-      out.push_back(c);
-      if (c == 0xD9) return ref;
-      if (c != 0xDA) continue;
-      if (n - r > room()) return ref;
-      out.insert(out.end(), in.begin() + static_cast<std::ptrdiff_t>(r), in.end());
-      ref.out = out;
-      return ref;
-    }
-    if (n - r < 2) return ref;
-    const std::size_t len = std::size_t{in[r]} * 256 + in[r + 1];
-    r += 2;
-    if (len < 2 || len - 2 > n - r) return ref;
-    const Bytes payload(in.begin() + static_cast<std::ptrdiff_t>(r),
-                        in.begin() + static_cast<std::ptrdiff_t>(r + len - 2));
-    const bool is_adobe = c == 0xEE && opens_with(payload, 0, "Adobe");
-    const unsigned turn = c == 0xE1 && !oriented ? reference_orientation(payload) : 0;
-    const bool is_icc = c == 0xE2 && opens_with(payload, 0, std::string_view("ICC_PROFILE\0", 12));
-    if (is_icc && !keep_profile) keep_profile = reference_keeps_profile(payload);
-    if (turn != 0) {
-      oriented = true;
-      r += len - 2;
-      const Bytes segment = orientation(turn);
-      if (segment.size() > room()) return ref;
-      out.insert(out.end(), segment.begin(), segment.end());
-      ref.dropped_segments += len + 2 - segment.size();
-      continue;
-    }
-    if (c >= 0xE0 && !is_adobe && !(is_icc && *keep_profile)) {
-      r += len - 2;
-      ref.dropped_segments += len + 2;
-      continue;
-    }
-    if (len + 2 > room()) return ref;
-    out.insert(out.end(), {0xFF, c, in[r - 2], in[r - 1]});
-    for (std::size_t k = 0; k < len - 2; ++k) out.push_back(in[r++]);
-  }
-}
-
 // Runs the filter on a copy; a stopped walk must leave every byte as it was.
 std::optional<Bytes> run_filter(const Bytes& in) {
   Bytes buf = in;
@@ -405,7 +289,6 @@ class JpegWalk : public testing::TestWithParam<Case> {};
 TEST_P(JpegWalk, FiltersOrStopsUnchanged) {
   const Case& c = GetParam();
   EXPECT_EQ(run_filter(c.in), c.out);
-  EXPECT_EQ(reference_walk(c.in).out, c.out) << "the reference walk disagrees with the table";
 }
 
 INSTANTIATE_TEST_SUITE_P(Jpeg, JpegWalk, testing::ValuesIn(kCases),
@@ -619,25 +502,6 @@ TEST(JpegCorpus, GeneratedFilesMatchExpectedSizeAndDigest) {
     ++rows;
   }
   EXPECT_GE(rows, 14);
-}
-
-TEST(JpegCorpus, RealFilesLoseExactlyTheirDroppedSegments) {
-  int files = 0;
-  for (const auto& e : fs::recursive_directory_iterator(kCorpus)) {
-    const std::string ext = e.path().extension().string();
-    if (!e.is_regular_file() || (ext != ".jpg" && ext != ".JPG" && ext != ".jpeg") ||
-        e.path().parent_path().filename() == "generated")
-      continue;
-    SCOPED_TRACE(e.path().string());
-    const Bytes in = read_file(e.path());
-    const Reference ref = reference_walk(in);
-    const std::optional<Bytes> out = run_filter(in);
-    ASSERT_TRUE(out.has_value());
-    EXPECT_EQ(out, ref.out);
-    EXPECT_EQ(in.size() - out->size(), ref.dropped_segments);
-    ++files;
-  }
-  EXPECT_EQ(files, 147);
 }
 
 }  // namespace
