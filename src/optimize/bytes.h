@@ -54,12 +54,13 @@ inline void size_for_overwrite(Bytes& buffer, std::size_t size) {
 }
 
 // An optimizer's output buffer, sized once for an output that never outgrows its input; none when
-// it cannot be allocated (the caller reports it).
-inline std::optional<Bytes> output_buffer(std::size_t size) {
+// it cannot be allocated (the caller reports it). It takes over `reuse`'s memory when that is large
+// enough: memory a process has used before costs no page faults.
+inline std::optional<Bytes> output_buffer(std::size_t size, Bytes reuse = {}) {
   try {
-    Bytes buffer;
-    size_for_overwrite(buffer, size);
-    return buffer;
+    reuse.clear();  // a buffer that must grow has nothing worth copying
+    size_for_overwrite(reuse, size);
+    return reuse;
   } catch (const std::bad_alloc&) {
     return std::nullopt;
   }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <new>
+#include <utility>
 
 #include "optimize/markup_constructs.h"
 #include "optimize/markup_out.h"
@@ -77,8 +78,9 @@ std::size_t construct(std::span<const unsigned char> in, std::size_t s, bool php
 }  // namespace markup
 
 std::optional<Bytes> optimize_markup(std::span<const unsigned char> in, bool php_blocks,
-                                     ProgressSink* progress) {
-  std::optional<Bytes> buffer = output_buffer(in.size());  // never longer than the input
+                                     ProgressSink* progress, Bytes reuse) {
+  std::optional<Bytes> buffer =
+      output_buffer(in.size(), std::move(reuse));  // never longer than the input
   if (!buffer) return std::nullopt;
   Bytes& result = *buffer;
 

@@ -10,11 +10,12 @@
 // blocks through unchanged. `progress` is null when no bar is drawn; otherwise it is ticked at
 // most about a hundred times, then once more at the end, and finished.
 // The result is never longer than `in`. std::nullopt only when the output buffer cannot be
-// allocated; the caller reports it.
+// allocated; the caller reports it. The result takes over `reuse`'s memory where it can (its bytes
+// do not matter).
 std::optional<Bytes> optimize_markup(std::span<const unsigned char> in, bool php_blocks,
-                                     ProgressSink* progress);
+                                     ProgressSink* progress, Bytes reuse = {});
 
 // The safe profile of the same optimizer: the page keeps its document, text and rendering in a
 // current browser. Same contract as optimize_markup.
 std::optional<Bytes> optimize_markup_safe(std::span<const unsigned char> in, bool php_blocks,
-                                          ProgressSink* progress);
+                                          ProgressSink* progress, Bytes reuse = {});

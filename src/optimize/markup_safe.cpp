@@ -8,6 +8,7 @@
 #include <iterator>
 #include <new>
 #include <string_view>
+#include <utility>
 
 #include "optimize/markup.h"
 #include "optimize/markup_constructs.h"
@@ -950,8 +951,9 @@ bool mentions_white_space(std::span<const unsigned char> in) {
 }  // namespace markup::safe
 
 std::optional<Bytes> optimize_markup_safe(std::span<const unsigned char> in, bool php_blocks,
-                                          ProgressSink* progress) {
-  std::optional<Bytes> buffer = output_buffer(in.size());  // never longer than the input
+                                          ProgressSink* progress, Bytes reuse) {
+  std::optional<Bytes> buffer =
+      output_buffer(in.size(), std::move(reuse));  // never longer than the input
   if (!buffer) return std::nullopt;
   Bytes& result = *buffer;
   using namespace markup::safe;

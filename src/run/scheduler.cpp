@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <new>
 #include <utility>
@@ -60,36 +61,50 @@ Scheduler::~Scheduler() {
   for (std::thread& worker : workers_) worker.join();
 }
 
+bool Scheduler::smaller_first(const Job& a, const Job& b) {
+  return a.work.st.st_size < b.work.st.st_size;
+}
+
 bool Scheduler::busy_name(const NameKey& key) const {
   const auto it = busy_names_.find(key);
   return it != busy_names_.end() && it->second > 0;
 }
 
+// Whichever thread finds the first slot done prints it and every done slot after it; one thread
+// at a time, so the lines go out in order while the others go on.
 void Scheduler::print_done_slots(std::unique_lock<std::mutex>& lock) {
+  if (printing_) return;  // the thread printing now will come to these slots too
+  printing_ = true;
   while (!slots_.empty() && slots_.front().done) {
     Slot slot = std::move(slots_.front());
     slots_.pop_front();
-    lock.unlock();  // workers go on while the lines are written out
-    std::fwrite(slot.text.data(), 1, slot.text.size(), stdout);
     add_totals(totals_, slot.delta);
+    lock.unlock();
+    std::fwrite(slot.text.data(), 1, slot.text.size(), stdout);
     lock.lock();
   }
+  printing_ = false;
 }
 
 void Scheduler::wait_until(std::unique_lock<std::mutex>& lock, const std::function<bool()>& ready) {
   print_done_slots(lock);
-  while (!ready()) {
+  if (ready()) return;
+  // Workers wake this thread only once what it waits for holds: a wake-up per file would take a
+  // core from them.
+  caller_ready_ = &ready;
+  do {
     job_done_.wait(lock);
     print_done_slots(lock);
-  }
+  } while (!ready());
+  caller_ready_ = nullptr;
 }
 
-void Scheduler::run_job(Job& job) {
+void Scheduler::run_job(Job& job, Scratch& scratch) {
   Buffer lines;
   Totals delta;
   if (lines.stream == nullptr) throw std::bad_alloc();
   try {
-    delta = run_file(job.work, options_, lines.stream);
+    delta = run_file(job.work, options_, lines.stream, scratch);
   } catch (const std::bad_alloc&) {  // the file's own buffers are checked; this is the rest
     print_memory_error(lines.stream);
     print_skipped(lines.stream, job.work.path.c_str());
@@ -122,28 +137,35 @@ void Scheduler::release(const Job& job) {
 }
 
 void Scheduler::work_loop() {
+  Scratch scratch;
+  reserve_scratch(scratch);
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     work_ready_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
     if (queue_.empty()) return;
-    Job job = std::move(queue_.front());
-    queue_.pop_front();
+    // The largest waiting file first: a large file started last would keep one worker busy
+    // while the others have nothing left to do. Files in the queue never share a name, so
+    // their order is free; their lines still go out in walk order.
+    std::pop_heap(queue_.begin(), queue_.end(), smaller_first);
+    Job job = std::move(queue_.back());
+    queue_.pop_back();
     lock.unlock();
     try {
-      run_job(job);
+      run_job(job, scratch);
     } catch (const std::bad_alloc&) {
       const std::lock_guard<std::mutex> relock(mutex_);
       job.slot->text = "Error: memory error\nSkipped: " + job.work.path + "\n";
     }
     lock.lock();
     release(job);
-    job_done_.notify_all();
+    print_done_slots(lock);
+    if (caller_ready_ != nullptr && (*caller_ready_)()) job_done_.notify_one();
   }
 }
 
 void Scheduler::submit(FileWork work, std::optional<NameKey> output, std::optional<NameKey> input) {
   if (!pooled_) {
-    add_totals(totals_, run_file(work, options_, stdout));
+    add_totals(totals_, run_file(work, options_, stdout, scratch_));
     return;
   }
   std::unique_lock<std::mutex> lock(mutex_);
@@ -160,7 +182,7 @@ void Scheduler::submit(FileWork work, std::optional<NameKey> output, std::option
     Job job{std::move(work), &slot, std::nullopt, std::nullopt, 0};
     lock.unlock();
     try {
-      run_job(job);
+      run_job(job, scratch_);
     } catch (const std::bad_alloc&) {
       job.slot->text = "Error: memory error\nSkipped: " + job.work.path + "\n";
     }
@@ -175,6 +197,7 @@ void Scheduler::submit(FileWork work, std::optional<NameKey> output, std::option
   bytes_in_flight_ += bytes;
   ++jobs_in_flight_;
   queue_.push_back(Job{std::move(work), &slot, std::move(output), std::move(input), bytes});
+  std::push_heap(queue_.begin(), queue_.end(), smaller_first);
   lock.unlock();
   work_ready_.notify_one();
 }
@@ -186,7 +209,7 @@ void Scheduler::say(const std::function<void(std::FILE*)>& print) {
   }
   std::unique_lock<std::mutex> lock(mutex_);
   print_done_slots(lock);
-  if (slots_.empty()) {  // nothing ahead of these lines: they go out now
+  if (slots_.empty() && !printing_) {  // nothing ahead of these lines: they go out now
     lock.unlock();
     print(stdout);
     return;
@@ -205,7 +228,7 @@ void Scheduler::say(const std::function<void(std::FILE*)>& print) {
 }
 
 // The totals are only read at the end, so the order they grow in does not matter.
-void Scheduler::count(const Totals& delta) { add_totals(totals_, delta); }
+void Scheduler::count(const Totals& delta) { add_totals(counted_, delta); }
 
 void Scheduler::wait_for_name(FileId dir, std::string_view name) {
   if (!pooled_) return;
@@ -232,7 +255,8 @@ void Scheduler::wait_for_all() {
 Totals Scheduler::finish() {
   if (pooled_) {
     std::unique_lock<std::mutex> lock(mutex_);
-    wait_until(lock, [&] { return slots_.empty(); });
+    wait_until(lock, [&] { return slots_.empty() && !printing_; });
   }
+  add_totals(totals_, counted_);
   return totals_;
 }

@@ -90,26 +90,33 @@ class Scheduler {
     std::int64_t bytes;
   };
 
+  // Orders the queue's heap so that its top is the largest file.
+  static bool smaller_first(const Job& a, const Job& b);
   void work_loop();
   void print_done_slots(std::unique_lock<std::mutex>& lock);
   void wait_until(std::unique_lock<std::mutex>& lock, const std::function<bool()>& ready);
-  void run_job(Job& job);
+  void run_job(Job& job, Scratch& scratch);
   void release(const Job& job);
   bool busy_name(const NameKey& key) const;
 
   const Options& options_;
   const bool pooled_;
-  Totals totals_;
+  Totals totals_;    // of the files, added as their lines are printed
+  Totals counted_;   // of the calling thread
+  Scratch scratch_;  // the calling thread's
 
   std::mutex mutex_;
   std::condition_variable work_ready_;  // workers wait for jobs
   std::condition_variable job_done_;    // the calling thread waits for results
   std::deque<Slot> slots_;              // not yet printed, in order
-  std::deque<Job> queue_;               // not yet started
+  std::vector<Job> queue_;              // not yet started: a heap, largest file on top
   std::unordered_map<NameKey, int, NameKeyHash> busy_names_;
   std::unordered_map<FileId, int, FileIdHash> busy_dirs_;
   std::int64_t bytes_in_flight_ = 0;
   int jobs_in_flight_ = 0;
+  bool printing_ = false;  // a thread is writing out done slots
+  // While the calling thread waits: what it waits for, which workers test before waking it.
+  const std::function<bool()>* caller_ready_ = nullptr;
   bool stopping_ = false;
   std::vector<std::thread> workers_;
 };

@@ -193,23 +193,31 @@ std::optional<InputFile> open_input_file(std::FILE* to, const char* path) {
   return std::optional<InputFile>{std::in_place, fd, static_cast<std::int64_t>(st.st_size)};
 }
 
-std::optional<Bytes> load_whole_file(std::FILE* to, const char* path) {
-  const std::optional<InputFile> in = open_input_file(to, path);
-  if (!in) return std::nullopt;
-  const auto size = static_cast<std::uint64_t>(in->size());
-  Bytes data;
+bool read_more(std::FILE* to, const char* path, const InputFile& input, std::int64_t count,
+               Bytes& data) {
+  const std::size_t held = data.size();
   try {
-    if (size > std::numeric_limits<std::size_t>::max() / 2) throw std::bad_alloc();
-    size_for_overwrite(data, static_cast<std::size_t>(size));
+    if (count < 0 ||
+        static_cast<std::uint64_t>(count) > std::numeric_limits<std::size_t>::max() / 2 - held)
+      throw std::bad_alloc();
+    size_for_overwrite(data, held + static_cast<std::size_t>(count));
   } catch (const std::bad_alloc&) {
     print_memory_error(to);
-    return std::nullopt;
+    return false;
   }
-  if (!read_all(in->fd(), data.data(), data.size())) {
+  if (!read_all(input.fd(), data.data() + held, data.size() - held)) {
     print_read_error(to, path);
-    return std::nullopt;
+    return false;
   }
-  return data;
+  return true;
+}
+
+std::optional<Bytes> load_whole_file(std::FILE* to, const char* path, Bytes reuse) {
+  const std::optional<InputFile> in = open_input_file(to, path);
+  if (!in) return std::nullopt;
+  reuse.clear();  // a buffer that must grow has nothing worth copying
+  if (!read_more(to, path, *in, in->size(), reuse)) return std::nullopt;
+  return reuse;
 }
 
 std::vector<char> format_banner(const Banner& banner, std::int64_t length) {
@@ -366,33 +374,55 @@ CopyOutcome copy_bytes(int in, int out, std::int64_t size) {
 
 }  // namespace
 
-bool copy_output_file(std::FILE* to, const char* path, const InputFile& input,
+namespace {
+
+// `at_from`: the input's read position already stands at `from`.
+bool copy_into_output(std::FILE* to, const char* path, std::span<const unsigned char> head,
+                      const InputFile& input, std::int64_t from, bool at_from,
                       const char* input_path, const struct stat& source, mode_t mode,
                       bool in_new_dir) {
-  if (in_new_dir) {
-    const auto fill = [&](int fd) {
-      return copy_bytes(input.fd(), fd, input.size()) == CopyOutcome::Done;
-    };
-    if (link_new_output(path, mode, fill)) return true;
-    // The careful way starts over from the first byte.
-    if (::lseek(input.fd(), 0, SEEK_SET) != 0) {
-      print_read_error(to, input_path);
+  CopyOutcome outcome = CopyOutcome::Done;
+  const auto fill = [&](int fd) {
+    if (!at_from && ::lseek(input.fd(), from, SEEK_SET) != from) {
+      outcome = CopyOutcome::ReadFailed;
       return false;
     }
-  }
+    at_from = false;
+    outcome = write_all(fd, head.data(), head.size())
+                  ? copy_bytes(input.fd(), fd, input.size() - from)
+                  : CopyOutcome::WriteFailed;
+    return outcome == CopyOutcome::Done;
+  };
+  if (in_new_dir && link_new_output(path, mode, fill)) return true;
   if (!check_output_path(to, path, source)) return false;
   std::optional<TempOutput> temp = create_temp_output(to, path);
   if (!temp) return false;
-  const CopyOutcome outcome = copy_bytes(input.fd(), temp->fd, input.size());
-  if (outcome == CopyOutcome::ReadFailed) {
+  if (!fill(temp->fd)) {
     discard_temp_output(*temp);
-    print_read_error(to, input_path);
+    if (outcome == CopyOutcome::ReadFailed)
+      print_read_error(to, input_path);
+    else
+      print_write_error(to, path);
     return false;
   }
-  if (outcome != CopyOutcome::Done || !finish_temp_output(*temp, path, mode)) {
+  if (!finish_temp_output(*temp, path, mode)) {
     discard_temp_output(*temp);
     print_write_error(to, path);
     return false;
   }
   return true;
+}
+
+}  // namespace
+
+bool copy_output_file(std::FILE* to, const char* path, const InputFile& input,
+                      const char* input_path, const struct stat& source, mode_t mode,
+                      bool in_new_dir) {
+  return copy_into_output(to, path, {}, input, 0, true, input_path, source, mode, in_new_dir);
+}
+
+bool copy_output_file(std::FILE* to, const char* path, std::span<const unsigned char> head,
+                      const InputFile& input, std::int64_t from, const char* input_path,
+                      const struct stat& source, mode_t mode, bool in_new_dir) {
+  return copy_into_output(to, path, head, input, from, false, input_path, source, mode, in_new_dir);
 }

@@ -33,9 +33,14 @@ class InputFile {
 // and returns none.
 std::optional<InputFile> open_input_file(std::FILE* to, const char* path);
 
-// The whole content of the file at `path`. On failure prints its own message on `to` and returns
-// none.
-std::optional<Bytes> load_whole_file(std::FILE* to, const char* path);
+// Reads the next `count` bytes of `input` (named `path`) onto the end of `data`. On failure prints
+// its own message on `to` and returns false.
+[[nodiscard]] bool read_more(std::FILE* to, const char* path, const InputFile& input,
+                             std::int64_t count, Bytes& data);
+
+// The whole content of the file at `path`, in `reuse`'s memory where it fits. On failure prints its
+// own message on `to` and returns none.
+std::optional<Bytes> load_whole_file(std::FILE* to, const char* path, Bytes reuse = {});
 
 // The optimization banner's values; only optimized pages carry one.
 struct Banner {
@@ -89,6 +94,13 @@ std::optional<TempOutput> create_temp_output(std::FILE* to, const char* output_p
 [[nodiscard]] bool copy_output_file(std::FILE* to, const char* path, const InputFile& input,
                                     const char* input_path, const struct stat& source, mode_t mode,
                                     bool in_new_dir);
+
+// The same with `head` in front and only the bytes of `input` from offset `from` on, wherever its
+// read position stands; for an output that keeps most of its input as it is.
+[[nodiscard]] bool copy_output_file(std::FILE* to, const char* path,
+                                    std::span<const unsigned char> head, const InputFile& input,
+                                    std::int64_t from, const char* input_path,
+                                    const struct stat& source, mode_t mode, bool in_new_dir);
 
 // Gives the file `mode`, closes it and renames it over `output_path`. On failure the temporary
 // file is removed and false returned; the caller reports it as a failed write.

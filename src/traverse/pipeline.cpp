@@ -1,6 +1,8 @@
 #include "traverse/pipeline.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <new>
 #include <optional>
 #include <span>
 #include <utility>
@@ -75,35 +77,57 @@ void full_bar(std::FILE* to, std::int64_t size) {
   print_newline(to);
 }
 
-// One page or image after its optimizer, ready to be written.
+// One page or image after its optimizer, ready to be written: `bytes`, then, for a JPEG, the
+// input's own bytes from `tail_from` on, which the kernel copies file to file.
 struct Optimized {
-  Bytes bytes;
-  std::size_t length = 0;   // of `bytes`, the part that goes out
-  bool read_again = false;  // the file goes out unchanged, read afresh
+  std::span<const unsigned char> bytes;
+  std::int64_t tail_from = -1;  // none
 };
 
-// Runs the kind's optimizer over `data` (a JPEG is filtered in place). None after the message.
-std::optional<Optimized> optimize(FormatKind kind, Bytes data, const Options& options,
-                                  std::FILE* to) {
-  if (kind == FormatKind::JPEG) {
-    // A walk that stops leaves the buffer as it was; one that completes has compacted it, and
-    // when it saved nothing the buffer may still have been rewritten.
-    const std::optional<std::size_t> filtered = optimize_jpeg(data);
-    const std::size_t length = filtered ? *filtered : data.size();
-    const bool unchanged = filtered && length == data.size();
-    return Optimized{std::move(data), length, unchanged};
-  }
+// The markup optimizer over a whole page, into `output`'s memory. None after the message.
+std::optional<Optimized> optimize_page(FormatKind kind, const Bytes& data, Bytes& output,
+                                       const Options& options, std::FILE* to) {
   ConsoleProgress bar{to};
   const bool php_blocks = kind == FormatKind::PHP;
   ProgressSink* const progress = options.verbose ? &bar : nullptr;
-  std::optional<Bytes> result = options.safe ? optimize_markup_safe(data, php_blocks, progress)
-                                             : optimize_markup(data, php_blocks, progress);
+  std::optional<Bytes> result =
+      options.safe ? optimize_markup_safe(data, php_blocks, progress, std::move(output))
+                   : optimize_markup(data, php_blocks, progress, std::move(output));
   if (!result) {
     print_markup_memory_error(to);
     return std::nullopt;
   }
-  const std::size_t length = result->size();
-  return Optimized{std::move(*result), length, false};
+  output = std::move(*result);
+  return Optimized{output};
+}
+
+// The bytes of a JPEG read before its filter runs. Its metadata is nearly always far shorter;
+// the image data after it goes out as it is, without passing through memory.
+constexpr std::int64_t kJpegHead = std::int64_t{64} << 10;
+
+// Filters a JPEG whose first bytes are in `data`, reading the rest only when the metadata runs
+// past them or the walk stops there. A walk that completes on the head decides exactly as one
+// over the whole file would: every check it passes holds for a longer input too. False after
+// the message.
+bool filter_jpeg(std::FILE* to, const char* path, const InputFile& input, Bytes& data,
+                 Optimized& result) {
+  std::optional<std::size_t> filtered = optimize_jpeg(data);
+  if (!filtered && static_cast<std::int64_t>(data.size()) < input.size()) {
+    // A stopped walk leaves the head as it was read.
+    if (!read_more(to, path, input, input.size() - static_cast<std::int64_t>(data.size()), data))
+      return false;
+    filtered = optimize_jpeg(data);
+  }
+  const auto in_memory = static_cast<std::int64_t>(data.size());
+  if (!filtered) {
+    result = Optimized{data};  // not a stream the filter walks: out as it came in
+  } else if (static_cast<std::int64_t>(*filtered) == in_memory) {
+    // Nothing saved, but the compaction may have rewritten the head: the file goes out as it is.
+    result = Optimized{{}, 0};
+  } else {
+    result = Optimized{{data.data(), *filtered}, in_memory};
+  }
+  return true;
 }
 
 Totals copy_file(const FileWork& work, const Options& options, std::FILE* to) {
@@ -135,24 +159,31 @@ bool has_work(FormatKind kind, const Options& options) {
   return kind != FormatKind::Other || options.copy_other;
 }
 
-Totals run_file(const FileWork& work, const Options& options, std::FILE* to) {
-  const KindRules rules = rules_for(work.kind);
-  if (!rules.optimized) return copy_file(work, options, to);
+namespace {
 
+// A page or image whose first bytes (all of a page's) are in `data`: optimized, written and
+// counted. `output` is memory the markup optimizer may take.
+Totals optimize_and_save(const FileWork& work, const Options& options, std::FILE* to,
+                         const InputFile& input, Bytes& data, Bytes& output) {
+  const KindRules rules = rules_for(work.kind);
   const char* path = work.path.c_str();
-  std::optional<Bytes> data = load_whole_file(to, path);
-  if (!data) {
-    print_skipped(to, path);
-    return {};
+  std::optional<Optimized> result;
+  if (work.kind == FormatKind::JPEG) {
+    result.emplace();
+    if (!filter_jpeg(to, path, input, data, *result)) {
+      print_skipped(to, path);
+      return {};
+    }
   }
-  const auto input_size = static_cast<std::int64_t>(data->size());
   if (announce(options)) print_optimizing(to, path);
-  std::optional<Optimized> result = optimize(work.kind, std::move(*data), options, to);
+  if (work.kind != FormatKind::JPEG) result = optimize_page(work.kind, data, output, options, to);
   if (!result) {
     print_skipped(to, path);
     return {};
   }
-  const auto output_size = static_cast<std::int64_t>(result->length);
+  const std::int64_t input_size = input.size();
+  const auto output_size = static_cast<std::int64_t>(result->bytes.size()) +
+                           (result->tail_from >= 0 ? input_size - result->tail_from : 0);
 
   Totals delta;
   if (rules.counted_first) {
@@ -162,20 +193,19 @@ Totals run_file(const FileWork& work, const Options& options, std::FILE* to) {
     }
     add_format_totals(delta, work.kind, input_size, output_size);
   }
-  if (result->read_again) {
-    std::optional<Bytes> again = load_whole_file(to, path);
-    if (!again) return delta;  // its message stands; nothing is written
-    result->bytes = std::move(*again);
-    result->length = result->bytes.size();
-  }
-  const std::span<const unsigned char> out(result->bytes.data(), result->length);
   // A PHP page's banner would be inline output in front of its code: sent on every run or
   // include, it breaks header() calls and the JSON of endpoints. Only HTML pages carry one.
   const std::optional<Banner> banner = work.kind == FormatKind::HTML && !options.no_banner
                                            ? std::optional<Banner>(Banner{path, input_size})
                                            : std::nullopt;
-  if (!save_output_file(to, work.output_path.c_str(), out, banner, work.st,
-                        output_mode(work.st.st_mode), work.in_new_dir)) {
+  const char* output_path = work.output_path.c_str();
+  const mode_t mode = output_mode(work.st.st_mode);
+  const bool saved = result->tail_from >= 0
+                         ? copy_output_file(to, output_path, result->bytes, input,
+                                            result->tail_from, path, work.st, mode, work.in_new_dir)
+                         : save_output_file(to, output_path, result->bytes, banner, work.st, mode,
+                                            work.in_new_dir);
+  if (!saved) {
     if (rules.skip_after_write) print_skipped(to, path);
     return delta;
   }
@@ -183,5 +213,45 @@ Totals run_file(const FileWork& work, const Options& options, std::FILE* to) {
     if (announce(options)) print_file_savings(to, input_size, output_size);
     add_format_totals(delta, work.kind, input_size, output_size);
   }
+  return delta;
+}
+
+constexpr std::size_t kScratchReserve = std::size_t{16} << 20;
+
+// Lets go of a buffer so large that keeping it would pin memory a run of small files never needs.
+void release_if_large(Bytes& buffer) {
+  if (buffer.capacity() > kScratchReserve) Bytes().swap(buffer);
+}
+
+}  // namespace
+
+void reserve_scratch(Scratch& scratch) {
+  try {
+    if (scratch.input.capacity() < kScratchReserve) scratch.input.reserve(kScratchReserve);
+    if (scratch.output.capacity() < kScratchReserve) scratch.output.reserve(kScratchReserve);
+  } catch (const std::bad_alloc&) {
+    // Each file then sizes its own buffers.
+  }
+}
+
+Totals run_file(const FileWork& work, const Options& options, std::FILE* to, Scratch& scratch) {
+  if (!rules_for(work.kind).optimized) return copy_file(work, options, to);
+  const char* path = work.path.c_str();
+  const std::optional<InputFile> input = open_input_file(to, path);
+  if (!input) {
+    print_skipped(to, path);
+    return {};
+  }
+  Bytes& data = scratch.input;
+  data.clear();
+  const std::int64_t first =
+      work.kind == FormatKind::JPEG ? std::min(input->size(), kJpegHead) : input->size();
+  if (!read_more(to, path, *input, first, data)) {
+    print_skipped(to, path);
+    return {};
+  }
+  const Totals delta = optimize_and_save(work, options, to, *input, data, scratch.output);
+  release_if_large(scratch.input);
+  release_if_large(scratch.output);
   return delta;
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "optimize/bytes.h"
 #include "report/totals.h"
 #include "traverse/options.h"
 
@@ -26,7 +27,20 @@ struct FileWork {
   bool in_new_dir = false;  // this run made the output's directory
 };
 
+// Buffers kept from one file to the next by whoever runs files (one set per thread). Memory
+// never used before costs a page fault per page, and on a virtual machine far more than that;
+// reused memory costs nothing.
+struct Scratch {
+  Bytes input;
+  Bytes output;
+};
+
+// Reserves room (address space only) for the files most sites hold, so that the buffers never move
+// and no page of them is faulted in twice.
+void reserve_scratch(Scratch& scratch);
+
 // Reads the file, optimizes or copies it by its kind and writes its output. Every line the file
 // prints goes to `to`, in the order a user reads them; returns the file's share of the totals
-// (files_seen is the caller's). Nothing else is touched, so files can run side by side.
-Totals run_file(const FileWork& work, const Options& options, std::FILE* to);
+// (files_seen is the caller's). Nothing else is touched but `scratch`, so files can run side by
+// side, each with its own.
+Totals run_file(const FileWork& work, const Options& options, std::FILE* to, Scratch& scratch);

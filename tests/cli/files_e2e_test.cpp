@@ -260,6 +260,47 @@ TEST(Jpeg, NothingSavedMeansTheFileAsItWasRead) {
   }
 }
 
+// Large JPEGs, whose image data goes out without being read into memory: the result is the
+// one the filter gives over the whole file, wherever the metadata ends.
+TEST(Jpeg, LargeFilesComeOutAsIfReadWhole) {
+  const auto segment = [](char code, std::size_t payload) {
+    std::string s = {'\xFF', code, static_cast<char>((payload + 2) >> 8),
+                     static_cast<char>((payload + 2) & 0xFF)};
+    return s + std::string(payload, 'm');
+  };
+  const std::string soi = "\xFF\xD8", dqt = std::string("\xFF\xDB\x00\x04\x01\x02", 6);
+  const std::string scan = "\xFF\xDA" + std::string(300000, 's') + "\xFF\xD9";
+  // Metadata that puts the scan's FF DA at offset `at` (the first 65536 bytes are read first).
+  const auto straddling = [&](std::size_t at) {
+    return soi + segment('\xE1', at - 2 - 6 - 4) + dqt;
+  };
+  const struct {
+    const char* what;
+    std::string in;
+    std::string out;
+  } cases[] = {
+      {"metadata inside the head", soi + segment('\xE0', 100) + dqt + scan, soi + dqt + scan},
+      {"metadata past the head", soi + segment('\xE1', 65000) + segment('\xFE', 2000) + dqt + scan,
+       soi + dqt + scan},
+      {"FF DA across the head's end", straddling(65535) + scan, soi + dqt + scan},
+      {"FF DA ends the head", straddling(65534) + scan, soi + dqt + scan},
+      {"walk stops past the head", soi + segment('\xE1', 70000) + "\xFF\xD9" + scan,
+       soi + segment('\xE1', 70000) + "\xFF\xD9" + scan},
+      {"nothing saved", std::string("\xFF\xD8\xFF\xFF\xDB\x00\x04\x01\x02\xDA", 10) + scan,
+       std::string("\xFF\xD8\xFF\xFF\xDB\x00\x04\x01\x02\xDA", 10) + scan},
+      {"not a JPEG", std::string(200000, 'x'), std::string(200000, 'x')},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    write_file(dir / "big.jpg", c.in);
+    const RunResult r = run_sveltery(dir.path(), {"-l", "big.jpg"});
+    const std::string saved = std::to_string(c.in.size() - c.out.size()) + " of " +
+                              std::to_string(c.in.size()) + " bytes\n";
+    EXPECT_NE(r.out.find("% or " + saved), std::string::npos) << c.what << "\n" << r.out;
+    EXPECT_TRUE(read_file(dir / "sveltered/big.jpg") == c.out) << c.what;
+  }
+}
+
 TEST(Jpeg, CountedEvenWhenTheWriteFails) {
   TempDir dir;
   const std::string jpeg = small_jpeg();

@@ -709,6 +709,23 @@ TEST(MarkupMemory, UnallocatableOutputGivesNothingAndPrintsNothing) {
   EXPECT_FALSE(got.has_value());
 }
 
+// A reused buffer's old bytes and size never show: shorter, longer and far larger than the page.
+TEST(MarkupMemory, ReusedBufferGivesTheSameBytes) {
+  const std::string_view page = "<p>  a  <b> b </b>\n\n<pre> x </pre>  ";
+  const std::string fresh = run(page);
+  for (const std::size_t old : {std::size_t{3}, page.size() + 1, std::size_t{1} << 16}) {
+    for (const bool safe : {false, true}) {
+      Bytes reuse(old, '#');
+      const auto got = safe ? optimize_markup_safe(to_bytes(page), false, nullptr, std::move(reuse))
+                            : optimize_markup(to_bytes(page), false, nullptr, std::move(reuse));
+      ASSERT_TRUE(got.has_value());
+      EXPECT_EQ(to_text(*got),
+                safe ? to_text(*optimize_markup_safe(to_bytes(page), false, nullptr)) : fresh)
+          << old;
+    }
+  }
+}
+
 // Random pages from fragments that start, end or break rules, checked against the reference.
 TEST(MarkupProperty, AgreesWithReferenceOnRandomPages) {
   static constexpr std::string_view kFragments[] = {
