@@ -54,7 +54,7 @@ Scheduler::Scheduler(const Options& options, int workers)
 
 Scheduler::~Scheduler() {
   {
-    const std::lock_guard<std::mutex> lock(mutex_);
+    const std::lock_guard<SpinningMutex> lock(mutex_);
     stopping_ = true;
   }
   work_ready_.notify_all();
@@ -72,7 +72,7 @@ bool Scheduler::busy_name(const NameKey& key) const {
 
 // Whichever thread finds the first slot done prints it and every done slot after it; one thread
 // at a time, so the lines go out in order while the others go on.
-void Scheduler::print_done_slots(std::unique_lock<std::mutex>& lock) {
+void Scheduler::print_done_slots(std::unique_lock<SpinningMutex>& lock) {
   if (printing_) return;  // the thread printing now will come to these slots too
   printing_ = true;
   while (!slots_.empty() && slots_.front().done) {
@@ -86,7 +86,8 @@ void Scheduler::print_done_slots(std::unique_lock<std::mutex>& lock) {
   printing_ = false;
 }
 
-void Scheduler::wait_until(std::unique_lock<std::mutex>& lock, const std::function<bool()>& ready) {
+void Scheduler::wait_until(std::unique_lock<SpinningMutex>& lock,
+                           const std::function<bool()>& ready) {
   print_done_slots(lock);
   if (ready()) return;
   // Workers wake this thread only once what it waits for holds: a wake-up per file would take a
@@ -110,7 +111,7 @@ void Scheduler::run_job(Job& job, Scratch& scratch) {
     print_skipped(lines.stream, job.work.path.c_str());
   }
   std::string text = lines.take();
-  const std::lock_guard<std::mutex> lock(mutex_);
+  const std::lock_guard<SpinningMutex> lock(mutex_);
   job.slot->text = std::move(text);
   job.slot->delta = delta;
 }
@@ -139,7 +140,7 @@ void Scheduler::release(const Job& job) {
 void Scheduler::work_loop() {
   Scratch scratch;
   reserve_scratch(scratch);
-  std::unique_lock<std::mutex> lock(mutex_);
+  std::unique_lock<SpinningMutex> lock(mutex_);
   for (;;) {
     work_ready_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
     if (queue_.empty()) return;
@@ -153,7 +154,7 @@ void Scheduler::work_loop() {
     try {
       run_job(job, scratch);
     } catch (const std::bad_alloc&) {
-      const std::lock_guard<std::mutex> relock(mutex_);
+      const std::lock_guard<SpinningMutex> relock(mutex_);
       job.slot->text = "Error: memory error\nSkipped: " + job.work.path + "\n";
     }
     lock.lock();
@@ -168,7 +169,7 @@ void Scheduler::submit(FileWork work, std::optional<NameKey> output, std::option
     add_totals(totals_, run_file(work, options_, stdout, scratch_));
     return;
   }
-  std::unique_lock<std::mutex> lock(mutex_);
+  std::unique_lock<SpinningMutex> lock(mutex_);
   const std::int64_t bytes = bytes_held(work);
   wait_until(lock, [&] {
     const bool room = jobs_in_flight_ == 0 || bytes_in_flight_ + bytes <= kMemoryBudget;
@@ -207,7 +208,7 @@ void Scheduler::say(const std::function<void(std::FILE*)>& print) {
     print(stdout);
     return;
   }
-  std::unique_lock<std::mutex> lock(mutex_);
+  std::unique_lock<SpinningMutex> lock(mutex_);
   print_done_slots(lock);
   if (slots_.empty() && !printing_) {  // nothing ahead of these lines: they go out now
     lock.unlock();
@@ -233,13 +234,13 @@ void Scheduler::count(const Totals& delta) { add_totals(counted_, delta); }
 void Scheduler::wait_for_name(FileId dir, std::string_view name) {
   if (!pooled_) return;
   const NameKey key{dir, std::string(name)};
-  std::unique_lock<std::mutex> lock(mutex_);
+  std::unique_lock<SpinningMutex> lock(mutex_);
   wait_until(lock, [&] { return !busy_name(key); });
 }
 
 void Scheduler::wait_for_dir(FileId dir) {
   if (!pooled_) return;
-  std::unique_lock<std::mutex> lock(mutex_);
+  std::unique_lock<SpinningMutex> lock(mutex_);
   wait_until(lock, [&] {
     const auto it = busy_dirs_.find(dir);
     return it == busy_dirs_.end() || it->second == 0;
@@ -248,13 +249,13 @@ void Scheduler::wait_for_dir(FileId dir) {
 
 void Scheduler::wait_for_all() {
   if (!pooled_) return;
-  std::unique_lock<std::mutex> lock(mutex_);
+  std::unique_lock<SpinningMutex> lock(mutex_);
   wait_until(lock, [&] { return jobs_in_flight_ == 0; });
 }
 
 Totals Scheduler::finish() {
   if (pooled_) {
-    std::unique_lock<std::mutex> lock(mutex_);
+    std::unique_lock<SpinningMutex> lock(mutex_);
     wait_until(lock, [&] { return slots_.empty() && !printing_; });
   }
   add_totals(totals_, counted_);

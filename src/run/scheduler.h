@@ -37,6 +37,31 @@ struct NameKeyHash {
   }
 };
 
+// A mutex that tries for a moment before it sleeps. The scheduler's lock is held for a few
+// hash-map steps at a time, far shorter than a sleep and a wake-up; with more threads than cores,
+// a thread put to sleep on it leaves its core idle.
+class SpinningMutex {
+ public:
+  void lock() {
+    for (int k = 0; k < kTries; ++k) {
+      if (mutex_.try_lock()) return;
+      relax();
+    }
+    mutex_.lock();
+  }
+  bool try_lock() { return mutex_.try_lock(); }
+  void unlock() { mutex_.unlock(); }
+
+ private:
+  static constexpr int kTries = 400;
+  static void relax() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+  }
+  std::mutex mutex_;
+};
+
 // Runs files on a pool of workers and prints what they print in the order they were handed in,
 // byte for byte what one worker would print. With one worker everything runs on the calling
 // thread and prints live. Everything but the workers' run_file happens on the calling thread.
@@ -93,8 +118,8 @@ class Scheduler {
   // Orders the queue's heap so that its top is the largest file.
   static bool smaller_first(const Job& a, const Job& b);
   void work_loop();
-  void print_done_slots(std::unique_lock<std::mutex>& lock);
-  void wait_until(std::unique_lock<std::mutex>& lock, const std::function<bool()>& ready);
+  void print_done_slots(std::unique_lock<SpinningMutex>& lock);
+  void wait_until(std::unique_lock<SpinningMutex>& lock, const std::function<bool()>& ready);
   void run_job(Job& job, Scratch& scratch);
   void release(const Job& job);
   bool busy_name(const NameKey& key) const;
@@ -105,11 +130,11 @@ class Scheduler {
   Totals counted_;   // of the calling thread
   Scratch scratch_;  // the calling thread's
 
-  std::mutex mutex_;
-  std::condition_variable work_ready_;  // workers wait for jobs
-  std::condition_variable job_done_;    // the calling thread waits for results
-  std::deque<Slot> slots_;              // not yet printed, in order
-  std::vector<Job> queue_;              // not yet started: a heap, largest file on top
+  SpinningMutex mutex_;
+  std::condition_variable_any work_ready_;  // workers wait for jobs
+  std::condition_variable_any job_done_;    // the calling thread waits for results
+  std::deque<Slot> slots_;                  // not yet printed, in order
+  std::vector<Job> queue_;                  // not yet started: a heap, largest file on top
   std::unordered_map<NameKey, int, NameKeyHash> busy_names_;
   std::unordered_map<FileId, int, FileIdHash> busy_dirs_;
   std::int64_t bytes_in_flight_ = 0;
