@@ -125,7 +125,8 @@ bool filter_jpeg(std::FILE* to, const char* path, const InputFile& input, Bytes&
     // Nothing saved, but the compaction may have rewritten the head: the file goes out as it is.
     result = Optimized{{}, 0};
   } else {
-    result = Optimized{{data.data(), *filtered}, in_memory};
+    const bool whole = in_memory == input.size();  // then there is no rest to copy
+    result = Optimized{{data.data(), *filtered}, whole ? -1 : in_memory};
   }
   return true;
 }
