@@ -65,6 +65,8 @@ bool Scheduler::smaller_first(const Job& a, const Job& b) {
   return a.work.st.st_size < b.work.st.st_size;
 }
 
+bool Scheduler::older_first(const Job& a, const Job& b) { return a.seq > b.seq; }
+
 bool Scheduler::busy_name(const NameKey& key) const {
   const auto it = busy_names_.find(key);
   return it != busy_names_.end() && it->second > 0;
@@ -137,30 +139,55 @@ void Scheduler::release(const Job& job) {
   job.slot->done = true;
 }
 
+void Scheduler::run_caught(Job& job, Scratch& scratch) {
+  try {
+    run_job(job, scratch);
+  } catch (const std::bad_alloc&) {
+    const std::lock_guard<SpinningMutex> lock(mutex_);
+    job.slot->text = "Error: memory error\nSkipped: " + job.work.path + "\n";
+  }
+}
+
+void Scheduler::go_in_order() {
+  if (in_order_) return;
+  in_order_ = true;
+  std::make_heap(queue_.begin(), queue_.end(), older_first);
+}
+
 void Scheduler::work_loop() {
   Scratch scratch;
   reserve_scratch(scratch);
   std::unique_lock<SpinningMutex> lock(mutex_);
   for (;;) {
-    work_ready_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+    work_ready_.wait(lock,
+                     [this] { return queue_.empty() ? stopping_ : !in_order_ || running_ == 0; });
     if (queue_.empty()) return;
     // The largest waiting file first: a large file started last would keep one worker busy
     // while the others have nothing left to do. Files in the queue never share a name, so
     // their order is free; their lines still go out in walk order.
-    std::pop_heap(queue_.begin(), queue_.end(), smaller_first);
+    std::pop_heap(queue_.begin(), queue_.end(), queue_order());
     Job job = std::move(queue_.back());
     queue_.pop_back();
+    ++running_;
     lock.unlock();
-    try {
-      run_job(job, scratch);
-    } catch (const std::bad_alloc&) {
-      const std::lock_guard<SpinningMutex> relock(mutex_);
-      job.slot->text = "Error: memory error\nSkipped: " + job.work.path + "\n";
-    }
+    run_caught(job, scratch);
     lock.lock();
+    --running_;
+    if (scratch.lacked_space && !job.again) {
+      // The disk or the quota was full while other files were being written: the space may have
+      // gone to a later file that one worker would not have started yet. From now on files run
+      // one at a time, oldest first, and this one runs again once every file before it is done.
+      job.again = true;
+      go_in_order();
+      queue_.push_back(std::move(job));
+      std::push_heap(queue_.begin(), queue_.end(), older_first);
+      work_ready_.notify_one();
+      continue;
+    }
     release(job);
     print_done_slots(lock);
     if (caller_ready_ != nullptr && (*caller_ready_)()) job_done_.notify_one();
+    if (in_order_) work_ready_.notify_one();  // the next file may start now
   }
 }
 
@@ -180,14 +207,18 @@ void Scheduler::submit(FileWork work, std::optional<NameKey> output, std::option
   if (!output) {
     // Nothing earlier writes where this file does (its directory is unknown to all), and
     // nothing later may run first: it runs here and now.
-    Job job{std::move(work), &slot, std::nullopt, std::nullopt, 0};
+    Job job{std::move(work), &slot, std::nullopt, std::nullopt, 0, next_seq_++};
     lock.unlock();
-    try {
-      run_job(job, scratch_);
-    } catch (const std::bad_alloc&) {
-      job.slot->text = "Error: memory error\nSkipped: " + job.work.path + "\n";
-    }
+    run_caught(job, scratch_);
     lock.lock();
+    if (scratch_.lacked_space) {
+      // Written while other files were: again, once they are done, as one worker would have.
+      go_in_order();
+      wait_until(lock, [&] { return jobs_in_flight_ == 0; });
+      lock.unlock();
+      run_caught(job, scratch_);
+      lock.lock();
+    }
     slot.done = true;
     print_done_slots(lock);
     return;
@@ -197,8 +228,9 @@ void Scheduler::submit(FileWork work, std::optional<NameKey> output, std::option
   if (input) ++busy_names_[*input];
   bytes_in_flight_ += bytes;
   ++jobs_in_flight_;
-  queue_.push_back(Job{std::move(work), &slot, std::move(output), std::move(input), bytes});
-  std::push_heap(queue_.begin(), queue_.end(), smaller_first);
+  queue_.push_back(
+      Job{std::move(work), &slot, std::move(output), std::move(input), bytes, next_seq_++});
+  std::push_heap(queue_.begin(), queue_.end(), queue_order());
   lock.unlock();
   work_ready_.notify_one();
 }

@@ -113,10 +113,19 @@ class Scheduler {
     std::optional<NameKey> output;
     std::optional<NameKey> input;
     std::int64_t bytes;
+    std::uint64_t seq;   // the order files were handed in
+    bool again = false;  // running a second time, after a full disk
   };
 
-  // Orders the queue's heap so that its top is the largest file.
+  // Orders the queue's heap so that its top is the largest file, or the oldest.
   static bool smaller_first(const Job& a, const Job& b);
+  static bool older_first(const Job& a, const Job& b);
+  using QueueOrder = bool (*)(const Job&, const Job&);
+  QueueOrder queue_order() const { return in_order_ ? older_first : smaller_first; }
+  // Runs files one at a time, oldest first, from now on.
+  void go_in_order();
+  // run_job, with an allocation failure outside the file's own work as its lines.
+  void run_caught(Job& job, Scratch& scratch);
   void work_loop();
   void print_done_slots(std::unique_lock<SpinningMutex>& lock);
   void wait_until(std::unique_lock<SpinningMutex>& lock, const std::function<bool()>& ready);
@@ -134,12 +143,15 @@ class Scheduler {
   std::condition_variable_any work_ready_;  // workers wait for jobs
   std::condition_variable_any job_done_;    // the calling thread waits for results
   std::deque<Slot> slots_;                  // not yet printed, in order
-  std::vector<Job> queue_;                  // not yet started: a heap, largest file on top
+  std::vector<Job> queue_;                  // not yet started: a heap, see queue_order()
   std::unordered_map<NameKey, int, NameKeyHash> busy_names_;
   std::unordered_map<FileId, int, FileIdHash> busy_dirs_;
   std::int64_t bytes_in_flight_ = 0;
   int jobs_in_flight_ = 0;
   bool printing_ = false;  // a thread is writing out done slots
+  bool in_order_ = false;  // a file found the disk full: one file at a time, oldest first
+  int running_ = 0;        // jobs taken from the queue and not yet back
+  std::uint64_t next_seq_ = 0;
   // While the calling thread waits: what it waits for, which workers test before waking it.
   const std::function<bool()>* caller_ready_ = nullptr;
   bool stopping_ = false;

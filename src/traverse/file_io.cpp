@@ -295,6 +295,7 @@ std::optional<TempOutput> create_temp_output(std::FILE* to, const char* output_p
   if (temp.fd < 0) {
     const int err = errno;
     print_open_output_error(to, output_path, err);
+    errno = err;  // a full disk shows to the caller
     return std::nullopt;
   }
   temp.path = std::move(name);
@@ -306,12 +307,29 @@ bool finish_temp_output(TempOutput& temp, const char* output_path, mode_t mode) 
   // A close that fails may mean data never reached the disk: that is a failed write too.
   const int fd = std::exchange(temp.fd, -1);
   if (::close(fd) != 0 || ::rename(temp.path.c_str(), output_path) != 0) {
+    const int err = errno;
     discard_temp_output(temp);
+    errno = err;
     return false;
   }
   temp.path.clear();
   return true;
 }
+
+namespace {
+
+// Removes the temporary file of a failed output and reports the failure, leaving errno as the
+// failed step set it, so that the caller can tell a full disk from other failures.
+template <class Report>
+bool fail_output(TempOutput& temp, Report&& report) {
+  const int err = errno;
+  discard_temp_output(temp);
+  report();
+  errno = err;
+  return false;
+}
+
+}  // namespace
 
 bool save_output_file(std::FILE* to, const char* path, std::span<const unsigned char> data,
                       const std::optional<Banner>& banner, const struct stat& source, mode_t mode,
@@ -323,11 +341,8 @@ bool save_output_file(std::FILE* to, const char* path, std::span<const unsigned 
   if (!check_output_path(to, path, source)) return false;
   std::optional<TempOutput> temp = create_temp_output(to, path);
   if (!temp) return false;
-  if (!fill(temp->fd) || !finish_temp_output(*temp, path, mode)) {
-    discard_temp_output(*temp);
-    print_write_error(to, path);
-    return false;
-  }
+  if (!fill(temp->fd) || !finish_temp_output(*temp, path, mode))
+    return fail_output(*temp, [&] { print_write_error(to, path); });
   return true;
 }
 
@@ -398,18 +413,15 @@ bool copy_into_output(std::FILE* to, const char* path, std::span<const unsigned 
   std::optional<TempOutput> temp = create_temp_output(to, path);
   if (!temp) return false;
   if (!fill(temp->fd)) {
-    discard_temp_output(*temp);
-    if (outcome == CopyOutcome::ReadFailed)
-      print_read_error(to, input_path);
-    else
-      print_write_error(to, path);
-    return false;
+    return fail_output(*temp, [&] {
+      if (outcome == CopyOutcome::ReadFailed)
+        print_read_error(to, input_path);
+      else
+        print_write_error(to, path);
+    });
   }
-  if (!finish_temp_output(*temp, path, mode)) {
-    discard_temp_output(*temp);
-    print_write_error(to, path);
-    return false;
-  }
+  if (!finish_temp_output(*temp, path, mode))
+    return fail_output(*temp, [&] { print_write_error(to, path); });
   return true;
 }
 

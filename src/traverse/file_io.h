@@ -59,6 +59,7 @@ std::vector<char> format_banner(const Banner& banner, std::int64_t length);
 // link, not a regular file, not writable, or `source` itself. Returns true on success; on failure
 // prints its own message on `to` and returns false. `in_new_dir`: this run made the directory of
 // `path`, so nothing is there unless this run wrote it (the common case is then made cheaper).
+// After a failure errno says why (ENOSPC or EDQUOT: the disk or the quota was full).
 [[nodiscard]] bool save_output_file(std::FILE* to, const char* path,
                                     std::span<const unsigned char> data,
                                     const std::optional<Banner>& banner, const struct stat& source,

@@ -1,6 +1,7 @@
 #include "traverse/pipeline.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <new>
 #include <optional>
@@ -131,7 +132,10 @@ bool filter_jpeg(std::FILE* to, const char* path, const InputFile& input, Bytes&
   return true;
 }
 
-Totals copy_file(const FileWork& work, const Options& options, std::FILE* to) {
+// Whether a write that just failed found the disk or the quota full.
+bool lacked_space() { return errno == ENOSPC || errno == EDQUOT; }
+
+Totals copy_file(const FileWork& work, const Options& options, std::FILE* to, Scratch& scratch) {
   const char* path = work.path.c_str();
   const std::optional<InputFile> input = open_input_file(to, path);
   if (!input) {
@@ -141,6 +145,7 @@ Totals copy_file(const FileWork& work, const Options& options, std::FILE* to) {
   if (announce(options)) print_copying(to, path);
   if (!copy_output_file(to, work.output_path.c_str(), *input, path, work.st,
                         output_mode(work.st.st_mode), work.in_new_dir)) {
+    scratch.lacked_space = lacked_space();
     print_skipped(to, path);
     return {};
   }
@@ -165,7 +170,8 @@ namespace {
 // A page or image whose first bytes (all of a page's) are in `data`: optimized, written and
 // counted. `output` is memory the markup optimizer may take.
 Totals optimize_and_save(const FileWork& work, const Options& options, std::FILE* to,
-                         const InputFile& input, Bytes& data, Bytes& output) {
+                         const InputFile& input, Scratch& scratch) {
+  Bytes& data = scratch.input;
   const KindRules rules = rules_for(work.kind);
   const char* path = work.path.c_str();
   std::optional<Optimized> result;
@@ -177,7 +183,8 @@ Totals optimize_and_save(const FileWork& work, const Options& options, std::FILE
     }
   }
   if (announce(options)) print_optimizing(to, path);
-  if (work.kind != FormatKind::JPEG) result = optimize_page(work.kind, data, output, options, to);
+  if (work.kind != FormatKind::JPEG)
+    result = optimize_page(work.kind, data, scratch.output, options, to);
   if (!result) {
     print_skipped(to, path);
     return {};
@@ -207,6 +214,7 @@ Totals optimize_and_save(const FileWork& work, const Options& options, std::FILE
                          : save_output_file(to, output_path, result->bytes, banner, work.st, mode,
                                             work.in_new_dir);
   if (!saved) {
+    scratch.lacked_space = lacked_space();
     if (rules.skip_after_write) print_skipped(to, path);
     return delta;
   }
@@ -236,7 +244,8 @@ void reserve_scratch(Scratch& scratch) {
 }
 
 Totals run_file(const FileWork& work, const Options& options, std::FILE* to, Scratch& scratch) {
-  if (!rules_for(work.kind).optimized) return copy_file(work, options, to);
+  scratch.lacked_space = false;
+  if (!rules_for(work.kind).optimized) return copy_file(work, options, to, scratch);
   const char* path = work.path.c_str();
   const std::optional<InputFile> input = open_input_file(to, path);
   if (!input) {
@@ -251,7 +260,7 @@ Totals run_file(const FileWork& work, const Options& options, std::FILE* to, Scr
     print_skipped(to, path);
     return {};
   }
-  const Totals delta = optimize_and_save(work, options, to, *input, data, scratch.output);
+  const Totals delta = optimize_and_save(work, options, to, *input, scratch);
   release_if_large(scratch.input);
   release_if_large(scratch.output);
   return delta;

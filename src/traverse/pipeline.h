@@ -27,12 +27,13 @@ struct FileWork {
   bool in_new_dir = false;  // this run made the output's directory
 };
 
-// Buffers kept from one file to the next by whoever runs files (one set per thread). Memory
-// never used before costs a page fault per page, and on a virtual machine far more than that;
-// reused memory costs nothing.
+// What a thread that runs files keeps from one to the next: its buffers (memory never used before
+// costs a page fault per page, and on a virtual machine far more than that; reused memory costs
+// nothing), and whether the last file's output failed for lack of space.
 struct Scratch {
   Bytes input;
   Bytes output;
+  bool lacked_space = false;  // the disk or the quota was full
 };
 
 // Reserves room (address space only) for the files most sites hold, so that the buffers never move
