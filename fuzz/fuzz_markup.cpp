@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   CheckingSink sink;
   sink.size = static_cast<std::int64_t>(page.size());
-  const std::optional<Bytes> out = optimize(page, php_blocks, with_sink ? &sink : nullptr);
+  const std::optional<Bytes> out = optimize(page, php_blocks, with_sink ? &sink : nullptr, {});
   check(out.has_value(), "a page this small always gets its output buffer");
   check(out->size() <= page.size(), "never longer than the page");
   check(std::equal(before.begin(), before.end(), page.begin()), "the page is not written to");
@@ -61,9 +61,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(sink.last_done == sink.size, "the final tick has the whole page done");
   }
 
-  // Without a sink when the first run had one, and again without one otherwise: either way the
-  // bytes must not change.
-  const std::optional<Bytes> again = optimize(page, php_blocks, nullptr);
+  // Without a sink when the first run had one, and again without one otherwise, in a reused
+  // buffer holding other bytes: either way the output must not change.
+  const std::optional<Bytes> again =
+      optimize(page, php_blocks, nullptr, Bytes(page.size() + 7, 0xAB));
   check(again.has_value() && *again == *out,
         with_sink ? "a sink does not change the output" : "the same page gives the same output");
   return 0;
