@@ -59,7 +59,8 @@ const Bytes& large_page() {
 }
 
 // Every page of one corpus folder through one profile, one call per page.
-using Profile = std::optional<Bytes> (*)(std::span<const unsigned char>, bool, ProgressSink*);
+using Profile = std::optional<Bytes> (*)(std::span<const unsigned char>, bool, ProgressSink*,
+                                         Bytes);
 
 void corpus_bench(benchmark::State& state, const std::vector<Bytes>& pages, const char* kind,
                   Profile optimize, bool php) {
@@ -70,7 +71,7 @@ void corpus_bench(benchmark::State& state, const std::vector<Bytes>& pages, cons
   std::size_t bytes = 0;
   for (const Bytes& p : pages) bytes += p.size();
   for (auto _ : state)
-    for (const Bytes& p : pages) benchmark::DoNotOptimize(optimize(p, php, nullptr));
+    for (const Bytes& p : pages) benchmark::DoNotOptimize(optimize(p, php, nullptr, {}));
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes));
   state.counters["pages"] = static_cast<double>(pages.size());
 }
@@ -99,7 +100,7 @@ void large_page_bench(benchmark::State& state, ProgressSink* sink,
     state.SkipWithError("no HTML pages under " SVELTERY_CORPUS_DIR "/html");
     return;
   }
-  for (auto _ : state) benchmark::DoNotOptimize(optimize(page, false, sink));
+  for (auto _ : state) benchmark::DoNotOptimize(optimize(page, false, sink, {}));
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(page.size()));
   state.counters["MB"] = static_cast<double>(page.size()) / 1e6;
 }
