@@ -167,8 +167,8 @@ bool has_work(FormatKind kind, const Options& options) {
 
 namespace {
 
-// A page or image whose first bytes (all of a page's) are in `data`: optimized, written and
-// counted. `output` is memory the markup optimizer may take.
+// A page or image whose first bytes (all of a page's) are in `scratch.input`: optimized, written
+// and counted. The markup optimizer writes into `scratch.output`'s memory.
 Totals optimize_and_save(const FileWork& work, const Options& options, std::FILE* to,
                          const InputFile& input, Scratch& scratch) {
   Bytes& data = scratch.input;
