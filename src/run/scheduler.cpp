@@ -159,6 +159,14 @@ void Scheduler::work_loop() {
   reserve_scratch(scratch);
   std::unique_lock<SpinningMutex> lock(mutex_);
   for (;;) {
+    if (queue_.empty() && !stopping_) {
+      // The walk hands in a file every few microseconds: watching for it for a moment costs less
+      // than sleeping and being woken, which takes the walking thread's core for a while too.
+      lock.unlock();
+      for (int k = 0; k < kWatchForWork && queued_.load(std::memory_order_relaxed) == 0; ++k)
+        relax_cpu();
+      lock.lock();
+    }
     work_ready_.wait(lock,
                      [this] { return queue_.empty() ? stopping_ : !in_order_ || running_ == 0; });
     if (queue_.empty()) return;
@@ -168,6 +176,7 @@ void Scheduler::work_loop() {
     std::pop_heap(queue_.begin(), queue_.end(), queue_order());
     Job job = std::move(queue_.back());
     queue_.pop_back();
+    queued_.store(queue_.size(), std::memory_order_relaxed);
     ++running_;
     lock.unlock();
     run_caught(job, scratch);
@@ -181,6 +190,7 @@ void Scheduler::work_loop() {
       go_in_order();
       queue_.push_back(std::move(job));
       std::push_heap(queue_.begin(), queue_.end(), older_first);
+      queued_.store(queue_.size(), std::memory_order_relaxed);
       work_ready_.notify_one();
       continue;
     }
@@ -231,6 +241,7 @@ void Scheduler::submit(FileWork work, std::optional<NameKey> output, std::option
   queue_.push_back(
       Job{std::move(work), &slot, std::move(output), std::move(input), bytes, next_seq_++});
   std::push_heap(queue_.begin(), queue_.end(), queue_order());
+  queued_.store(queue_.size(), std::memory_order_relaxed);
   lock.unlock();
   work_ready_.notify_one();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
@@ -37,6 +38,13 @@ struct NameKeyHash {
   }
 };
 
+// Tells the processor that this thread is waiting in a loop.
+inline void relax_cpu() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#endif
+}
+
 // A mutex that tries for a moment before it sleeps. The scheduler's lock is held for a few
 // hash-map steps at a time, far shorter than a sleep and a wake-up; with more threads than cores,
 // a thread put to sleep on it leaves its core idle.
@@ -45,7 +53,7 @@ class SpinningMutex {
   void lock() {
     for (int k = 0; k < kTries; ++k) {
       if (mutex_.try_lock()) return;
-      relax();
+      relax_cpu();
     }
     mutex_.lock();
   }
@@ -54,11 +62,6 @@ class SpinningMutex {
 
  private:
   static constexpr int kTries = 400;
-  static void relax() {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#endif
-  }
   std::mutex mutex_;
 };
 
@@ -117,6 +120,8 @@ class Scheduler {
     bool again = false;  // running a second time, after a full disk
   };
 
+  // How long a worker that finds no file watches for one before it sleeps (pause instructions).
+  static constexpr int kWatchForWork = 2000;
   // Orders the queue's heap so that its top is the largest file, or the oldest.
   static bool smaller_first(const Job& a, const Job& b);
   static bool older_first(const Job& a, const Job& b);
@@ -151,6 +156,7 @@ class Scheduler {
   bool printing_ = false;  // a thread is writing out done slots
   bool in_order_ = false;  // a file found the disk full: one file at a time, oldest first
   int running_ = 0;        // jobs taken from the queue and not yet back
+  std::atomic<std::size_t> queued_{0};  // queue_.size(), for workers looking without the lock
   std::uint64_t next_seq_ = 0;
   // While the calling thread waits: what it waits for, which workers test before waking it.
   const std::function<bool()>* caller_ready_ = nullptr;
