@@ -212,12 +212,12 @@ bool read_more(std::FILE* to, const char* path, const InputFile& input, std::int
   return true;
 }
 
-std::optional<Bytes> load_whole_file(std::FILE* to, const char* path, Bytes reuse) {
+std::optional<Bytes> load_whole_file(std::FILE* to, const char* path) {
   const std::optional<InputFile> in = open_input_file(to, path);
   if (!in) return std::nullopt;
-  reuse.clear();  // a buffer that must grow has nothing worth copying
-  if (!read_more(to, path, *in, in->size(), reuse)) return std::nullopt;
-  return reuse;
+  Bytes data;
+  if (!read_more(to, path, *in, in->size(), data)) return std::nullopt;
+  return data;
 }
 
 std::vector<char> format_banner(const Banner& banner, std::int64_t length) {
@@ -386,10 +386,6 @@ CopyOutcome copy_bytes(int in, int out, std::int64_t size) {
   }
   return CopyOutcome::Done;
 }
-
-}  // namespace
-
-namespace {
 
 // `at_from`: the input's read position already stands at `from`.
 bool copy_into_output(std::FILE* to, const char* path, std::span<const unsigned char> head,

@@ -38,9 +38,9 @@ std::optional<InputFile> open_input_file(std::FILE* to, const char* path);
 [[nodiscard]] bool read_more(std::FILE* to, const char* path, const InputFile& input,
                              std::int64_t count, Bytes& data);
 
-// The whole content of the file at `path`, in `reuse`'s memory where it fits. On failure prints its
-// own message on `to` and returns none.
-std::optional<Bytes> load_whole_file(std::FILE* to, const char* path, Bytes reuse = {});
+// The whole content of the file at `path`. On failure prints its own message on `to` and returns
+// none.
+std::optional<Bytes> load_whole_file(std::FILE* to, const char* path);
 
 // The optimization banner's values; only optimized pages carry one.
 struct Banner {
