@@ -102,20 +102,27 @@ std::optional<Optimized> optimize_page(FormatKind kind, const Bytes& data, Bytes
   return Optimized{output};
 }
 
-// The bytes of a JPEG read before its filter runs. Its metadata is nearly always far shorter;
-// the image data after it goes out as it is, without passing through memory.
-constexpr std::int64_t kJpegHead = std::int64_t{64} << 10;
+// How much of a JPEG is read before its filter runs, and again each time the walk stops inside
+// what was read. Its metadata nearly always ends within the first few kilobytes (a thumbnail or
+// a colour profile may take tens); the image data after it goes out as it is, without passing
+// through memory. Past the last step the whole file is read.
+constexpr std::int64_t kJpegHeads[] = {std::int64_t{8} << 10, std::int64_t{64} << 10};
 
-// Filters a JPEG whose first bytes are in `data`, reading the rest only when the metadata runs
-// past them or the walk stops there. A walk that completes on the head decides exactly as one
-// over the whole file would: every check it passes holds for a longer input too. False after
-// the message.
+// The number of a JPEG's bytes read first.
+std::int64_t first_jpeg_head(std::int64_t size) { return std::min(size, kJpegHeads[0]); }
+
+// Filters a JPEG whose first bytes are in `data`, reading more while the walk stops inside what
+// was read. A walk that completes on a head decides exactly as one over the whole file would:
+// every check it passes holds for a longer input too. False after the message.
 bool filter_jpeg(std::FILE* to, const char* path, const InputFile& input, Bytes& data,
                  Optimized& result) {
   std::optional<std::size_t> filtered = optimize_jpeg(data);
-  if (!filtered && static_cast<std::int64_t>(data.size()) < input.size()) {
+  for (std::size_t step = 1; !filtered && static_cast<std::int64_t>(data.size()) < input.size();
+       ++step) {
     // A stopped walk leaves the head as it was read.
-    if (!read_more(to, path, input, input.size() - static_cast<std::int64_t>(data.size()), data))
+    const std::int64_t want =
+        step < std::size(kJpegHeads) ? std::min(input.size(), kJpegHeads[step]) : input.size();
+    if (!read_more(to, path, input, want - static_cast<std::int64_t>(data.size()), data))
       return false;
     filtered = optimize_jpeg(data);
   }
@@ -255,7 +262,7 @@ Totals run_file(const FileWork& work, const Options& options, std::FILE* to, Scr
   Bytes& data = scratch.input;
   data.clear();
   const std::int64_t first =
-      work.kind == FormatKind::JPEG ? std::min(input->size(), kJpegHead) : input->size();
+      work.kind == FormatKind::JPEG ? first_jpeg_head(input->size()) : input->size();
   if (!read_more(to, path, *input, first, data)) {
     print_skipped(to, path);
     return {};

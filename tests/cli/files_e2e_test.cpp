@@ -270,7 +270,7 @@ TEST(Jpeg, LargeFilesComeOutAsIfReadWhole) {
   };
   const std::string soi = "\xFF\xD8", dqt = std::string("\xFF\xDB\x00\x04\x01\x02", 6);
   const std::string scan = "\xFF\xDA" + std::string(300000, 's') + "\xFF\xD9";
-  // Metadata that puts the scan's FF DA at offset `at` (the first 65536 bytes are read first).
+  // Metadata that puts the scan's FF DA at offset `at` (8192 bytes are read first, then 65536).
   const auto straddling = [&](std::size_t at) {
     return soi + segment('\xE1', at - 2 - 6 - 4) + dqt;
   };
@@ -282,8 +282,10 @@ TEST(Jpeg, LargeFilesComeOutAsIfReadWhole) {
       {"metadata inside the head", soi + segment('\xE0', 100) + dqt + scan, soi + dqt + scan},
       {"metadata past the head", soi + segment('\xE1', 65000) + segment('\xFE', 2000) + dqt + scan,
        soi + dqt + scan},
-      {"FF DA across the head's end", straddling(65535) + scan, soi + dqt + scan},
-      {"FF DA ends the head", straddling(65534) + scan, soi + dqt + scan},
+      {"FF DA across the first head's end", straddling(8191) + scan, soi + dqt + scan},
+      {"FF DA ends the first head", straddling(8190) + scan, soi + dqt + scan},
+      {"FF DA across the second head's end", straddling(65535) + scan, soi + dqt + scan},
+      {"FF DA ends the second head", straddling(65534) + scan, soi + dqt + scan},
       {"walk stops past the head", soi + segment('\xE1', 70000) + "\xFF\xD9" + scan,
        soi + segment('\xE1', 70000) + "\xFF\xD9" + scan},
       {"nothing saved", std::string("\xFF\xD8\xFF\xFF\xDB\x00\x04\x01\x02\xDA", 10) + scan,
