@@ -91,6 +91,8 @@ class Driver final : public WalkEvents {
         scheduler_.wait_for_name(mirror_key->dir, mirror_key->name);
       else
         scheduler_.wait_for_all();
+      // A directory takes room too, which an earlier file may need.
+      if (mirror_key) scheduler_.before_making_directory(mirror_key->dir.dev, mirror_path);
     }
     mirrors_[file_id(st)] = make_mirror(mirror_path, st.st_mode);
     return true;

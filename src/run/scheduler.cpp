@@ -1,13 +1,16 @@
 #include "run/scheduler.h"
 
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <limits>
 #include <new>
 #include <utility>
 
 #include "report/console.h"
+#include "traverse/output_path.h"
 
 namespace {
 
@@ -35,6 +38,9 @@ struct Buffer {
 std::int64_t bytes_held(const FileWork& work) {
   return work.kind == FormatKind::Other ? 0 : static_cast<std::int64_t>(work.st.st_size);
 }
+
+// Room taken for unknown: a file system that gives no figures.
+constexpr std::int64_t kEndless = std::numeric_limits<std::int64_t>::max() / 4;
 
 }  // namespace
 
@@ -70,6 +76,88 @@ bool Scheduler::older_first(const Job& a, const Job& b) { return a.seq > b.seq; 
 bool Scheduler::busy_name(const NameKey& key) const {
   const auto it = busy_names_.find(key);
   return it != busy_names_.end() && it->second > 0;
+}
+
+namespace {
+
+// What a file system keeps free beyond the files' own room: files may take a little more than
+// counted (indirect blocks, a directory that grows).
+constexpr std::int64_t kSpareBytes = std::int64_t{256} << 10;
+constexpr std::int64_t kSpareInodes = 8;
+
+std::int64_t blocks_for(std::int64_t bytes, std::int64_t block) {
+  return (bytes + block - 1) / block * block;
+}
+
+// Sets what `disk` has free once every file not yet done is, from the file system that holds
+// `path`'s directory. Without figures the room counts as endless: the retry after a full disk
+// then keeps the results in order.
+template <class Disk>
+void measure(Disk& disk, const std::string& path) {
+  struct statvfs fs {};
+  if (::statvfs(directory_of(path).c_str(), &fs) != 0) {
+    disk.left_after = {kEndless, kEndless};
+    return;
+  }
+  const auto unit = static_cast<std::int64_t>(fs.f_frsize > 0 ? fs.f_frsize : fs.f_bsize);
+  if (unit > 0 && unit <= (std::int64_t{1} << 24)) disk.block = unit;
+  const std::uint64_t blocks = fs.f_bavail;
+  const std::int64_t bytes = blocks > static_cast<std::uint64_t>(kEndless / disk.block)
+                                 ? kEndless
+                                 : static_cast<std::int64_t>(blocks) * disk.block;
+  // Some file systems have no fixed number of inodes and say so with zero.
+  const std::int64_t inodes = fs.f_files == 0 || fs.f_favail > static_cast<std::uint64_t>(kEndless)
+                                  ? kEndless
+                                  : static_cast<std::int64_t>(fs.f_favail);
+  disk.left_after = {bytes - disk.pending.bytes, inodes - disk.pending.inodes};
+}
+
+}  // namespace
+
+Scheduler::Disk& Scheduler::disk_of(dev_t dev, const std::string& path) {
+  const auto [it, added] = disks_.try_emplace(dev);
+  if (added) measure(it->second, path);
+  return it->second;
+}
+
+bool Scheduler::room_to_spare(Disk& disk, const std::string& path, const Room& extra) {
+  const auto spare = [&] {
+    return disk.left_after.bytes - extra.bytes >= kSpareBytes &&
+           disk.left_after.inodes - extra.inodes >= kSpareInodes;
+  };
+  if (spare()) return true;
+  measure(disk, path);
+  return spare();
+}
+
+// The most a file's output may take: the input's bytes (no output is longer) and a banner naming
+// it, in whole blocks, and a block more for its name in the directory; an inode for it, and one
+// for a temporary file beside it.
+Scheduler::Room Scheduler::room_needed(const FileWork& work, std::int64_t block) {
+  // Capped so that the sums of a queue of (sparse) giants cannot overflow; one such file is
+  // more than any file system holds.
+  constexpr std::int64_t kMost = std::int64_t{1} << 50;
+  const std::int64_t banner = 1024 + 5 * static_cast<std::int64_t>(work.path.size());
+  const std::int64_t bytes = std::min<std::int64_t>(work.st.st_size, kMost) + banner;
+  return {blocks_for(bytes, block) + block, 2};
+}
+
+bool Scheduler::room_for(Job& job) {
+  if (!job.output) return true;
+  return room_to_spare(disks_[job.output->dir.dev], job.work.output_path, {});
+}
+
+void Scheduler::before_making_directory(dev_t dev, const std::string& path) {
+  if (!pooled_) return;
+  std::unique_lock<SpinningMutex> lock(mutex_);
+  Disk& disk = disk_of(dev, path);
+  const Room need{2 * disk.block, 1};
+  if (jobs_in_flight_ > 0 && !room_to_spare(disk, path, need)) {
+    go_in_order();
+    wait_until(lock, [&] { return jobs_in_flight_ == 0; });
+  }
+  disk.left_after.bytes -= need.bytes;
+  disk.left_after.inodes -= need.inodes;
 }
 
 // Whichever thread finds the first slot done prints it and every done slot after it; one thread
@@ -132,6 +220,9 @@ void Scheduler::release(const Job& job) {
   if (job.output) {
     drop_one(busy_names_, *job.output);
     drop_one(busy_dirs_, job.output->dir);
+    Disk& disk = disks_[job.output->dir.dev];
+    disk.pending.bytes -= job.need.bytes;
+    disk.pending.inodes -= job.need.inodes;
   }
   if (job.input) drop_one(busy_names_, *job.input);
   bytes_in_flight_ -= job.bytes;
@@ -170,6 +261,12 @@ void Scheduler::work_loop() {
     work_ready_.wait(lock,
                      [this] { return queue_.empty() ? stopping_ : !in_order_ || running_ == 0; });
     if (queue_.empty()) return;
+    if (!in_order_ && jobs_in_flight_ > 1 && !room_for(queue_.front())) {
+      // Too little room to spare for every file not yet done: one of them could take what an
+      // earlier one needs. From now on files run one at a time, oldest first.
+      go_in_order();
+      continue;
+    }
     // The largest waiting file first: a large file started last would keep one worker busy
     // while the others have nothing left to do. Files in the queue never share a name, so
     // their order is free; their lines still go out in walk order.
@@ -217,7 +314,7 @@ void Scheduler::submit(FileWork work, std::optional<NameKey> output, std::option
   if (!output) {
     // Nothing earlier writes where this file does (its directory is unknown to all), and
     // nothing later may run first: it runs here and now.
-    Job job{std::move(work), &slot, std::nullopt, std::nullopt, 0, next_seq_++};
+    Job job{std::move(work), &slot, std::nullopt, std::nullopt, 0, next_seq_++, {}};
     lock.unlock();
     run_caught(job, scratch_);
     lock.lock();
@@ -238,8 +335,14 @@ void Scheduler::submit(FileWork work, std::optional<NameKey> output, std::option
   if (input) ++busy_names_[*input];
   bytes_in_flight_ += bytes;
   ++jobs_in_flight_;
+  Disk& disk = disk_of(output->dir.dev, work.output_path);
+  const Room need = room_needed(work, disk.block);
+  disk.pending.bytes += need.bytes;
+  disk.pending.inodes += need.inodes;
+  disk.left_after.bytes -= need.bytes;
+  disk.left_after.inodes -= need.inodes;
   queue_.push_back(
-      Job{std::move(work), &slot, std::move(output), std::move(input), bytes, next_seq_++});
+      Job{std::move(work), &slot, std::move(output), std::move(input), bytes, next_seq_++, need});
   std::push_heap(queue_.begin(), queue_.end(), queue_order());
   queued_.store(queue_.size(), std::memory_order_relaxed);
   lock.unlock();

@@ -98,6 +98,11 @@ class Scheduler {
   // Waits until every earlier file is done.
   void wait_for_all();
 
+  // Called before the calling thread makes a directory in `parent` (on the file system `dev`):
+  // where that file system has no room to spare for the files not yet done and the directory
+  // too, waits for every earlier file first, and runs files one at a time from then on.
+  void before_making_directory(dev_t dev, const std::string& parent);
+
   // Waits for every file, prints what is left and returns the run's totals.
   Totals finish();
 
@@ -110,6 +115,19 @@ class Scheduler {
     Totals delta;
     bool done = false;
   };
+  // Space on a file system: bytes (whole blocks) and inodes.
+  struct Room {
+    std::int64_t bytes = 0;
+    std::int64_t inodes = 0;
+  };
+  // A file system that outputs go to. Files run side by side only while it has room for every
+  // file handed in and not yet done, so that no file finds it full where one worker, running
+  // them in order, would not have.
+  struct Disk {
+    std::int64_t block = 4096;
+    Room pending;     // what the files handed in and not yet done may take, at most
+    Room left_after;  // free once they are done: as last measured, less what came since
+  };
   struct Job {
     FileWork work;
     Slot* slot;
@@ -117,6 +135,7 @@ class Scheduler {
     std::optional<NameKey> input;
     std::int64_t bytes;
     std::uint64_t seq;   // the order files were handed in
+    Room need;           // on the output's file system
     bool again = false;  // running a second time, after a full disk
   };
 
@@ -137,6 +156,13 @@ class Scheduler {
   void run_job(Job& job, Scratch& scratch);
   void release(const Job& job);
   bool busy_name(const NameKey& key) const;
+  // The output's file system, measured when first met; `dir` is a directory on it.
+  Disk& disk_of(dev_t dev, const std::string& dir);
+  // Whether `disk` has room to spare once every file not yet done is, and `extra` too; measures
+  // it again first when the count says no (files often take less than they may).
+  bool room_to_spare(Disk& disk, const std::string& dir, const Room& extra);
+  bool room_for(Job& job);
+  static Room room_needed(const FileWork& work, std::int64_t block);
 
   const Options& options_;
   const bool pooled_;
@@ -151,6 +177,7 @@ class Scheduler {
   std::vector<Job> queue_;                  // not yet started: a heap, see queue_order()
   std::unordered_map<NameKey, int, NameKeyHash> busy_names_;
   std::unordered_map<FileId, int, FileIdHash> busy_dirs_;
+  std::unordered_map<dev_t, Disk> disks_;
   std::int64_t bytes_in_flight_ = 0;
   int jobs_in_flight_ = 0;
   bool printing_ = false;  // a thread is writing out done slots
