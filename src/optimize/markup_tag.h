@@ -28,6 +28,22 @@ inline std::uint64_t tag_stops(std::uint64_t v, unsigned char prev, unsigned cha
   return gt | below_bytes(v, '\r' + 1) | (space & (before_space_or_gt | after_space));
 }
 
+// With `kPhp`, '<' stops too: it may open a PHP block.
+template <bool kPhp>
+struct TagStops {
+  std::uint64_t eight(std::uint64_t v, unsigned char prev, unsigned char next) const {
+    return tag_stops(v, prev, next) | (kPhp ? swar::equal_bytes(v, '<') : 0);
+  }
+#ifdef SVELTERY_SSE2
+  std::uint32_t wide(const Lanes& l, unsigned char prev, unsigned char next) const {
+    const std::uint32_t before =
+        ((l.space | l.gt) >> 1) | (next == ' ' || next == '>' ? std::uint32_t{1} << 31 : 0);
+    const std::uint32_t after = prev == ' ' ? 1 : 0;
+    return l.gt | l.low | (l.space & (before | after)) | (kPhp ? l.lt : 0);
+  }
+#endif
+};
+
 // Copies a tag from its '<' at `s` through the first '>' (or the end of input), turning each run of
 // white space into one space and dropping it before '>'. Quotes are not tracked. Only a literal
 // space counts when looking one byte ahead. With `php_blocks`, a PHP block inside the tag
@@ -41,15 +57,8 @@ inline std::size_t generic_tag(std::span<const unsigned char> in, std::size_t s,
   std::size_t j = s + 1;
   for (;;) {
     // HTML pages never pay for the PHP test in the bulk loop.
-    const std::size_t copied =
-        php_blocks
-            ? copy_plain(in, j, o + w,
-                         [](std::uint64_t v, unsigned char prev, unsigned char next) {
-                           return tag_stops(v, prev, next) | swar::equal_bytes(v, '<');
-                         })
-            : copy_plain(in, j, o + w, [](std::uint64_t v, unsigned char prev, unsigned char next) {
-                return tag_stops(v, prev, next);
-              });
+    const std::size_t copied = php_blocks ? copy_plain(in, j, o + w, TagStops<true>{})
+                                          : copy_plain(in, j, o + w, TagStops<false>{});
     j += copied;
     w += copied;
     if (j >= in.size()) break;

@@ -61,6 +61,19 @@ inline std::uint64_t text_stops(std::uint64_t v, unsigned char prev) {
   return angle | equal_bytes(v, '&') | below_bytes(v, '\r' + 1) | (space & after);
 }
 
+struct TextStops {
+  std::uint64_t eight(std::uint64_t v, unsigned char prev, unsigned char) const {
+    return text_stops(v, prev);
+  }
+#ifdef SVELTERY_SSE2
+  std::uint32_t wide(const Lanes& l, unsigned char prev, unsigned char) const {
+    const std::uint32_t angle = l.lt | l.gt;
+    const std::uint32_t after = ((l.space | angle) << 1) | (prev == ' ' || prev == '>' ? 1 : 0);
+    return angle | l.amp | l.low | (l.space & after);
+  }
+#endif
+};
+
 // Handles text from `i` for as long as every byte is an iteration of its own: copied, dropped or
 // turned into a space. Stops at '<', at "&nbsp;" and at a space right after a block tag, which
 // text_step() handles; returns where it stopped.
@@ -74,9 +87,7 @@ inline std::size_t text_run(std::span<const unsigned char> in, std::size_t i, Ou
     const unsigned char c = p[j];
     if (!kTextRule[c]) {
       o[w++] = c;
-      const std::size_t copied = copy_plain(
-          in, j + 1, o + w,
-          [](std::uint64_t v, unsigned char prev, unsigned char) { return text_stops(v, prev); });
+      const std::size_t copied = copy_plain(in, j + 1, o + w, TextStops{});
       j += 1 + copied;
       w += copied;
       continue;
