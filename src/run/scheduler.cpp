@@ -67,11 +67,11 @@ Scheduler::~Scheduler() {
   for (std::thread& worker : workers_) worker.join();
 }
 
-bool Scheduler::smaller_first(const Job& a, const Job& b) {
-  return a.work.st.st_size < b.work.st.st_size;
+bool Scheduler::smaller_first(const Queued& a, const Queued& b) {
+  return a->work.st.st_size < b->work.st.st_size;
 }
 
-bool Scheduler::older_first(const Job& a, const Job& b) { return a.seq > b.seq; }
+bool Scheduler::older_first(const Queued& a, const Queued& b) { return a->seq > b->seq; }
 
 bool Scheduler::busy_name(const NameKey& key) const {
   const auto it = busy_names_.find(key);
@@ -261,7 +261,7 @@ void Scheduler::work_loop() {
     work_ready_.wait(lock,
                      [this] { return queue_.empty() ? stopping_ : !in_order_ || running_ == 0; });
     if (queue_.empty()) return;
-    if (!in_order_ && jobs_in_flight_ > 1 && !room_for(queue_.front())) {
+    if (!in_order_ && jobs_in_flight_ > 1 && !room_for(*queue_.front())) {
       // Too little room to spare for every file not yet done: one of them could take what an
       // earlier one needs. From now on files run one at a time, oldest first.
       go_in_order();
@@ -271,8 +271,9 @@ void Scheduler::work_loop() {
     // while the others have nothing left to do. Files in the queue never share a name, so
     // their order is free; their lines still go out in walk order.
     std::pop_heap(queue_.begin(), queue_.end(), queue_order());
-    Job job = std::move(queue_.back());
+    Queued taken = std::move(queue_.back());
     queue_.pop_back();
+    Job& job = *taken;
     queued_.store(queue_.size(), std::memory_order_relaxed);
     ++running_;
     lock.unlock();
@@ -285,7 +286,7 @@ void Scheduler::work_loop() {
       // one at a time, oldest first, and this one runs again once every file before it is done.
       job.again = true;
       go_in_order();
-      queue_.push_back(std::move(job));
+      queue_.push_back(std::move(taken));
       std::push_heap(queue_.begin(), queue_.end(), older_first);
       queued_.store(queue_.size(), std::memory_order_relaxed);
       work_ready_.notify_one();
@@ -341,8 +342,8 @@ void Scheduler::submit(FileWork work, std::optional<NameKey> output, std::option
   disk.pending.inodes += need.inodes;
   disk.left_after.bytes -= need.bytes;
   disk.left_after.inodes -= need.inodes;
-  queue_.push_back(
-      Job{std::move(work), &slot, std::move(output), std::move(input), bytes, next_seq_++, need});
+  queue_.push_back(std::make_unique<Job>(
+      Job{std::move(work), &slot, std::move(output), std::move(input), bytes, next_seq_++, need}));
   std::push_heap(queue_.begin(), queue_.end(), queue_order());
   queued_.store(queue_.size(), std::memory_order_relaxed);
   lock.unlock();

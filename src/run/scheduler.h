@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -141,10 +142,12 @@ class Scheduler {
 
   // How long a worker that finds no file watches for one before it sleeps (pause instructions).
   static constexpr int kWatchForWork = 2000;
+  // A job in the queue: the heap moves pointers, not jobs.
+  using Queued = std::unique_ptr<Job>;
   // Orders the queue's heap so that its top is the largest file, or the oldest.
-  static bool smaller_first(const Job& a, const Job& b);
-  static bool older_first(const Job& a, const Job& b);
-  using QueueOrder = bool (*)(const Job&, const Job&);
+  static bool smaller_first(const Queued& a, const Queued& b);
+  static bool older_first(const Queued& a, const Queued& b);
+  using QueueOrder = bool (*)(const Queued&, const Queued&);
   QueueOrder queue_order() const { return in_order_ ? older_first : smaller_first; }
   // Runs files one at a time, oldest first, from now on.
   void go_in_order();
@@ -174,7 +177,7 @@ class Scheduler {
   std::condition_variable_any work_ready_;  // workers wait for jobs
   std::condition_variable_any job_done_;    // the calling thread waits for results
   std::deque<Slot> slots_;                  // not yet printed, in order
-  std::vector<Job> queue_;                  // not yet started: a heap, see queue_order()
+  std::vector<Queued> queue_;               // not yet started: a heap, see queue_order()
   std::unordered_map<NameKey, int, NameKeyHash> busy_names_;
   std::unordered_map<FileId, int, FileIdHash> busy_dirs_;
   std::unordered_map<dev_t, Disk> disks_;
