@@ -750,6 +750,25 @@ TEST(MarkupProperty, AgreesWithReferenceOnRandomPages) {
   }
 }
 
+// Each rule's bytes at every offset of the 32-byte rounds and eight-byte words the bulk paths
+// read, in text and inside a tag: a byte's neighbour may lie in the round before or after.
+TEST(MarkupProperty, AgreesWithReferenceAtEveryOffset) {
+  static constexpr std::string_view kStops[] = {" ",  "  ",     " >",  "  >",  ">",  "<",
+                                                "&",  "&nbsp;", "\n",  "\n\n", "\t", "\r\n",
+                                                "\v", "<?",     " ?>", "x"};
+  for (const std::string_view stop : kStops) {
+    for (std::size_t k = 0; k < 72; ++k) {
+      const std::string plain(k, 'w');
+      const std::string body = plain + std::string(stop) + "b" + plain + std::string(stop);
+      for (const bool php : {false, true}) {
+        expect_matches_reference("a" + body + "c", php);
+        expect_matches_reference("<a" + body + "c>", php);
+        if (testing::Test::HasFatalFailure()) return;
+      }
+    }
+  }
+}
+
 // Real pages, so the bulk paths meet realistic run lengths and tick positions.
 TEST(MarkupProperty, AgreesWithReferenceOnCorpus) {
   namespace fs = std::filesystem;
