@@ -39,9 +39,6 @@ std::int64_t bytes_held(const FileWork& work) {
   return work.kind == FormatKind::Other ? 0 : static_cast<std::int64_t>(work.st.st_size);
 }
 
-// Room taken for unknown: a file system that gives no figures.
-constexpr std::int64_t kEndless = std::numeric_limits<std::int64_t>::max() / 4;
-
 }  // namespace
 
 int worker_count(const Options& options) {
@@ -80,6 +77,9 @@ bool Scheduler::busy_name(const NameKey& key) const {
 
 namespace {
 
+// Room taken for unknown: a file system that gives no figures.
+constexpr std::int64_t kEndless = std::numeric_limits<std::int64_t>::max() / 4;
+
 // What a file system keeps free beyond the files' own room: files may take a little more than
 // counted (indirect blocks, a directory that grows).
 constexpr std::int64_t kSpareBytes = std::int64_t{256} << 10;
@@ -89,11 +89,11 @@ std::int64_t blocks_for(std::int64_t bytes, std::int64_t block) {
   return (bytes + block - 1) / block * block;
 }
 
-// Sets what `disk` has free once every file not yet done is, from the file system that holds
-// `path`'s directory. Without figures the room counts as endless: the retry after a full disk
-// then keeps the results in order.
-template <class Disk>
-void measure(Disk& disk, const std::string& path) {
+}  // namespace
+
+// Without figures the room counts as endless: the retry after a full disk then keeps the results
+// in order.
+void Scheduler::measure(Disk& disk, const std::string& path) {
   struct statvfs fs {};
   if (::statvfs(directory_of(path).c_str(), &fs) != 0) {
     disk.left_after = {kEndless, kEndless};
@@ -109,10 +109,9 @@ void measure(Disk& disk, const std::string& path) {
   const std::int64_t inodes = fs.f_files == 0 || fs.f_favail > static_cast<std::uint64_t>(kEndless)
                                   ? kEndless
                                   : static_cast<std::int64_t>(fs.f_favail);
-  disk.left_after = {bytes - disk.pending.bytes, inodes - disk.pending.inodes};
+  disk.left_after = Room{bytes, inodes};
+  disk.left_after -= disk.pending;
 }
-
-}  // namespace
 
 Scheduler::Disk& Scheduler::disk_of(dev_t dev, const std::string& path) {
   const auto [it, added] = disks_.try_emplace(dev);
@@ -142,7 +141,7 @@ Scheduler::Room Scheduler::room_needed(const FileWork& work, std::int64_t block)
   return {blocks_for(bytes, block) + block, 2};
 }
 
-bool Scheduler::room_for(Job& job) {
+bool Scheduler::room_for(const Job& job) {
   if (!job.output) return true;
   return room_to_spare(disks_[job.output->dir.dev], job.work.output_path, {});
 }
@@ -156,8 +155,7 @@ void Scheduler::before_making_directory(dev_t dev, const std::string& path) {
     go_in_order();
     wait_until(lock, [&] { return jobs_in_flight_ == 0; });
   }
-  disk.left_after.bytes -= need.bytes;
-  disk.left_after.inodes -= need.inodes;
+  disk.left_after -= need;
 }
 
 // Whichever thread finds the first slot done prints it and every done slot after it; one thread
@@ -220,9 +218,7 @@ void Scheduler::release(const Job& job) {
   if (job.output) {
     drop_one(busy_names_, *job.output);
     drop_one(busy_dirs_, job.output->dir);
-    Disk& disk = disks_[job.output->dir.dev];
-    disk.pending.bytes -= job.need.bytes;
-    disk.pending.inodes -= job.need.inodes;
+    disks_[job.output->dir.dev].pending -= job.need;
   }
   if (job.input) drop_one(busy_names_, *job.input);
   bytes_in_flight_ -= job.bytes;
@@ -338,10 +334,8 @@ void Scheduler::submit(FileWork work, std::optional<NameKey> output, std::option
   ++jobs_in_flight_;
   Disk& disk = disk_of(output->dir.dev, work.output_path);
   const Room need = room_needed(work, disk.block);
-  disk.pending.bytes += need.bytes;
-  disk.pending.inodes += need.inodes;
-  disk.left_after.bytes -= need.bytes;
-  disk.left_after.inodes -= need.inodes;
+  disk.pending += need;
+  disk.left_after -= need;
   queue_.push_back(std::make_unique<Job>(
       Job{std::move(work), &slot, std::move(output), std::move(input), bytes, next_seq_++, need}));
   std::push_heap(queue_.begin(), queue_.end(), queue_order());

@@ -120,6 +120,16 @@ class Scheduler {
   struct Room {
     std::int64_t bytes = 0;
     std::int64_t inodes = 0;
+    Room& operator+=(const Room& r) {
+      bytes += r.bytes;
+      inodes += r.inodes;
+      return *this;
+    }
+    Room& operator-=(const Room& r) {
+      bytes -= r.bytes;
+      inodes -= r.inodes;
+      return *this;
+    }
   };
   // A file system that outputs go to. Files run side by side only while it has room for every
   // file handed in and not yet done, so that no file finds it full where one worker, running
@@ -161,10 +171,13 @@ class Scheduler {
   bool busy_name(const NameKey& key) const;
   // The output's file system, measured when first met; `dir` is a directory on it.
   Disk& disk_of(dev_t dev, const std::string& dir);
+  // Sets what `disk` has free once every file not yet done is, from the file system that holds
+  // `path`'s directory.
+  static void measure(Disk& disk, const std::string& path);
   // Whether `disk` has room to spare once every file not yet done is, and `extra` too; measures
   // it again first when the count says no (files often take less than they may).
   bool room_to_spare(Disk& disk, const std::string& dir, const Room& extra);
-  bool room_for(Job& job);
+  bool room_for(const Job& job);
   static Room room_needed(const FileWork& work, std::int64_t block);
 
   const Options& options_;
@@ -184,7 +197,7 @@ class Scheduler {
   std::int64_t bytes_in_flight_ = 0;
   int jobs_in_flight_ = 0;
   bool printing_ = false;  // a thread is writing out done slots
-  bool in_order_ = false;  // a file found the disk full: one file at a time, oldest first
+  bool in_order_ = false;  // the disk is (nearly) full: one file at a time, oldest first
   int running_ = 0;        // jobs taken from the queue and not yet back
   std::atomic<std::size_t> queued_{0};  // queue_.size(), for workers looking without the lock
   std::uint64_t next_seq_ = 0;
