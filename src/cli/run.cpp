@@ -1,5 +1,8 @@
+// The run from the command line to the final report.
 #include "cli/run.h"
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -56,8 +59,21 @@ bool prepare_output_dir(const Options& options, RunState& run) {
       return false;
     }
   }
-  if (::stat(options.output_dir.c_str(), &st) == 0) run.output_dir = file_id(st);
+  // Opened once: every output below it is made through this descriptor, never by its path. The
+  // directory the user named may itself be a link; nothing below it is followed.
+  run.output_root = open_dir_at(AT_FDCWD, options.output_dir.c_str(), Links::Follow);
+  if (!run.output_root) run.output_root_error = errno;
   return true;
+}
+
+// Directories held open (a walk's, and those of files waiting for a worker) are bounded, but
+// more than the customary soft limit of 1024 may be open at once on a deep or wide tree.
+void raise_descriptor_limit() {
+  struct rlimit limit {};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+  }
 }
 
 }  // namespace
@@ -89,6 +105,7 @@ int run(int argc, char** argv) {
   RunState run_state;
   run_state.mapping.output_dir = options.output_dir;
   clear_umask();
+  raise_descriptor_limit();
   if (!prepare_output_dir(options, run_state)) return kExitUnusableOutput;
 
   print_demo_line();

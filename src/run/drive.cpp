@@ -1,3 +1,4 @@
+// Command-line paths to work: stat, map, mirror directories through descriptors, hand files in.
 #include "run/drive.h"
 
 #include <fcntl.h>
@@ -6,7 +7,7 @@
 
 #include <cerrno>
 #include <string_view>
-#include <unordered_map>
+#include <vector>
 
 #include "report/console.h"
 #include "traverse/file_io.h"
@@ -23,78 +24,88 @@ void report_stat_failure(std::FILE* to, const std::string& path, int err) {
     print_stat_error(to, path.c_str());  // a path never vanishes without a word
 }
 
+// The last '/'-separated part of `path` (the whole of it when it has no '/').
+std::string_view last_name(std::string_view path) {
+  const auto slash = path.rfind('/');
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+// `path` without its last part.
+std::string_view parent_part(std::string_view path) {
+  const auto slash = path.rfind('/');
+  return slash == std::string_view::npos ? std::string_view() : path.substr(0, slash);
+}
+
 // The directory that holds `path` and the name in it; none when that directory cannot be
 // looked at (then nothing can be written there either).
 std::optional<NameKey> name_key_of(std::string_view path) {
   while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
-  const auto slash = path.rfind('/');
   struct stat st {};
   if (::stat(directory_of(path).c_str(), &st) != 0) return std::nullopt;
-  return NameKey{file_id(st),
-                 std::string(slash == std::string_view::npos ? path : path.substr(slash + 1))};
+  return NameKey{file_id(st), std::string(last_name(path))};
 }
 
-// A mirror directory: which it is, and whether this run made it.
-struct Mirror {
-  FileId id;
-  bool made;
+// An output's directory: open, or why not.
+struct OutputDir {
+  DirRef dir;
+  int error = 0;
+  bool made = false;  // this run made it
 };
-
-// Made with its source's mode (the run's umask is cleared); one that was there already is given
-// it through a handle that never follows a link, so a link planted at the mirror path keeps the
-// mode of whatever it points to. None when the mirror is not a directory.
-std::optional<Mirror> make_mirror(const std::string& mirror, mode_t source_mode) {
-  const bool made = ::mkdir(mirror.c_str(), output_mode(source_mode)) == 0;
-  struct stat made_st {};
-  if (made && ::lstat(mirror.c_str(), &made_st) == 0 && S_ISDIR(made_st.st_mode))
-    return Mirror{file_id(made_st), true};
-  const int fd = ::open(mirror.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  ::fchmod(fd, output_mode(source_mode));
-  struct stat st {};
-  const bool known = ::fstat(fd, &st) == 0;
-  ::close(fd);
-  return known ? std::optional<Mirror>(Mirror{file_id(st), made}) : std::nullopt;
-}
 
 class Driver final : public WalkEvents {
  public:
   Driver(const Options& options, const RunState& run, Scheduler& scheduler)
       : options_(options), run_(run), scheduler_(scheduler) {}
 
-  // A regular file; `input` and `output_dir`: where it is read and where it is written.
-  void submit_file(const std::string& path, const struct stat& st,
-                   const std::optional<NameKey>& input, std::optional<Mirror> output_dir) {
+  // A regular file `input_name` in `input_dir` (null: `path` is opened as it is); its output
+  // goes into `output` under the last part of its output path.
+  void submit_file(const std::string& path, const struct stat& st, DirRef input_dir,
+                   std::string_view input_name, const std::optional<NameKey>& input,
+                   const OutputDir& output) {
     scheduler_.count(Totals{.files_seen = 1});
-    FileWork work{path, {}, st, classify_extension(path, options_)};
+    FileWork work;
+    work.path = path;
+    work.st = st;
+    work.kind = classify_extension(path, options_);
     if (!has_work(work.kind, options_)) return;
     work.output_path = output_path_for(run_.mapping, relative_name_of(run_.mapping, path));
-    std::optional<NameKey> output;
-    if (output_dir) {
-      work.in_new_dir = output_dir->made;
-      output = NameKey{output_dir->id, {}};
-      output->name = work.output_path.substr(work.output_path.rfind('/') + 1);
-    }
-    scheduler_.submit(std::move(work), std::move(output), input);
+    work.output_name = last_name(work.output_path);
+    work.output_dir = output.dir;
+    work.output_dir_error = output.dir ? 0 : output.error;
+    work.in_new_dir = output.made;
+    work.input_dir = std::move(input_dir);
+    work.input_name = input_name;
+    std::optional<NameKey> output_key;
+    if (output.dir) output_key = NameKey{output.dir->id(), work.output_name};
+    scheduler_.submit(std::move(work), std::move(output_key), input);
   }
 
-  // Mirrors the directory at `path` and remembers the mirror for the files inside it. False
-  // for the output directory, which is neither mirrored nor walked.
-  bool mirror(const std::string& path, const struct stat& st,
-              const std::optional<NameKey>& mirror_key) {
-    if (run_.output_dir && *run_.output_dir == file_id(st)) return false;
+  // Mirrors the directory at `path` as `name` in `parent` and holds the mirror for what the walk
+  // finds inside. False for the output directory, which is neither mirrored nor walked.
+  bool mirror(const std::string& path, const struct stat& st, const OutputDir& parent,
+              std::string_view name, bool top) {
+    if (run_.output_root && run_.output_root->id() == file_id(st)) return false;
     const std::string mirror_path =
         output_path_for(run_.mapping, relative_name_of(run_.mapping, path));
     if (scheduler_.pooled()) {
       // An earlier file may still be writing where the mirror goes.
-      if (mirror_key)
-        scheduler_.wait_for_name(mirror_key->dir, mirror_key->name);
+      if (parent.dir)
+        scheduler_.wait_for_name(parent.dir->id(), name);
       else
         scheduler_.wait_for_all();
       // A directory takes room too, which an earlier file may need.
-      if (mirror_key) scheduler_.before_making_directory(mirror_key->dir.dev, mirror_path);
+      if (parent.dir) scheduler_.before_making_directory(*parent.dir);
     }
-    mirrors_[file_id(st)] = make_mirror(mirror_path, st.st_mode);
+    const OutputDir made = make_mirror(parent, std::string(name), st);
+    if (!made.dir && (parent.dir || top)) {
+      // Said once, where it failed; below it every file says it cannot open its output.
+      scheduler_.say([&](std::FILE* to) {
+        print_open_output_error(to, mirror_path.c_str(), made.error);
+      });
+    }
+    mirrors_.push(made.dir, std::string(name), made.dir ? made.dir->id() : FileId{});
+    made_.push_back(made.made);
+    errors_.push_back(made.error);
     return true;
   }
 
@@ -108,16 +119,20 @@ class Driver final : public WalkEvents {
       scheduler_.wait_for_name(dir, name);
   }
 
-  void file(const std::string& path, const struct stat& st, FileId dir) override {
-    const std::string_view name = std::string_view(path).substr(path.rfind('/') + 1);
-    submit_file(path, st, NameKey{dir, std::string(name)}, mirror_of(dir));
+  void file(const std::string& path, const struct stat& st, const DirRef& dir,
+            std::string_view name) override {
+    submit_file(path, st, dir, name, NameKey{dir->id(), std::string(name)}, current_mirror());
   }
 
-  bool directory(const std::string& path, const struct stat& st, FileId dir) override {
-    std::optional<NameKey> key;
-    if (const std::optional<Mirror> parent_mirror = mirror_of(dir))
-      key = NameKey{parent_mirror->id, path.substr(path.rfind('/') + 1)};
-    return mirror(path, st, key);
+  bool directory(const std::string& path, const struct stat& st, FileId, std::string_view name)
+      override {
+    return mirror(path, st, current_mirror(), name, false);
+  }
+
+  void left_directory() override {
+    mirrors_.pop();
+    made_.pop_back();
+    errors_.pop_back();
   }
 
   void stat_failed(const std::string& path, int err) override {
@@ -129,15 +144,35 @@ class Driver final : public WalkEvents {
   }
 
  private:
-  std::optional<Mirror> mirror_of(FileId dir) const {
-    const auto it = mirrors_.find(dir);
-    return it != mirrors_.end() ? it->second : std::nullopt;
+  // Made with its source's mode (the run's umask is cleared) in `parent`, and opened without
+  // following a link: a link or anything else planted where the mirror goes is an error, never
+  // followed, never replaced. A mirror that was there already is given the mode through its
+  // descriptor, unless it is the source directory itself (an output directory over the input
+  // tree): inputs are never changed.
+  static OutputDir make_mirror(const OutputDir& parent, const std::string& name,
+                               const struct stat& source) {
+    if (!parent.dir) return {nullptr, parent.error, false};
+    const mode_t mode = output_mode(source.st_mode);
+    const bool made = ::mkdirat(parent.dir->fd(), name.c_str(), mode) == 0;
+    const int make_error = errno;
+    DirRef dir = open_dir_at(parent.dir->fd(), name.c_str(), Links::Refuse);
+    if (!dir) return {nullptr, made || make_error == EEXIST ? errno : make_error, false};
+    if (!made && dir->id() != file_id(source)) ::fchmod(dir->fd(), mode);
+    return {std::move(dir), 0, made};
+  }
+
+  OutputDir current_mirror() {
+    OutputDir out{mirrors_.top(), errors_.back(), made_.back()};
+    if (!out.dir && out.error == 0) out.error = ENOENT;
+    return out;
   }
 
   const Options& options_;
   const RunState& run_;
   Scheduler& scheduler_;
-  std::unordered_map<FileId, std::optional<Mirror>, FileIdHash> mirrors_;
+  DirChain mirrors_{Links::Refuse};  // the mirror of each directory the walk stands in
+  std::vector<bool> made_;           // beside each: this run made it
+  std::vector<int> errors_;          // beside each: why it could not be made or opened
 };
 
 }  // namespace
@@ -178,13 +213,24 @@ void process_input_path(std::string path, const Options& options, RunState& run,
     });
     return;
   }
-  const std::string output = output_path_for(run.mapping, relative_name_of(run.mapping, path));
-  const std::optional<NameKey> output_key = scheduler.pooled() ? name_key_of(output) : std::nullopt;
+  // The output's directory is reached from the output directory one name at a time, no link
+  // followed: only -r makes mirror directories, so a file's must be there already.
+  const std::string_view relative = relative_name_of(run.mapping, path);
+  OutputDir parent{nullptr, run.output_root_error, false};
+  if (run.output_root) {
+    parent.dir = open_dir_beneath(run.output_root, parent_part(relative));
+    if (!parent.dir) parent.error = errno;
+  }
   if (is_file) {
-    driver.submit_file(
-        path, st, input,
-        output_key ? std::optional<Mirror>(Mirror{output_key->dir, false}) : std::nullopt);
+    driver.submit_file(path, st, nullptr, {}, input, parent);
     return;
   }
-  if (driver.mirror(path, st, output_key)) walk_directory(path, st, driver);
+  DirRef top = open_dir_at(AT_FDCWD, path.c_str(), Links::Follow);
+  if (!driver.mirror(path, st, parent, last_name(relative), true)) return;
+  if (top && top->id() == file_id(st)) {
+    walk_directory(path, top, driver);
+  } else {
+    driver.open_failed(path);
+    driver.left_directory();
+  }
 }

@@ -1,18 +1,24 @@
+// Turning command-line paths into the run's work: files handed to the scheduler, directories
+// walked and mirrored under the output directory's descriptor.
 #pragma once
 
 #include <optional>
 #include <string>
 
 #include "run/scheduler.h"
+#include "traverse/dir_fd.h"
 #include "traverse/options.h"
 #include "traverse/output_path.h"
 #include "traverse/walk.h"
 
 // The run's state beside its read-only options.
 struct RunState {
-  OutputMapping mapping;  // the output directory, and the input prefix once taken
+  OutputMapping mapping;  // the output directory's name, and the input prefix once taken
   bool prefix_known = false;
-  std::optional<FileId> output_dir;  // so that no walk descends into its own output
+  // The output directory, opened once: every output and mirror is made below this descriptor.
+  // Null when it could not be opened (every file then fails to open its output).
+  DirRef output_root;
+  int output_root_error = 0;
 };
 
 // Handles one command-line path: a regular file, or with -r a directory and everything in it.

@@ -1,3 +1,4 @@
+// The worker pool, its queue, ordered output slots and disk-room accounting.
 #include "run/scheduler.h"
 
 #include <sys/statvfs.h>
@@ -93,9 +94,9 @@ std::int64_t blocks_for(std::int64_t bytes, std::int64_t block) {
 
 // Without figures the room counts as endless: the retry after a full disk then keeps the results
 // in order.
-void Scheduler::measure(Disk& disk, const std::string& path) {
+void Scheduler::measure(Disk& disk, int dir) {
   struct statvfs fs {};
-  if (::statvfs(directory_of(path).c_str(), &fs) != 0) {
+  if (::fstatvfs(dir, &fs) != 0) {
     disk.left_after = {kEndless, kEndless};
     return;
   }
@@ -113,19 +114,19 @@ void Scheduler::measure(Disk& disk, const std::string& path) {
   disk.left_after -= disk.pending;
 }
 
-Scheduler::Disk& Scheduler::disk_of(dev_t dev, const std::string& path) {
+Scheduler::Disk& Scheduler::disk_of(dev_t dev, int dir) {
   const auto [it, added] = disks_.try_emplace(dev);
-  if (added) measure(it->second, path);
+  if (added) measure(it->second, dir);
   return it->second;
 }
 
-bool Scheduler::room_to_spare(Disk& disk, const std::string& path, const Room& extra) {
+bool Scheduler::room_to_spare(Disk& disk, int dir, const Room& extra) {
   const auto spare = [&] {
     return disk.left_after.bytes - extra.bytes >= kSpareBytes &&
            disk.left_after.inodes - extra.inodes >= kSpareInodes;
   };
   if (spare()) return true;
-  measure(disk, path);
+  measure(disk, dir);
   return spare();
 }
 
@@ -143,15 +144,15 @@ Scheduler::Room Scheduler::room_needed(const FileWork& work, std::int64_t block)
 
 bool Scheduler::room_for(const Job& job) {
   if (!job.output) return true;
-  return room_to_spare(disks_[job.output->dir.dev], job.work.output_path, {});
+  return room_to_spare(disks_[job.output->dir.dev], job.work.output_dir->fd(), {});
 }
 
-void Scheduler::before_making_directory(dev_t dev, const std::string& path) {
+void Scheduler::before_making_directory(const DirFd& parent) {
   if (!pooled_) return;
   std::unique_lock<SpinningMutex> lock(mutex_);
-  Disk& disk = disk_of(dev, path);
+  Disk& disk = disk_of(parent.id().dev, parent.fd());
   const Room need{2 * disk.block, 1};
-  if (jobs_in_flight_ > 0 && !room_to_spare(disk, path, need)) {
+  if (jobs_in_flight_ > 0 && !room_to_spare(disk, parent.fd(), need)) {
     go_in_order();
     wait_until(lock, [&] { return jobs_in_flight_ == 0; });
   }
@@ -332,7 +333,7 @@ void Scheduler::submit(FileWork work, std::optional<NameKey> output, std::option
   if (input) ++busy_names_[*input];
   bytes_in_flight_ += bytes;
   ++jobs_in_flight_;
-  Disk& disk = disk_of(output->dir.dev, work.output_path);
+  Disk& disk = disk_of(output->dir.dev, work.output_dir->fd());
   const Room need = room_needed(work, disk.block);
   disk.pending += need;
   disk.left_after -= need;

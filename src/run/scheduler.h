@@ -1,3 +1,4 @@
+// Running files on a pool of workers with their lines printed in the order they were handed in.
 #pragma once
 
 #include <atomic>
@@ -102,7 +103,7 @@ class Scheduler {
   // Called before the calling thread makes a directory in `parent` (on the file system `dev`):
   // where that file system has no room to spare for the files not yet done and the directory
   // too, waits for every earlier file first, and runs files one at a time from then on.
-  void before_making_directory(dev_t dev, const std::string& parent);
+  void before_making_directory(const DirFd& parent);
 
   // Waits for every file, prints what is left and returns the run's totals.
   Totals finish();
@@ -170,13 +171,13 @@ class Scheduler {
   void release(const Job& job);
   bool busy_name(const NameKey& key) const;
   // The output's file system, measured when first met; `dir` is a directory on it.
-  Disk& disk_of(dev_t dev, const std::string& dir);
+  Disk& disk_of(dev_t dev, int dir);
   // Sets what `disk` has free once every file not yet done is, from the file system that holds
-  // `path`'s directory.
-  static void measure(Disk& disk, const std::string& path);
+  // the directory open as `dir`.
+  static void measure(Disk& disk, int dir);
   // Whether `disk` has room to spare once every file not yet done is, and `extra` too; measures
   // it again first when the count says no (files often take less than they may).
-  bool room_to_spare(Disk& disk, const std::string& dir, const Room& extra);
+  bool room_to_spare(Disk& disk, int dir, const Room& extra);
   bool room_for(const Job& job);
   static Room room_needed(const FileWork& work, std::int64_t block);
 

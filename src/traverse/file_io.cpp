@@ -1,3 +1,4 @@
+// Whole-file input and output through descriptors: nothing is reached again by its full path.
 #include "traverse/file_io.h"
 
 #include <fcntl.h>
@@ -12,6 +13,7 @@
 #include <cstdlib>
 #include <limits>
 #include <new>
+#include <random>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -81,16 +83,16 @@ std::atomic<bool> link_by_descriptor{true};
 // Set when the run has cleared its umask: files are then made with exactly the mode asked for.
 std::atomic<bool> umask_cleared{false};
 
-// Gives the unnamed file open as `fd` the name `path`; -1 with errno on failure.
-int link_unnamed(int fd, const char* path) {
+// Gives the unnamed file open as `fd` the name `place.name`; -1 with errno on failure.
+int link_unnamed(int fd, const OutputPlace& place) {
   if (link_by_descriptor.load(std::memory_order_relaxed)) {
-    if (::linkat(fd, "", AT_FDCWD, path, AT_EMPTY_PATH) == 0) return 0;
+    if (::linkat(fd, "", place.dir, place.name, AT_EMPTY_PATH) == 0) return 0;
     if (errno != EPERM && errno != ENOENT && errno != EINVAL) return -1;
     link_by_descriptor = false;
   }
   char name[32];
   std::snprintf(name, sizeof name, "/proc/self/fd/%d", fd);
-  return ::linkat(AT_FDCWD, name, AT_FDCWD, path, AT_SYMLINK_FOLLOW);
+  return ::linkat(AT_FDCWD, name, place.dir, place.name, AT_SYMLINK_FOLLOW);
 }
 
 // An output where nothing is yet, made without a temporary name: `fill` writes into an unnamed
@@ -100,9 +102,9 @@ int link_unnamed(int fd, const char* path) {
 // not mounted, a write fails): the caller then takes the way through a named temporary file,
 // which reports whatever applies.
 template <class Fill>
-bool link_new_output(const char* path, mode_t mode, Fill&& fill) {
+bool link_new_output(const OutputPlace& place, mode_t mode, Fill&& fill) {
   if (!unnamed_outputs_work.load(std::memory_order_relaxed)) return false;
-  Fd out{::open(directory_of(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode)};
+  Fd out{::openat(place.dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode)};
   if (out.fd < 0) {
     if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) unnamed_outputs_work = false;
     return false;
@@ -110,7 +112,7 @@ bool link_new_output(const char* path, mode_t mode, Fill&& fill) {
   if (!fill(out.fd)) return false;
   if (!umask_cleared.load(std::memory_order_relaxed))
     ::fchmod(out.fd, mode);  // the umask may have taken bits of `mode` away
-  if (link_unnamed(out.fd, path) != 0) {
+  if (link_unnamed(out.fd, place) != 0) {
     // No /proc, or no links on this file system; a name already there (a later file with the
     // same output), a full disk or a long path are this file's own.
     if (errno == ENOENT || errno == EPERM || errno == EXDEV || errno == EOPNOTSUPP)
@@ -118,7 +120,7 @@ bool link_new_output(const char* path, mode_t mode, Fill&& fill) {
     return false;
   }
   if (::close(std::exchange(out.fd, -1)) != 0) {
-    ::unlink(path);  // the bytes may not have reached the disk: the careful way decides
+    ::unlinkat(place.dir, place.name, 0);  // the bytes may not have reached the disk: the careful way decides
     return false;
   }
   return true;
@@ -146,23 +148,25 @@ std::string banner_name(std::string_view name) {
   return text;
 }
 
-// "dir/.name.XXXXXX" for "dir/name": the template mkostemp fills in. The name part is shortened
-// where the result would exceed the system's limits on a name or a path, so that a temporary file
-// can be made for every output whose own name fits.
-std::string temp_template_for(std::string_view output_path) {
+// ".name.XXXXXX" for "name", the X's to be filled in: the name part is shortened where the result
+// would exceed the system's limit on a name, so that a temporary file can be made for every output
+// whose own name fits.
+std::string temp_template_for(std::string_view name) {
   constexpr std::string_view kSuffix = ".XXXXXX";
-  const std::size_t slash = output_path.rfind('/');
-  const std::size_t base_at = slash == std::string_view::npos ? 0 : slash + 1;
-  const std::string_view base = output_path.substr(base_at);
   constexpr std::size_t kExtra = 1 + kSuffix.size();  // the leading '.' and the suffix
-  std::size_t keep = std::min<std::size_t>(base.size(), NAME_MAX - kExtra);
-  const std::size_t room = PATH_MAX - 1 - kExtra;  // the path without its terminating zero
-  keep = std::min(keep, base_at < room ? room - base_at : 0);
-  std::string name;
-  name.reserve(base_at + kExtra + keep);
-  name.append(output_path.substr(0, base_at)).append(".").append(base.substr(0, keep));
-  name.append(kSuffix);
-  return name;
+  const std::size_t keep = std::min<std::size_t>(name.size(), NAME_MAX - kExtra);
+  std::string text;
+  text.reserve(kExtra + keep);
+  text.append(".").append(name.substr(0, keep)).append(kSuffix);
+  return text;
+}
+
+// Fills the template's last six characters with letters and digits no other thread draws alike.
+void fill_template(std::string& name) {
+  static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  thread_local std::mt19937_64 draw{std::random_device{}()};
+  for (std::size_t k = name.size() - 6; k < name.size(); ++k)
+    name[k] = kChars[draw() % (sizeof kChars - 1)];
 }
 
 }  // namespace
@@ -176,9 +180,10 @@ InputFile::~InputFile() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-std::optional<InputFile> open_input_file(std::FILE* to, const char* path) {
+std::optional<InputFile> open_input_file(std::FILE* to, int dir, const char* name,
+                                         const char* path) {
   // O_NONBLOCK: a FIFO swapped in after the caller's stat must not hang the run.
-  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  const int fd = ::openat(dir, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
     const int err = errno;
     print_open_input_error(to, path, err);
@@ -212,12 +217,39 @@ bool read_more(std::FILE* to, const char* path, const InputFile& input, std::int
   return true;
 }
 
-std::optional<Bytes> load_whole_file(std::FILE* to, const char* path) {
-  const std::optional<InputFile> in = open_input_file(to, path);
-  if (!in) return std::nullopt;
-  Bytes data;
-  if (!read_more(to, path, *in, in->size(), data)) return std::nullopt;
-  return data;
+bool read_to_end(std::FILE* to, const char* path, InputFile& input, Bytes& data) {
+  // One byte more than the file should hold is asked for: a read that comes back short has met
+  // the end, so a file that kept its size costs no extra call to find out.
+  std::int64_t expected = input.size();
+  for (;;) {
+    const std::size_t held = data.size();
+    const std::int64_t want =
+        expected > static_cast<std::int64_t>(held) ? expected - static_cast<std::int64_t>(held) + 1
+                                                   : std::int64_t{1} << 16;
+    try {
+      if (static_cast<std::uint64_t>(want) > std::numeric_limits<std::size_t>::max() / 2 - held)
+        throw std::bad_alloc();
+      size_for_overwrite(data, held + static_cast<std::size_t>(want));
+    } catch (const std::bad_alloc&) {
+      data.resize(held);
+      print_memory_error(to);
+      return false;
+    }
+    ssize_t got = 0;
+    do {
+      got = ::read(input.fd(), data.data() + held, static_cast<std::size_t>(want));
+    } while (got < 0 && errno == EINTR);
+    data.resize(held + static_cast<std::size_t>(got > 0 ? got : 0));
+    const auto total = static_cast<std::int64_t>(data.size());
+    if (got < 0 || (got == 0 && total < expected)) {  // failed, or shrank since it was measured
+      print_read_error(to, path);
+      return false;
+    }
+    if (got == 0 || (got < want && total == expected)) break;
+    if (total > expected) expected = total;  // grew: read on to its end
+  }
+  input.grew_to(static_cast<std::int64_t>(data.size()));
+  return true;
 }
 
 std::vector<char> format_banner(const Banner& banner, std::int64_t length) {
@@ -243,13 +275,14 @@ std::vector<char> format_banner(const Banner& banner, std::int64_t length) {
 }
 
 TempOutput::TempOutput(TempOutput&& other) noexcept
-    : fd(std::exchange(other.fd, -1)), path(std::exchange(other.path, {})) {}
+    : fd(std::exchange(other.fd, -1)), dir(other.dir), name(std::exchange(other.name, {})) {}
 
 TempOutput& TempOutput::operator=(TempOutput&& other) noexcept {
   if (this != &other) {
     discard_temp_output(*this);
     fd = std::exchange(other.fd, -1);
-    path = std::exchange(other.path, {});
+    dir = other.dir;
+    name = std::exchange(other.name, {});
   }
   return *this;
 }
@@ -259,16 +292,17 @@ TempOutput::~TempOutput() { discard_temp_output(*this); }
 void discard_temp_output(TempOutput& temp) {
   if (temp.fd >= 0) ::close(temp.fd);
   temp.fd = -1;
-  if (!temp.path.empty()) ::unlink(temp.path.c_str());
-  temp.path.clear();
+  if (!temp.name.empty()) ::unlinkat(temp.dir, temp.name.c_str(), 0);
+  temp.name.clear();
 }
 
-bool check_output_path(std::FILE* to, const char* path, const struct stat& source) {
+bool check_output_path(std::FILE* to, const OutputPlace& place, const struct stat& source) {
+  const char* path = place.path;
   // The open that used to truncate the output, without O_CREAT and O_TRUNC: it refuses what it
   // always refused, with the same errno, and changes nothing.
   // O_NOFOLLOW: a link planted at the output path is refused, not replaced.
   // O_NONBLOCK: a FIFO at the output path must not hang the run.
-  Fd out{::open(path, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)};
+  Fd out{::openat(place.dir, place.name, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)};
   if (out.fd < 0) {
     const int err = errno;
     if (err == ENOENT) return true;  // nothing there yet (a missing directory shows next)
@@ -287,32 +321,39 @@ bool check_output_path(std::FILE* to, const char* path, const struct stat& sourc
   return true;
 }
 
-std::optional<TempOutput> create_temp_output(std::FILE* to, const char* output_path) {
+std::optional<TempOutput> create_temp_output(std::FILE* to, const OutputPlace& place) {
   TempOutput temp;
-  std::string name = temp_template_for(output_path);
+  std::string name = temp_template_for(place.name);
   // Exclusive creation with a fresh name: never opens, follows or truncates anything there.
-  temp.fd = ::mkostemp(name.data(), O_CLOEXEC);
+  constexpr int kTries = 100;
+  for (int k = 0; k < kTries && temp.fd < 0; ++k) {
+    fill_template(name);
+    temp.fd = ::openat(place.dir, name.c_str(),
+                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
+    if (temp.fd < 0 && errno != EEXIST) break;
+  }
   if (temp.fd < 0) {
     const int err = errno;
-    print_open_output_error(to, output_path, err);
+    print_open_output_error(to, place.path, err);
     errno = err;  // a full disk shows to the caller
     return std::nullopt;
   }
-  temp.path = std::move(name);
+  temp.dir = place.dir;
+  temp.name = std::move(name);
   return temp;
 }
 
-bool finish_temp_output(TempOutput& temp, const char* output_path, mode_t mode) {
+bool finish_temp_output(TempOutput& temp, const OutputPlace& place, mode_t mode) {
   ::fchmod(temp.fd, mode);  // best effort, as for any output
   // A close that fails may mean data never reached the disk: that is a failed write too.
   const int fd = std::exchange(temp.fd, -1);
-  if (::close(fd) != 0 || ::rename(temp.path.c_str(), output_path) != 0) {
+  if (::close(fd) != 0 || ::renameat(temp.dir, temp.name.c_str(), place.dir, place.name) != 0) {
     const int err = errno;
     discard_temp_output(temp);
     errno = err;
     return false;
   }
-  temp.path.clear();
+  temp.name.clear();
   return true;
 }
 
@@ -331,18 +372,18 @@ bool fail_output(TempOutput& temp, Report&& report) {
 
 }  // namespace
 
-bool save_output_file(std::FILE* to, const char* path, std::span<const unsigned char> data,
+bool save_output_file(std::FILE* to, const OutputPlace& place, std::span<const unsigned char> data,
                       const std::optional<Banner>& banner, const struct stat& source, mode_t mode,
                       bool in_new_dir) {
   const std::vector<char> head =
       banner ? format_banner(*banner, static_cast<std::int64_t>(data.size())) : std::vector<char>();
   const auto fill = [&](int fd) { return write_both(fd, head, data); };
-  if (in_new_dir && link_new_output(path, mode, fill)) return true;
-  if (!check_output_path(to, path, source)) return false;
-  std::optional<TempOutput> temp = create_temp_output(to, path);
+  if (in_new_dir && link_new_output(place, mode, fill)) return true;
+  if (!check_output_path(to, place, source)) return false;
+  std::optional<TempOutput> temp = create_temp_output(to, place);
   if (!temp) return false;
-  if (!fill(temp->fd) || !finish_temp_output(*temp, path, mode))
-    return fail_output(*temp, [&] { print_write_error(to, path); });
+  if (!fill(temp->fd) || !finish_temp_output(*temp, place, mode))
+    return fail_output(*temp, [&] { print_write_error(to, place.path); });
   return true;
 }
 
@@ -350,87 +391,112 @@ namespace {
 
 enum class CopyOutcome { Done, ReadFailed, WriteFailed };
 
-// Copies `size` bytes from the current offset of `in` to `out` with read/write.
-CopyOutcome copy_by_hand(int in, int out, std::int64_t size) {
+// Copies from the current offset of `in` to `out` with read/write: `size` bytes, and on to the
+// end when `to_end` (a file that grows is copied whole). `size` is what is still expected.
+CopyOutcome copy_by_hand(int in, int out, std::int64_t size, bool to_end, std::int64_t& copied) {
   constexpr std::size_t kChunk = std::size_t{1} << 17;
   std::vector<unsigned char> buffer(kChunk);
-  while (size > 0) {
-    const std::size_t want =
-        size < static_cast<std::int64_t>(kChunk) ? static_cast<std::size_t>(size) : kChunk;
-    const ssize_t got = ::read(in, buffer.data(), want);
+  for (;;) {
+    const std::size_t want = size > 0 && size < static_cast<std::int64_t>(kChunk)
+                                 ? static_cast<std::size_t>(size) + (to_end ? 1 : 0)
+                                 : kChunk;
+    if (size <= 0 && !to_end) return CopyOutcome::Done;
+    const ssize_t got = ::read(in, buffer.data(), std::min(want, kChunk));
     if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return CopyOutcome::ReadFailed;
+    if (got < 0) return CopyOutcome::ReadFailed;
+    if (got == 0) return size > 0 ? CopyOutcome::ReadFailed : CopyOutcome::Done;
     if (!write_all(out, buffer.data(), static_cast<std::size_t>(got)))
       return CopyOutcome::WriteFailed;
     size -= got;
+    copied += got;
+    if (size == 0 && static_cast<std::size_t>(got) < want) return CopyOutcome::Done;
   }
-  return CopyOutcome::Done;
 }
 
-// Copies `size` bytes inside the kernel where it agrees, by hand where it refuses.
-CopyOutcome copy_bytes(int in, int out, std::int64_t size) {
-  while (size > 0) {
+// Copies from the current offset of `in` to `out` inside the kernel where it agrees, by hand
+// where it refuses: `size` bytes, and on to the end when `to_end`. One byte more than expected is
+// asked for, so that a short count at the expected end shows the end without another call.
+CopyOutcome copy_bytes(int in, int out, std::int64_t size, bool to_end, std::int64_t& copied) {
+  for (;;) {
+    if (size <= 0 && !to_end) return CopyOutcome::Done;
+    const std::int64_t want = size > 0 ? size + (to_end ? 1 : 0) : std::int64_t{1} << 20;
     const ssize_t put =
-        ::copy_file_range(in, nullptr, out, nullptr, static_cast<std::size_t>(size), 0);
+        ::copy_file_range(in, nullptr, out, nullptr, static_cast<std::size_t>(want), 0);
     if (put > 0) {
       size -= put;
+      copied += put;
+      if (size == 0 && put < want) return CopyOutcome::Done;  // short at the expected end
       continue;
     }
-    if (put == 0) return CopyOutcome::ReadFailed;  // the file shrank since it was measured
+    if (put == 0) {
+      if (copied == 0)  // some file systems (/proc) give no size and no ranges
+        return copy_by_hand(in, out, size, to_end, copied);
+      return size > 0 ? CopyOutcome::ReadFailed : CopyOutcome::Done;  // shrank, or the end
+    }
     const int err = errno;
     if (err == EINTR) continue;
     if (err == ENOSPC || err == EDQUOT || err == EFBIG) return CopyOutcome::WriteFailed;
     // Refused (other file systems, old kernels, special files) or failed: read/write tells
     // which side it was.
-    return copy_by_hand(in, out, size);
+    return copy_by_hand(in, out, size, to_end, copied);
   }
-  return CopyOutcome::Done;
 }
 
-// `at_from`: the input's read position already stands at `from`.
-bool copy_into_output(std::FILE* to, const char* path, std::span<const unsigned char> head,
-                      const InputFile& input, std::int64_t from, bool at_from,
-                      const char* input_path, const struct stat& source, mode_t mode,
-                      bool in_new_dir) {
+// `at_from`: the input's read position already stands at `from`. A copy of the whole file goes
+// on to its end when it grew; a tail behind a head of known size must end where it was measured
+// (the sizes are counted before it is written), and one that grew is a read error.
+bool copy_into_output(std::FILE* to, const OutputPlace& place, std::span<const unsigned char> head,
+                      InputFile& input, std::int64_t from, bool at_from, const char* input_path,
+                      const struct stat& source, mode_t mode, bool in_new_dir) {
   CopyOutcome outcome = CopyOutcome::Done;
+  const bool whole = head.empty() && from == 0;
+  std::int64_t copied = 0;
   const auto fill = [&](int fd) {
     if (!at_from && ::lseek(input.fd(), from, SEEK_SET) != from) {
       outcome = CopyOutcome::ReadFailed;
       return false;
     }
     at_from = false;
+    copied = 0;
     outcome = write_all(fd, head.data(), head.size())
-                  ? copy_bytes(input.fd(), fd, input.size() - from)
+                  ? copy_bytes(input.fd(), fd, input.size() - from, true, copied)
                   : CopyOutcome::WriteFailed;
+    if (outcome == CopyOutcome::Done && copied != input.size() - from && !whole)
+      outcome = CopyOutcome::ReadFailed;
     return outcome == CopyOutcome::Done;
   };
-  if (in_new_dir && link_new_output(path, mode, fill)) return true;
-  if (!check_output_path(to, path, source)) return false;
-  std::optional<TempOutput> temp = create_temp_output(to, path);
+  const auto done = [&] {
+    if (whole) input.grew_to(copied);
+    return true;
+  };
+  if (in_new_dir && link_new_output(place, mode, fill)) return done();
+  if (!check_output_path(to, place, source)) return false;
+  std::optional<TempOutput> temp = create_temp_output(to, place);
   if (!temp) return false;
   if (!fill(temp->fd)) {
     return fail_output(*temp, [&] {
       if (outcome == CopyOutcome::ReadFailed)
         print_read_error(to, input_path);
       else
-        print_write_error(to, path);
+        print_write_error(to, place.path);
     });
   }
-  if (!finish_temp_output(*temp, path, mode))
-    return fail_output(*temp, [&] { print_write_error(to, path); });
-  return true;
+  if (!finish_temp_output(*temp, place, mode))
+    return fail_output(*temp, [&] { print_write_error(to, place.path); });
+  return done();
 }
 
 }  // namespace
 
-bool copy_output_file(std::FILE* to, const char* path, const InputFile& input,
+bool copy_output_file(std::FILE* to, const OutputPlace& place, InputFile& input,
                       const char* input_path, const struct stat& source, mode_t mode,
                       bool in_new_dir) {
-  return copy_into_output(to, path, {}, input, 0, true, input_path, source, mode, in_new_dir);
+  return copy_into_output(to, place, {}, input, 0, true, input_path, source, mode, in_new_dir);
 }
 
-bool copy_output_file(std::FILE* to, const char* path, std::span<const unsigned char> head,
-                      const InputFile& input, std::int64_t from, const char* input_path,
+bool copy_output_file(std::FILE* to, const OutputPlace& place, std::span<const unsigned char> head,
+                      InputFile& input, std::int64_t from, const char* input_path,
                       const struct stat& source, mode_t mode, bool in_new_dir) {
-  return copy_into_output(to, path, head, input, from, false, input_path, source, mode, in_new_dir);
+  return copy_into_output(to, place, head, input, from, false, input_path, source, mode,
+                          in_new_dir);
 }

@@ -1,3 +1,5 @@
+// Whole-file input and output: inputs opened and read, outputs written into a temporary file
+// inside their directory's descriptor and put in place once complete.
 #pragma once
 
 #include <sys/stat.h>
@@ -11,8 +13,10 @@
 #include <vector>
 
 #include "optimize/bytes.h"
+#include "traverse/dir_fd.h"
 
-// An input file opened for reading, with its size; closed when it goes.
+// An input file opened for reading, with its size; closed when it goes. The size is what the file
+// held when opened, or more once a read found it had grown.
 class InputFile {
  public:
   InputFile(int fd, std::int64_t size) : fd_(fd), size_(size) {}
@@ -23,24 +27,35 @@ class InputFile {
   ~InputFile();
   int fd() const { return fd_; }
   std::int64_t size() const { return size_; }
+  void grew_to(std::int64_t size) { size_ = size; }
 
  private:
   int fd_;
   std::int64_t size_;
 };
 
-// Opens the regular file at `path` and finds its size. On failure prints its own message on `to`
-// and returns none.
-std::optional<InputFile> open_input_file(std::FILE* to, const char* path);
+// Opens the regular file `name` in the directory `dir` (a descriptor, or AT_FDCWD; `path`: how
+// messages name it) and finds its size. On failure prints its own message on `to` and returns
+// none.
+std::optional<InputFile> open_input_file(std::FILE* to, int dir, const char* name,
+                                         const char* path);
 
 // Reads the next `count` bytes of `input` (named `path`) onto the end of `data`. On failure prints
 // its own message on `to` and returns false.
 [[nodiscard]] bool read_more(std::FILE* to, const char* path, const InputFile& input,
                              std::int64_t count, Bytes& data);
 
-// The whole content of the file at `path`. On failure prints its own message on `to` and returns
-// none.
-std::optional<Bytes> load_whole_file(std::FILE* to, const char* path);
+// Reads the rest of `input`, to its end, onto the end of `data`: a file that grew since it was
+// opened is read whole (its size follows), one that shrank is a read error. On failure prints its
+// own message on `to` and returns false.
+[[nodiscard]] bool read_to_end(std::FILE* to, const char* path, InputFile& input, Bytes& data);
+
+// Where an output goes: the name in its directory, held open, and the whole path for messages.
+struct OutputPlace {
+  int dir;           // the output's directory (a descriptor, or AT_FDCWD)
+  const char* name;  // no '/' in it
+  const char* path;  // as messages show it
+};
 
 // The optimization banner's values; only optimized pages carry one.
 struct Banner {
@@ -53,14 +68,14 @@ struct Banner {
 // comment and put live markup in the page.
 std::vector<char> format_banner(const Banner& banner, std::int64_t length);
 
-// Writes the banner (if any) and `data` to `path`, given `mode`. The bytes go to a temporary file
-// next to `path`, which replaces `path` only once all of them and the close succeeded: whatever was
+// Writes the banner (if any) and `data` at `place`, given `mode`. The bytes go to a temporary file
+// in the same directory, which replaces the output only once all of them and the close succeeded: whatever was
 // at `path` before stays untouched on any failure. Refuses an existing `path` that is a symbolic
 // link, not a regular file, not writable, or `source` itself. Returns true on success; on failure
 // prints its own message on `to` and returns false. `in_new_dir`: this run made the directory of
 // `path`, so nothing is there unless this run wrote it (the common case is then made cheaper).
 // After a failure errno says why (ENOSPC or EDQUOT: the disk or the quota was full).
-[[nodiscard]] bool save_output_file(std::FILE* to, const char* path,
+[[nodiscard]] bool save_output_file(std::FILE* to, const OutputPlace& place,
                                     std::span<const unsigned char> data,
                                     const std::optional<Banner>& banner, const struct stat& source,
                                     mode_t mode, bool in_new_dir);
@@ -72,13 +87,15 @@ std::vector<char> format_banner(const Banner& banner, std::int64_t length);
 // Refuses, with its own message, an existing `path` that the output may not replace: a symbolic
 // link, anything but a regular file, a file the user may not write, or `source` itself. Changes
 // nothing at `path`. A missing `path` is fine.
-[[nodiscard]] bool check_output_path(std::FILE* to, const char* path, const struct stat& source);
+[[nodiscard]] bool check_output_path(std::FILE* to, const OutputPlace& place,
+                                     const struct stat& source);
 
 // An empty file, readable and writable by the owner only, in the directory of an output path
 // under a fresh name starting with '.'; `fd` is open for writing.
 struct TempOutput {
   int fd = -1;
-  std::string path;  // empty once the file is renamed or removed
+  int dir = -1;      // the descriptor of the directory it is in (not owned)
+  std::string name;  // empty once the file is renamed or removed
 
   TempOutput() = default;
   TempOutput(TempOutput&& other) noexcept;
@@ -88,24 +105,24 @@ struct TempOutput {
 
 // Creates the temporary file for `output_path`, made exclusively so that nothing already there is
 // opened. On failure prints the output's open error and returns none.
-std::optional<TempOutput> create_temp_output(std::FILE* to, const char* output_path);
+std::optional<TempOutput> create_temp_output(std::FILE* to, const OutputPlace& place);
 
 // Like save_output_file, with the `input.size()` bytes of `input` (named `input_path` in a read
 // error) as the data. The kernel copies them file to file where it can.
-[[nodiscard]] bool copy_output_file(std::FILE* to, const char* path, const InputFile& input,
+[[nodiscard]] bool copy_output_file(std::FILE* to, const OutputPlace& place, InputFile& input,
                                     const char* input_path, const struct stat& source, mode_t mode,
                                     bool in_new_dir);
 
 // The same with `head` in front and only the bytes of `input` from offset `from` on, wherever its
 // read position stands; for an output that keeps most of its input as it is.
-[[nodiscard]] bool copy_output_file(std::FILE* to, const char* path,
-                                    std::span<const unsigned char> head, const InputFile& input,
+[[nodiscard]] bool copy_output_file(std::FILE* to, const OutputPlace& place,
+                                    std::span<const unsigned char> head, InputFile& input,
                                     std::int64_t from, const char* input_path,
                                     const struct stat& source, mode_t mode, bool in_new_dir);
 
-// Gives the file `mode`, closes it and renames it over `output_path`. On failure the temporary
+// Gives the file `mode`, closes it and renames it over the output at `place`. On failure the temporary
 // file is removed and false returned; the caller reports it as a failed write.
-[[nodiscard]] bool finish_temp_output(TempOutput& temp, const char* output_path, mode_t mode);
+[[nodiscard]] bool finish_temp_output(TempOutput& temp, const OutputPlace& place, mode_t mode);
 
 // Closes and removes the temporary file; nothing else is touched.
 void discard_temp_output(TempOutput& temp);

@@ -1,6 +1,9 @@
+// The per-file pipeline: load, optimize by the file's kind, save, count.
 #include "traverse/pipeline.h"
 
 #include <algorithm>
+#include <fcntl.h>
+
 #include <cerrno>
 #include <cstdint>
 #include <new>
@@ -114,16 +117,19 @@ std::int64_t first_jpeg_head(std::int64_t size) { return std::min(size, kJpegHea
 // Filters a JPEG whose first bytes are in `data`, reading more while the walk stops inside what
 // was read. A walk that completes on a head decides exactly as one over the whole file would:
 // every check it passes holds for a longer input too. False after the message.
-bool filter_jpeg(std::FILE* to, const char* path, const InputFile& input, Bytes& data,
+bool filter_jpeg(std::FILE* to, const char* path, InputFile& input, Bytes& data,
                  Optimized& result) {
   std::optional<std::size_t> filtered = optimize_jpeg(data);
   for (std::size_t step = 1; !filtered && static_cast<std::int64_t>(data.size()) < input.size();
        ++step) {
     // A stopped walk leaves the head as it was read.
-    const std::int64_t want =
-        step < std::size(kJpegHeads) ? std::min(input.size(), kJpegHeads[step]) : input.size();
-    if (!read_more(to, path, input, want - static_cast<std::int64_t>(data.size()), data))
-      return false;
+    if (step >= std::size(kJpegHeads)) {
+      if (!read_to_end(to, path, input, data)) return false;
+    } else {
+      const std::int64_t want = std::min(input.size(), kJpegHeads[step]);
+      if (!read_more(to, path, input, want - static_cast<std::int64_t>(data.size()), data))
+        return false;
+    }
     filtered = optimize_jpeg(data);
   }
   const auto in_memory = static_cast<std::int64_t>(data.size());
@@ -133,7 +139,7 @@ bool filter_jpeg(std::FILE* to, const char* path, const InputFile& input, Bytes&
     // Nothing saved, but the compaction may have rewritten the head: the file goes out as it is.
     result = Optimized{{}, 0};
   } else {
-    const bool whole = in_memory == input.size();  // then there is no rest to copy
+    const bool whole = in_memory >= input.size();  // then there is no rest to copy
     result = Optimized{{data.data(), *filtered}, whole ? -1 : in_memory};
   }
   return true;
@@ -142,16 +148,38 @@ bool filter_jpeg(std::FILE* to, const char* path, const InputFile& input, Bytes&
 // Whether a write that just failed found the disk or the quota full.
 bool lacked_space() { return errno == ENOSPC || errno == EDQUOT; }
 
+// The input, opened in its directory (by its path for a command-line file).
+std::optional<InputFile> open_input(std::FILE* to, const FileWork& work) {
+  return work.input_dir ? open_input_file(to, work.input_dir->fd(), work.input_name.c_str(),
+                                          work.path.c_str())
+                        : open_input_file(to, AT_FDCWD, work.path.c_str(), work.path.c_str());
+}
+
+OutputPlace place_of(const FileWork& work) {
+  return {work.output_dir ? work.output_dir->fd() : -1, work.output_name.c_str(),
+          work.output_path.c_str()};
+}
+
+// An output whose directory could not be reached (missing, or a link where a directory should
+// be) is refused as the open of the output itself would be.
+bool output_reachable(std::FILE* to, const FileWork& work) {
+  if (work.output_dir) return true;
+  print_open_output_error(to, work.output_path.c_str(), work.output_dir_error);
+  errno = 0;  // not a full disk
+  return false;
+}
+
 Totals copy_file(const FileWork& work, const Options& options, std::FILE* to, Scratch& scratch) {
   const char* path = work.path.c_str();
-  const std::optional<InputFile> input = open_input_file(to, path);
+  std::optional<InputFile> input = open_input(to, work);
   if (!input) {
     print_skipped(to, path);
     return {};
   }
   if (announce(options)) print_copying(to, path);
-  if (!copy_output_file(to, work.output_path.c_str(), *input, path, work.st,
-                        output_mode(work.st.st_mode), work.in_new_dir)) {
+  if (!output_reachable(to, work) ||
+      !copy_output_file(to, place_of(work), *input, path, work.st, output_mode(work.st.st_mode),
+                        work.in_new_dir)) {
     scratch.lacked_space = lacked_space();
     print_skipped(to, path);
     return {};
@@ -177,7 +205,7 @@ namespace {
 // A page or image whose first bytes (all of a page's) are in `scratch.input`: optimized, written
 // and counted. The markup optimizer writes into `scratch.output`'s memory.
 Totals optimize_and_save(const FileWork& work, const Options& options, std::FILE* to,
-                         const InputFile& input, Scratch& scratch) {
+                         InputFile& input, Scratch& scratch) {
   Bytes& data = scratch.input;
   const KindRules rules = rules_for(work.kind);
   const char* path = work.path.c_str();
@@ -213,13 +241,14 @@ Totals optimize_and_save(const FileWork& work, const Options& options, std::FILE
   const std::optional<Banner> banner = work.kind == FormatKind::HTML && !options.no_banner
                                            ? std::optional<Banner>(Banner{path, input_size})
                                            : std::nullopt;
-  const char* output_path = work.output_path.c_str();
+  const OutputPlace place = place_of(work);
   const mode_t mode = output_mode(work.st.st_mode);
-  const bool saved = result->tail_from >= 0
-                         ? copy_output_file(to, output_path, result->bytes, input,
-                                            result->tail_from, path, work.st, mode, work.in_new_dir)
-                         : save_output_file(to, output_path, result->bytes, banner, work.st, mode,
-                                            work.in_new_dir);
+  const bool saved =
+      output_reachable(to, work) &&
+      (result->tail_from >= 0
+           ? copy_output_file(to, place, result->bytes, input, result->tail_from, path, work.st,
+                              mode, work.in_new_dir)
+           : save_output_file(to, place, result->bytes, banner, work.st, mode, work.in_new_dir));
   if (!saved) {
     scratch.lacked_space = lacked_space();
     if (rules.skip_after_write) print_skipped(to, path);
@@ -254,16 +283,17 @@ Totals run_file(const FileWork& work, const Options& options, std::FILE* to, Scr
   scratch.lacked_space = false;
   if (!rules_for(work.kind).optimized) return copy_file(work, options, to, scratch);
   const char* path = work.path.c_str();
-  const std::optional<InputFile> input = open_input_file(to, path);
+  std::optional<InputFile> input = open_input(to, work);
   if (!input) {
     print_skipped(to, path);
     return {};
   }
   Bytes& data = scratch.input;
   data.clear();
-  const std::int64_t first =
-      work.kind == FormatKind::JPEG ? first_jpeg_head(input->size()) : input->size();
-  if (!read_more(to, path, *input, first, data)) {
+  const bool read = work.kind == FormatKind::JPEG
+                        ? read_more(to, path, *input, first_jpeg_head(input->size()), data)
+                        : read_to_end(to, path, *input, data);
+  if (!read) {
     print_skipped(to, path);
     return {};
   }

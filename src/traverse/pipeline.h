@@ -1,3 +1,5 @@
+// One file's way from its input to its output: classified by name, read, optimized or copied,
+// written and counted.
 #pragma once
 
 #include <sys/stat.h>
@@ -8,6 +10,7 @@
 
 #include "optimize/bytes.h"
 #include "report/totals.h"
+#include "traverse/dir_fd.h"
 #include "traverse/options.h"
 
 enum class FormatKind { PHP, HTML, JPEG, Other };
@@ -20,11 +23,16 @@ bool has_work(FormatKind kind, const Options& options);
 
 // One regular file's work, a value a worker can take: what to read, where to write, how.
 struct FileWork {
-  std::string path;         // read, and shown in messages and in the banner
-  std::string output_path;  // written
+  std::string path;         // shown in messages and in the banner
+  std::string output_path;  // shown in messages
   struct stat st {};        // the input's stat result
   FormatKind kind = FormatKind::Other;
   bool in_new_dir = false;  // this run made the output's directory
+  DirRef input_dir;         // where the input is read: `input_name` in it; null: `path` itself
+  std::string input_name;
+  DirRef output_dir;        // where the output goes: `output_name` in it; null: unreachable
+  std::string output_name;
+  int output_dir_error = 0;  // why the output's directory is unreachable
 };
 
 // What a thread that runs files keeps from one to the next: its buffers (memory never used before

@@ -1,86 +1,131 @@
+// The directory walk by descriptors: every entry is looked up in its directory, never by a path
+// from the root.
 #include "traverse/walk.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cerrno>
-#include <memory>
+#include <cstddef>
+#include <cstring>
 #include <optional>
 #include <vector>
 
 namespace {
 
-struct DirCloser {
-  void operator()(DIR* d) const { ::closedir(d); }
-};
-using Dir = std::unique_ptr<DIR, DirCloser>;
-
 struct Entry {
   std::string name;
-  bool maybe_link;  // what readdir says, for free: a link, or a file system that does not say
+  bool maybe_link;  // what the listing says, for free: a link, or a file system that does not say
 };
 
-// One directory being walked. Its entries are read whole and the stream closed before any of
-// them is handled, so a tree of any depth holds no more than one directory stream at a time.
+// One directory being walked. Its entries are read whole before any of them is handled.
 struct Frame {
-  std::string path;
+  std::size_t path_size;       // the walk's path is this long while in this directory
   std::vector<Entry> entries;  // in the order the directory delivered them
   std::size_t next = 0;
   FileId id;
 };
 
-// The directory's entries; none when it cannot be opened.
-std::optional<std::vector<Entry>> read_entries(const std::string& path) {
-  Dir dir{::opendir(path.c_str())};
-  if (!dir) return std::nullopt;
+// The entries of the directory open as `fd`, "." and ".." left out; none when it cannot be read.
+// Read from the descriptor itself, so that the walk holds no directory stream.
+std::optional<std::vector<Entry>> read_entries(int fd) {
   std::vector<Entry> entries;
-  while (const dirent* entry = ::readdir(dir.get()))
-    entries.push_back({entry->d_name, entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN});
-  return entries;
-}
-
-void push_frame(std::vector<Frame>& stack, const std::string& path, const struct stat& st,
-                WalkEvents& events) {
-  events.before_looking(file_id(st), {}, false);
-  std::optional<std::vector<Entry>> entries = read_entries(path);
-  if (!entries) {
-    events.open_failed(path);
-    return;
+  alignas(dirent64) char buffer[32768];
+  for (;;) {
+    const ssize_t got = ::getdents64(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return std::nullopt;
+    if (got == 0) return entries;
+    for (ssize_t at = 0; at < got;) {
+      const auto* entry = reinterpret_cast<const dirent64*>(buffer + at);
+      at += entry->d_reclen;
+      const char* name = entry->d_name;
+      if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+      entries.push_back({name, entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN});
+    }
   }
-  stack.push_back(Frame{path, std::move(*entries), 0, file_id(st)});
 }
 
-bool on_walk_path(const std::vector<Frame>& stack, FileId id) {
-  for (const Frame& frame : stack)
-    if (frame.id == id) return true;
-  return false;
-}
+class Walk {
+ public:
+  Walk(const std::string& path, WalkEvents& events) : path_(path), events_(events) {}
+
+  // Lists `dir` and goes down into it; false (after the message) when it cannot be listed.
+  bool enter(DirRef dir, std::string name, FileId id) {
+    events_.before_looking(id, {}, false);
+    std::optional<std::vector<Entry>> entries;
+    if (dir && dir->id() == id) entries = read_entries(dir->fd());
+    if (!entries) {
+      events_.open_failed(path_);
+      return false;
+    }
+    chain_.push(std::move(dir), std::move(name), id);
+    frames_.push_back(Frame{path_.size(), std::move(*entries), 0, id});
+    return true;
+  }
+
+  void run() {
+    while (!frames_.empty()) {
+      Frame& frame = frames_.back();
+      path_.resize(frame.path_size);
+      if (frame.next == frame.entries.size()) {
+        leave();
+        continue;
+      }
+      const Entry entry = std::move(frame.entries[frame.next++]);
+      const FileId id = frame.id;
+      const DirRef here = chain_.top();
+      path_ += '/';
+      path_ += entry.name;
+      if (!here) {  // the directory was moved or replaced while the walk was below it
+        events_.open_failed(path_.substr(0, frame.path_size));
+        frame.next = frame.entries.size();
+        continue;
+      }
+      events_.before_looking(id, entry.name, entry.maybe_link);
+      struct stat st {};
+      if (::fstatat(here->fd(), entry.name.c_str(), &st, 0) != 0) {
+        events_.stat_failed(path_, errno);
+        continue;
+      }
+      if (S_ISREG(st.st_mode)) {
+        events_.file(path_, st, here, entry.name);
+      } else if (S_ISDIR(st.st_mode) && !on_walk_path(file_id(st))) {
+        if (!events_.directory(path_, st, id, entry.name)) continue;
+        // Opened as what was looked at: a directory swapped in since is not walked.
+        if (!enter(open_dir_at(here->fd(), entry.name.c_str(), Links::Follow), entry.name,
+                   file_id(st)))
+          events_.left_directory();
+      }
+    }
+  }
+
+ private:
+  void leave() {
+    frames_.pop_back();
+    chain_.pop();
+    events_.left_directory();
+  }
+
+  bool on_walk_path(FileId id) const {
+    for (const Frame& frame : frames_)
+      if (frame.id == id) return true;
+    return false;
+  }
+
+  std::string path_;
+  WalkEvents& events_;
+  std::vector<Frame> frames_;
+  DirChain chain_{Links::Follow};
+};
 
 }  // namespace
 
-void walk_directory(const std::string& path, const struct stat& st, WalkEvents& events) {
-  std::vector<Frame> stack;
-  push_frame(stack, path, st, events);
-  while (!stack.empty()) {
-    Frame& frame = stack.back();
-    if (frame.next == frame.entries.size()) {
-      stack.pop_back();
-      continue;
-    }
-    const Entry& entry = frame.entries[frame.next++];
-    const std::string entry_path = frame.path + "/" + entry.name;
-    events.before_looking(frame.id, entry.name, entry.maybe_link);
-    struct stat entry_st {};
-    if (::stat(entry_path.c_str(), &entry_st) != 0) {
-      events.stat_failed(entry_path, errno);
-      continue;
-    }
-    if (S_ISREG(entry_st.st_mode)) {
-      events.file(entry_path, entry_st, frame.id);
-    } else if (S_ISDIR(entry_st.st_mode)) {
-      if (entry.name == "." || entry.name == "..") continue;
-      if (on_walk_path(stack, file_id(entry_st))) continue;
-      if (events.directory(entry_path, entry_st, frame.id))
-        push_frame(stack, entry_path, entry_st, events);  // invalidates `frame` and `entry`
-    }
-  }
+void walk_directory(const std::string& path, const DirRef& top, WalkEvents& events) {
+  Walk walk(path, events);
+  if (walk.enter(top, {}, top->id()))
+    walk.run();
+  else
+    events.left_directory();
 }

@@ -80,6 +80,15 @@ TEST_P(BannerName, EscapedInLineFourOnly) {
 INSTANTIATE_TEST_SUITE_P(Banner, BannerName, testing::ValuesIn(kBannerNames),
                          [](const auto& p) { return std::string(p.param.name); });
 
+// The whole file at `path`, as the pipeline reads a page: opened, then read to its end.
+std::optional<Bytes> load_whole_file(std::FILE* to, const char* path) {
+  std::optional<InputFile> in = open_input_file(to, AT_FDCWD, path, path);
+  if (!in) return std::nullopt;
+  Bytes data;
+  if (!read_to_end(to, path, *in, data)) return std::nullopt;
+  return data;
+}
+
 TEST(Load, EmptyFileIsAnEmptyBuffer) {
   TempDir dir;
   write_file(dir / "e", "");
@@ -114,6 +123,41 @@ TEST(Load, UnreadableFileAddsPermissionLine) {
             "Error: opening input file: " + path + "\n Permission denied to: " + path + "\n");
 }
 
+// A file that changes size between its open (which measures it) and its read is read to its
+// end when it grew, whatever its size said, and is a read error when it shrank: never cut.
+TEST(Load, ReadsToTheEndOfAFileThatGrewAndRefusesOneThatShrank) {
+  TempDir dir;
+  const std::string path = dir / "f";
+  const struct {
+    std::size_t before, after;
+  } cases[] = {{0, 5}, {10, 11}, {4096, 70000}, {200000, 200001}, {10, 3}, {70000, 0}};
+  for (const auto& c : cases) {
+    write_file(path, std::string(c.before, 'a'));
+    std::optional<InputFile> in = open_input_file(stdout, AT_FDCWD, path.c_str(), path.c_str());
+    ASSERT_TRUE(in);
+    ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(c.after)), 0);
+    Bytes data;
+    bool read = false;
+    const std::string said =
+        capture_stdout([&] { read = read_to_end(stdout, path.c_str(), *in, data); });
+    if (c.after >= c.before) {
+      EXPECT_TRUE(read) << c.before << " -> " << c.after;
+      EXPECT_EQ(data.size(), c.after);
+      EXPECT_EQ(in->size(), static_cast<std::int64_t>(c.after));
+      EXPECT_EQ(said, "");
+    } else {
+      EXPECT_FALSE(read);
+      EXPECT_EQ(said, "Error: reading input file: " + path + "\n");
+    }
+  }
+}
+
+TEST(Load, ProcFileWithNoSizeIsReadWhole) {
+  const auto data = load_whole_file(stdout, "/proc/self/status");
+  ASSERT_TRUE(data);
+  EXPECT_NE(to_text(*data).find("Name:"), std::string::npos);
+}
+
 TEST(Load, DirectoryHasNoSize) {
   TempDir dir;
   const std::string path = dir.path();
@@ -144,8 +188,22 @@ class Save : public testing::TestWithParam<bool> {
   bool save(const std::string& path, std::string_view data, std::optional<Banner> banner = {},
             mode_t mode = 0664) {
     const std::vector<unsigned char> bytes = to_bytes(data);
-    return save_output_file(stdout, path.c_str(), bytes, banner, stat_of(source), mode, GetParam());
+    const Place place(path);
+    return save_output_file(stdout, place.place, bytes, banner, stat_of(source), mode, GetParam());
   }
+  // An output path as the pipeline holds it: its directory open (-1 when it cannot be), its name.
+  struct Place {
+    std::string name;
+    int dir;
+    OutputPlace place;
+    explicit Place(const std::string& path)
+        : name(path.substr(path.rfind('/') + 1)),
+          dir(::open(path.substr(0, path.rfind('/')).c_str(), O_RDONLY | O_DIRECTORY)),
+          place{dir, name.c_str(), path.c_str()} {}
+    ~Place() {
+      if (dir >= 0) ::close(dir);
+    }
+  };
 };
 
 TEST_P(Save, ReplacesTheOutputInsteadOfWritingIntoIt) {
@@ -202,9 +260,11 @@ TEST_P(Save, GivesTheModeAsked) {
 TEST_P(Save, CopyStartsOverWhenTheOutputExists) {
   const std::string out = dir / "out";
   write_file(out, "old");
-  const std::optional<InputFile> input = open_input_file(stdout, source.c_str());
+  std::optional<InputFile> input =
+      open_input_file(stdout, AT_FDCWD, source.c_str(), source.c_str());
   ASSERT_TRUE(input);
-  EXPECT_TRUE(copy_output_file(stdout, out.c_str(), *input, source.c_str(), stat_of(source), 0640,
+  const Place place(out);
+  EXPECT_TRUE(copy_output_file(stdout, place.place, *input, source.c_str(), stat_of(source), 0640,
                                GetParam()));
   EXPECT_EQ(read_file(out), "source bytes");
 }
