@@ -1,59 +1,113 @@
+// The program's printed lines, one function each; every path in them is shown escaped.
 #include "report/console.h"
 
 #include <cerrno>
+#include <string>
+
+namespace {
+
+// A path as a printed line carries it: unchanged unless it holds a control byte.
+class Shown {
+ public:
+  explicit Shown(const char* path) : path_(path) {
+    for (const char* p = path; *p != '\0'; ++p)
+      if (is_control(static_cast<unsigned char>(*p))) {
+        escaped_ = escape_controls(path);
+        path_ = escaped_.c_str();
+        break;
+      }
+  }
+  const char* c_str() const { return path_; }
+
+ private:
+  static bool is_control(unsigned char b) { return b < 0x20 || b == 0x7F; }
+  const char* path_;
+  std::string escaped_;
+};
+
+}  // namespace
+
+std::string escape_controls(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b >= 0x20 && b != 0x7F) {
+      out += c;
+    } else if (b == '\n') {
+      out += "\\n";
+    } else if (b == '\t') {
+      out += "\\t";
+    } else if (b == 0x1B) {
+      out += "\\e";
+    } else {
+      out += "\\x";
+      out += kHex[b >> 4];
+      out += kHex[b & 15];
+    }
+  }
+  return out;
+}
 
 void print_demo_line() { std::printf("Sveltery %s Demo\n", "1.1"); }
-void print_outputting_to(const char* output_dir) { std::printf("Outputing to: %s/\n", output_dir); }
+void print_outputting_to(const char* output_dir) {
+  std::printf("Outputing to: %s/\n", Shown(output_dir).c_str());
+}
 void print_output_dir_denied(const char* output_dir) {
-  std::printf("Permission denied to: %s\n", output_dir);
+  std::printf("Permission denied to: %s\n", Shown(output_dir).c_str());
 }
 void print_output_dir_create_failed(const char* output_dir) {
-  std::printf("Permission denied creating: %s\n", output_dir);
+  std::printf("Permission denied creating: %s\n", Shown(output_dir).c_str());
 }
 
 void print_permission_denied(std::FILE* to, const char* path) {
-  std::fprintf(to, "Permission denied to: %s.\n", path);
+  std::fprintf(to, "Permission denied to: %s.\n", Shown(path).c_str());
 }
 void print_missing(std::FILE* to, const char* path) {
-  std::fprintf(to, "File: %s doesn't exist.\n", path);
+  std::fprintf(to, "File: %s doesn't exist.\n", Shown(path).c_str());
 }
 void print_stat_error(std::FILE* to, const char* path) {
-  std::fprintf(to, "Error: getting file status: %s\n", path);
+  std::fprintf(to, "Error: getting file status: %s\n", Shown(path).c_str());
 }
 void print_open_dir_error(std::FILE* to, const char* path) {
-  std::fprintf(to, "Error: opening directory: %s\n", path);
+  std::fprintf(to, "Error: opening directory: %s\n", Shown(path).c_str());
 }
 void print_outside_output_dir(std::FILE* to, const char* path) {
-  std::fprintf(to, "Error: output outside the output directory: %s\n", path);
+  std::fprintf(to, "Error: output outside the output directory: %s\n", Shown(path).c_str());
 }
 
 void print_optimizing(std::FILE* to, const char* path) {
-  std::fprintf(to, "Optimizing: %s\n", path);
+  std::fprintf(to, "Optimizing: %s\n", Shown(path).c_str());
 }
-void print_copying(std::FILE* to, const char* path) { std::fprintf(to, "Copying: %s\n", path); }
-void print_skipped(std::FILE* to, const char* path) { std::fprintf(to, "Skipped: %s\n", path); }
+void print_copying(std::FILE* to, const char* path) {
+  std::fprintf(to, "Copying: %s\n", Shown(path).c_str());
+}
+void print_skipped(std::FILE* to, const char* path) {
+  std::fprintf(to, "Skipped: %s\n", Shown(path).c_str());
+}
 void print_newline(std::FILE* to) { std::fputs("\n", to); }
 
 void print_open_input_error(std::FILE* to, const char* path, int err) {
-  std::fprintf(to, "Error: opening input file: %s\n", path);
-  if (err == EACCES) std::fprintf(to, " Permission denied to: %s\n", path);
+  std::fprintf(to, "Error: opening input file: %s\n", Shown(path).c_str());
+  if (err == EACCES) std::fprintf(to, " Permission denied to: %s\n", Shown(path).c_str());
 }
 void print_file_size_error(std::FILE* to, const char* path) {
-  std::fprintf(to, "Error: getting file size: %s\n", path);
+  std::fprintf(to, "Error: getting file size: %s\n", Shown(path).c_str());
 }
 void print_memory_error(std::FILE* to) { std::fputs("Error: memory error\n", to); }
 void print_read_error(std::FILE* to, const char* path) {
-  std::fprintf(to, "Error: reading input file: %s\n", path);
+  std::fprintf(to, "Error: reading input file: %s\n", Shown(path).c_str());
 }
 void print_open_output_error(std::FILE* to, const char* path, int err) {
-  std::fprintf(to, "Error: opening output file: %s\n", path);
-  if (err == EACCES) std::fprintf(to, " Permission denied to: %s\n", path);
+  std::fprintf(to, "Error: opening output file: %s\n", Shown(path).c_str());
+  if (err == EACCES) std::fprintf(to, " Permission denied to: %s\n", Shown(path).c_str());
 }
 void print_write_error(std::FILE* to, const char* path) {
-  std::fprintf(to, "Error: writing to output file: %s\n", path);
+  std::fprintf(to, "Error: writing to output file: %s\n", Shown(path).c_str());
 }
 void print_same_file_error(std::FILE* to, const char* path) {
-  std::fprintf(to, "Error: output file is the input file: %s\n", path);
+  std::fprintf(to, "Error: output file is the input file: %s\n", Shown(path).c_str());
 }
 
 void print_markup_memory_error(std::FILE* to) { std::fputs("Memeory Error\n", to); }

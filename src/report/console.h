@@ -1,6 +1,13 @@
+// Every line the program prints, one function per line.
 #pragma once
 
 #include <cstdio>
+#include <string>
+#include <string_view>
+
+// `text` with its control bytes (below 0x20, and 0x7F) written as \n, \t, \e or \xHH, so that a
+// name can neither end a line, forge one nor drive the terminal. Every path is printed so.
+std::string escape_controls(std::string_view text);
 
 // Every per-file and run message the program prints, one function per line. The texts are part
 // of the program's interface (scripts parse them), spelling included: change none of them.

@@ -99,9 +99,8 @@ class Driver final : public WalkEvents {
     const OutputDir made = make_mirror(parent, std::string(name), st);
     if (!made.dir && (parent.dir || top)) {
       // Said once, where it failed; below it every file says it cannot open its output.
-      scheduler_.say([&](std::FILE* to) {
-        print_open_output_error(to, mirror_path.c_str(), made.error);
-      });
+      scheduler_.say(
+          [&](std::FILE* to) { print_open_output_error(to, mirror_path.c_str(), made.error); });
     }
     mirrors_.push(made.dir, std::string(name), made.dir ? made.dir->id() : FileId{});
     made_.push_back(made.made);
@@ -124,8 +123,8 @@ class Driver final : public WalkEvents {
     submit_file(path, st, dir, name, NameKey{dir->id(), std::string(name)}, current_mirror());
   }
 
-  bool directory(const std::string& path, const struct stat& st, FileId, std::string_view name)
-      override {
+  bool directory(const std::string& path, const struct stat& st, FileId,
+                 std::string_view name) override {
     return mirror(path, st, current_mirror(), name, false);
   }
 

@@ -232,7 +232,7 @@ void Scheduler::run_caught(Job& job, Scratch& scratch) {
     run_job(job, scratch);
   } catch (const std::bad_alloc&) {
     const std::lock_guard<SpinningMutex> lock(mutex_);
-    job.slot->text = "Error: memory error\nSkipped: " + job.work.path + "\n";
+    job.slot->text = "Error: memory error\nSkipped: " + escape_controls(job.work.path) + "\n";
   }
 }
 

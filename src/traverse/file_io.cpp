@@ -120,17 +120,19 @@ bool link_new_output(const OutputPlace& place, mode_t mode, Fill&& fill) {
     return false;
   }
   if (::close(std::exchange(out.fd, -1)) != 0) {
-    ::unlinkat(place.dir, place.name, 0);  // the bytes may not have reached the disk: the careful way decides
+    ::unlinkat(place.dir, place.name,
+               0);  // the bytes may not have reached the disk: the careful way decides
     return false;
   }
   return true;
 }
 
-// The name as it goes into the banner's HTML comment: '&', '<' and '>' as entities.
+// The name as it goes into the banner's HTML comment: control bytes escaped as on the console
+// (the line stays one line), '&', '<' and '>' as entities.
 std::string banner_name(std::string_view name) {
   std::string text;
   text.reserve(name.size());
-  for (const char c : name) {
+  for (const char c : escape_controls(name)) {
     switch (c) {
       case '&':
         text += "&amp;";
@@ -223,9 +225,9 @@ bool read_to_end(std::FILE* to, const char* path, InputFile& input, Bytes& data)
   std::int64_t expected = input.size();
   for (;;) {
     const std::size_t held = data.size();
-    const std::int64_t want =
-        expected > static_cast<std::int64_t>(held) ? expected - static_cast<std::int64_t>(held) + 1
-                                                   : std::int64_t{1} << 16;
+    const std::int64_t want = expected > static_cast<std::int64_t>(held)
+                                  ? expected - static_cast<std::int64_t>(held) + 1
+                                  : std::int64_t{1} << 16;
     try {
       if (static_cast<std::uint64_t>(want) > std::numeric_limits<std::size_t>::max() / 2 - held)
         throw std::bad_alloc();
@@ -302,7 +304,8 @@ bool check_output_path(std::FILE* to, const OutputPlace& place, const struct sta
   // always refused, with the same errno, and changes nothing.
   // O_NOFOLLOW: a link planted at the output path is refused, not replaced.
   // O_NONBLOCK: a FIFO at the output path must not hang the run.
-  Fd out{::openat(place.dir, place.name, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)};
+  Fd out{
+      ::openat(place.dir, place.name, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)};
   if (out.fd < 0) {
     const int err = errno;
     if (err == ENOENT) return true;  // nothing there yet (a missing directory shows next)

@@ -69,12 +69,12 @@ struct Banner {
 std::vector<char> format_banner(const Banner& banner, std::int64_t length);
 
 // Writes the banner (if any) and `data` at `place`, given `mode`. The bytes go to a temporary file
-// in the same directory, which replaces the output only once all of them and the close succeeded: whatever was
-// at `path` before stays untouched on any failure. Refuses an existing `path` that is a symbolic
-// link, not a regular file, not writable, or `source` itself. Returns true on success; on failure
-// prints its own message on `to` and returns false. `in_new_dir`: this run made the directory of
-// `path`, so nothing is there unless this run wrote it (the common case is then made cheaper).
-// After a failure errno says why (ENOSPC or EDQUOT: the disk or the quota was full).
+// in the same directory, which replaces the output only once all of them and the close succeeded:
+// whatever was at `path` before stays untouched on any failure. Refuses an existing `path` that is
+// a symbolic link, not a regular file, not writable, or `source` itself. Returns true on success;
+// on failure prints its own message on `to` and returns false. `in_new_dir`: this run made the
+// directory of `path`, so nothing is there unless this run wrote it (the common case is then made
+// cheaper). After a failure errno says why (ENOSPC or EDQUOT: the disk or the quota was full).
 [[nodiscard]] bool save_output_file(std::FILE* to, const OutputPlace& place,
                                     std::span<const unsigned char> data,
                                     const std::optional<Banner>& banner, const struct stat& source,
@@ -120,8 +120,8 @@ std::optional<TempOutput> create_temp_output(std::FILE* to, const OutputPlace& p
                                     std::int64_t from, const char* input_path,
                                     const struct stat& source, mode_t mode, bool in_new_dir);
 
-// Gives the file `mode`, closes it and renames it over the output at `place`. On failure the temporary
-// file is removed and false returned; the caller reports it as a failed write.
+// Gives the file `mode`, closes it and renames it over the output at `place`. On failure the
+// temporary file is removed and false returned; the caller reports it as a failed write.
 [[nodiscard]] bool finish_temp_output(TempOutput& temp, const OutputPlace& place, mode_t mode);
 
 // Closes and removes the temporary file; nothing else is touched.

@@ -1,9 +1,9 @@
 // The per-file pipeline: load, optimize by the file's kind, save, count.
 #include "traverse/pipeline.h"
 
-#include <algorithm>
 #include <fcntl.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <new>
@@ -150,9 +150,9 @@ bool lacked_space() { return errno == ENOSPC || errno == EDQUOT; }
 
 // The input, opened in its directory (by its path for a command-line file).
 std::optional<InputFile> open_input(std::FILE* to, const FileWork& work) {
-  return work.input_dir ? open_input_file(to, work.input_dir->fd(), work.input_name.c_str(),
-                                          work.path.c_str())
-                        : open_input_file(to, AT_FDCWD, work.path.c_str(), work.path.c_str());
+  return work.input_dir
+             ? open_input_file(to, work.input_dir->fd(), work.input_name.c_str(), work.path.c_str())
+             : open_input_file(to, AT_FDCWD, work.path.c_str(), work.path.c_str());
 }
 
 OutputPlace place_of(const FileWork& work) {

@@ -30,7 +30,7 @@ struct FileWork {
   bool in_new_dir = false;  // this run made the output's directory
   DirRef input_dir;         // where the input is read: `input_name` in it; null: `path` itself
   std::string input_name;
-  DirRef output_dir;        // where the output goes: `output_name` in it; null: unreachable
+  DirRef output_dir;  // where the output goes: `output_name` in it; null: unreachable
   std::string output_name;
   int output_dir_error = 0;  // why the output's directory is unreachable
 };
