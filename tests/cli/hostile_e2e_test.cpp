@@ -143,7 +143,9 @@ TEST(Hostile, StrangeNamesArePassedThroughByteForByte) {
   for (const auto& name : names) {
     const bool markup =
         name.find(".htm") != std::string::npos || name.find(".php") != std::string::npos;
-    EXPECT_NE(r.out.find((markup ? "Optimizing: t/" : "Copying: t/") + name + "\n"),
+    // A line break in a name is shown escaped: it cannot start a line of its own.
+    const std::string shown = name == "new\nline.txt" ? "new\\nline.txt" : name;
+    EXPECT_NE(r.out.find((markup ? "Optimizing: t/" : "Copying: t/") + shown + "\n"),
               std::string::npos)
         << name;
     const std::string out = read_file(dir / ("sveltered/t/" + name));
