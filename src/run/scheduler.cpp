@@ -35,11 +35,6 @@ struct Buffer {
   }
 };
 
-// The bytes a file holds in memory while it runs: copies go file to file.
-std::int64_t bytes_held(const FileWork& work) {
-  return work.kind == FormatKind::Other ? 0 : static_cast<std::int64_t>(work.st.st_size);
-}
-
 }  // namespace
 
 int worker_count(const Options& options) {

@@ -452,7 +452,7 @@ bool copy_into_output(std::FILE* to, const OutputPlace& place, std::span<const u
                       InputFile& input, std::int64_t from, bool at_from, const char* input_path,
                       const struct stat& source, mode_t mode, bool in_new_dir) {
   CopyOutcome outcome = CopyOutcome::Done;
-  const bool whole = head.empty() && from == 0;
+  const bool whole = head.empty() && from == 0 && at_from;
   std::int64_t copied = 0;
   const auto fill = [&](int fd) {
     if (!at_from && ::lseek(input.fd(), from, SEEK_SET) != from) {

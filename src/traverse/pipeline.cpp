@@ -4,6 +4,7 @@
 #include <fcntl.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdint>
 #include <new>
@@ -21,61 +22,6 @@
 
 namespace {
 
-struct ExtensionRow {
-  std::string_view extension;  // lower case
-  FormatKind kind;
-  bool Options::*gate;
-};
-
-// Tried in this order: the first row whose extension ends the path and whose format is on wins.
-constexpr ExtensionRow kExtensions[] = {
-    {".phtml", FormatKind::PHP, &Options::php},  {".php3", FormatKind::PHP, &Options::php},
-    {".php", FormatKind::PHP, &Options::php},    {".html", FormatKind::HTML, &Options::html},
-    {".htm", FormatKind::HTML, &Options::html},  {".jpg", FormatKind::JPEG, &Options::jpeg},
-    {".jpeg", FormatKind::JPEG, &Options::jpeg},
-};
-
-bool ends_with_nocase(std::string_view path, std::string_view lower_suffix) {
-  if (path.size() < lower_suffix.size()) return false;
-  const std::string_view tail = path.substr(path.size() - lower_suffix.size());
-  for (std::size_t k = 0; k < tail.size(); ++k)
-    if (fold[static_cast<unsigned char>(tail[k])] != static_cast<unsigned char>(lower_suffix[k]))
-      return false;
-  return true;
-}
-
-// What a kind prints and counts around its write. The differences are the program's history,
-// kept as users have always seen them: a JPEG is counted, with its full bar and savings line,
-// before its write, and a failed JPEG write gets no "Skipped:" line.
-struct KindRules {
-  bool optimized;         // counts in files_optimized and in its format's byte sums
-  bool counted_first;     // bar, savings line and totals come before the write
-  bool skip_after_write;  // a failed write is followed by "Skipped:"
-};
-
-KindRules rules_for(FormatKind kind) {
-  switch (kind) {
-    case FormatKind::PHP:
-    case FormatKind::HTML:
-      return {true, false, true};
-    case FormatKind::JPEG:
-      return {true, true, false};
-    case FormatKind::Other:
-      break;
-  }
-  return {false, false, true};
-}
-
-void add_format_totals(Totals& totals, FormatKind kind, std::int64_t in, std::int64_t out) {
-  if (kind == FormatKind::PHP)
-    add_php_totals(totals, in, out);
-  else if (kind == FormatKind::HTML)
-    add_html_totals(totals, in, out);
-  else if (kind == FormatKind::JPEG)
-    add_jpeg_totals(totals, in, out);
-  ++totals.files_optimized;
-}
-
 void full_bar(std::FILE* to, std::int64_t size) {
   show_progress(to, size, size);
   print_newline(to);
@@ -89,10 +35,9 @@ struct Optimized {
 };
 
 // The markup optimizer over a whole page, into `output`'s memory. None after the message.
-std::optional<Optimized> optimize_page(FormatKind kind, const Bytes& data, Bytes& output,
+std::optional<Optimized> optimize_page(bool php_blocks, const Bytes& data, Bytes& output,
                                        const Options& options, std::FILE* to) {
   ConsoleProgress bar{to};
-  const bool php_blocks = kind == FormatKind::PHP;
   ProgressSink* const progress = options.verbose ? &bar : nullptr;
   std::optional<Bytes> result =
       options.safe ? optimize_markup_safe(data, php_blocks, progress, std::move(output))
@@ -169,97 +114,216 @@ bool output_reachable(std::FILE* to, const FileWork& work) {
   return false;
 }
 
-Totals copy_file(const FileWork& work, const Options& options, std::FILE* to, Scratch& scratch) {
+// What a format's optimizer works with.
+struct FileRun {
+  const FileWork& work;
+  const Options& options;
+  std::FILE* to;
+  InputFile& input;
+  Scratch& scratch;
+};
+
+std::optional<Optimized> optimize_html(FileRun& run) {
+  return optimize_page(false, run.scratch.input, run.scratch.output, run.options, run.to);
+}
+
+std::optional<Optimized> optimize_php(FileRun& run) {
+  return optimize_page(true, run.scratch.input, run.scratch.output, run.options, run.to);
+}
+
+std::optional<Optimized> optimize_jpeg_file(FileRun& run) {
+  Optimized result;
+  if (!filter_jpeg(run.to, run.work.path.c_str(), run.input, run.scratch.input, result))
+    return std::nullopt;
+  return result;
+}
+
+// A copy is an optimization that keeps every byte: the whole input goes out file to file.
+std::optional<Optimized> copy_as_is(FileRun&) { return Optimized{{}, 0}; }
+
+// How much of the input is in memory before the optimizer runs.
+enum class Read { Nothing, Whole, JpegHead };
+
+// When the savings line and the bar are printed, and how a failed write ends. The differences
+// are the program's history, kept as users have always seen them: a JPEG is counted, with its
+// full bar and savings line, before its write, and a failed JPEG write gets no "Skipped:" line; a
+// copy draws a full bar under -v once written.
+enum class Report { SavingsAfterWrite, SavingsBeforeWrite, BarAfterWrite };
+
+// One kind of file: how it is recognised, read, optimized, reported and counted.
+struct Format {
+  FormatKind kind;
+  std::array<std::string_view, 3> extensions;  // lower case; tried in the table's order
+  bool Options::*gate;                         // the option that switches it on
+  Read read;
+  bool announce_first;  // "Optimizing:" before the optimizer runs (its bar follows)
+  std::optional<Optimized> (*optimize)(FileRun&);
+  void (*count)(Totals&, std::int64_t in, std::int64_t out);  // null: not an optimized format
+  Report report;
+  bool banner;  // a PHP page's banner would be output in front of its code: only HTML has one
+};
+
+void count_html(Totals& t, std::int64_t in, std::int64_t out) { add_html_totals(t, in, out); }
+void count_php(Totals& t, std::int64_t in, std::int64_t out) { add_php_totals(t, in, out); }
+void count_jpeg(Totals& t, std::int64_t in, std::int64_t out) { add_jpeg_totals(t, in, out); }
+
+// The first row whose extension ends the path and whose format is on wins; the last row
+// (no extension) is everything else.
+constexpr Format kFormats[] = {
+    {FormatKind::PHP,
+     {".phtml", ".php3", ".php"},
+     &Options::php,
+     Read::Whole,
+     true,
+     optimize_php,
+     count_php,
+     Report::SavingsAfterWrite,
+     false},
+    {FormatKind::HTML,
+     {".html", ".htm"},
+     &Options::html,
+     Read::Whole,
+     true,
+     optimize_html,
+     count_html,
+     Report::SavingsAfterWrite,
+     true},
+    {FormatKind::JPEG,
+     {".jpg", ".jpeg"},
+     &Options::jpeg,
+     Read::JpegHead,
+     false,
+     optimize_jpeg_file,
+     count_jpeg,
+     Report::SavingsBeforeWrite,
+     false},
+    {FormatKind::Other,
+     {},
+     &Options::copy_other,
+     Read::Nothing,
+     true,
+     copy_as_is,
+     nullptr,
+     Report::BarAfterWrite,
+     false},
+};
+
+const Format& format_of(FormatKind kind) {
+  for (const Format& format : kFormats)
+    if (format.kind == kind) return format;
+  return kFormats[std::size(kFormats) - 1];
+}
+
+bool ends_with_nocase(std::string_view path, std::string_view lower_suffix) {
+  if (path.size() < lower_suffix.size()) return false;
+  const std::string_view tail = path.substr(path.size() - lower_suffix.size());
+  for (std::size_t k = 0; k < tail.size(); ++k)
+    if (fold[static_cast<unsigned char>(tail[k])] != static_cast<unsigned char>(lower_suffix[k]))
+      return false;
+  return true;
+}
+
+// The file's share of the totals once its sizes are known.
+Totals counted(const Format& format, std::int64_t in, std::int64_t out) {
+  Totals delta;
+  format.count(delta, in, out);
+  ++delta.files_optimized;
+  return delta;
+}
+
+bool read_first(const Format& format, FileRun& run) {
+  Bytes& data = run.scratch.input;
+  data.clear();
+  const char* path = run.work.path.c_str();
+  switch (format.read) {
+    case Read::Nothing:
+      return true;
+    case Read::Whole:
+      return read_to_end(run.to, path, run.input, data);
+    case Read::JpegHead:
+      return read_more(run.to, path, run.input, first_jpeg_head(run.input.size()), data);
+  }
+  return false;
+}
+
+// Load, optimize by the file's row, save, count.
+Totals run_format(const Format& format, FileRun& run) {
+  const FileWork& work = run.work;
   const char* path = work.path.c_str();
-  std::optional<InputFile> input = open_input(to, work);
-  if (!input) {
+  std::FILE* to = run.to;
+  const bool announcing = announce(run.options);
+  if (!read_first(format, run)) {
     print_skipped(to, path);
     return {};
   }
-  if (announce(options)) print_copying(to, path);
-  if (!output_reachable(to, work) ||
-      !copy_output_file(to, place_of(work), *input, path, work.st, output_mode(work.st.st_mode),
-                        work.in_new_dir)) {
-    scratch.lacked_space = lacked_space();
+  const auto say_what = [&] {
+    if (announcing) (format.count ? print_optimizing : print_copying)(to, path);
+  };
+  if (format.announce_first) say_what();
+  const std::optional<Optimized> result = format.optimize(run);
+  if (!result) {
     print_skipped(to, path);
     return {};
   }
-  if (options.verbose) full_bar(to, input->size());
-  return {};
+  if (!format.announce_first) say_what();
+  const std::int64_t input_size = run.input.size();
+  const auto output_size = static_cast<std::int64_t>(result->bytes.size()) +
+                           (result->tail_from >= 0 ? input_size - result->tail_from : 0);
+
+  Totals delta;
+  if (format.report == Report::SavingsBeforeWrite) {
+    if (announcing) {
+      full_bar(to, input_size);
+      print_file_savings(to, input_size, output_size);
+    }
+    delta = counted(format, input_size, output_size);
+  }
+  const std::optional<Banner> banner = format.banner && !run.options.no_banner
+                                           ? std::optional<Banner>(Banner{path, input_size})
+                                           : std::nullopt;
+  const OutputPlace place = place_of(work);
+  const mode_t mode = output_mode(work.st.st_mode);
+  bool saved = output_reachable(to, work);
+  if (saved && format.read == Read::Nothing)
+    saved = copy_output_file(to, place, run.input, path, work.st, mode, work.in_new_dir);
+  else if (saved && result->tail_from >= 0)
+    saved = copy_output_file(to, place, result->bytes, run.input, result->tail_from, path, work.st,
+                             mode, work.in_new_dir);
+  else if (saved)
+    saved = save_output_file(to, place, result->bytes, banner, work.st, mode, work.in_new_dir);
+  if (!saved) {
+    run.scratch.lacked_space = lacked_space();
+    if (format.report != Report::SavingsBeforeWrite) print_skipped(to, path);
+    return delta;
+  }
+  if (format.report == Report::SavingsAfterWrite) {
+    if (announcing) print_file_savings(to, input_size, output_size);
+    delta = counted(format, input_size, output_size);
+  } else if (format.report == Report::BarAfterWrite && run.options.verbose) {
+    full_bar(to, run.input.size());
+  }
+  return delta;
 }
 
 }  // namespace
 
 FormatKind classify_extension(std::string_view path, const Options& options) {
-  for (const ExtensionRow& row : kExtensions)
-    if (options.*row.gate && ends_with_nocase(path, row.extension)) return row.kind;
+  for (const Format& format : kFormats) {
+    if (!(options.*format.gate)) continue;
+    for (const std::string_view extension : format.extensions)
+      if (!extension.empty() && ends_with_nocase(path, extension)) return format.kind;
+  }
   return FormatKind::Other;
 }
 
-bool has_work(FormatKind kind, const Options& options) {
-  return kind != FormatKind::Other || options.copy_other;
+bool has_work(FormatKind kind, const Options& options) { return options.*format_of(kind).gate; }
+
+std::int64_t bytes_held(const FileWork& work) {
+  return format_of(work.kind).read == Read::Nothing ? 0
+                                                    : static_cast<std::int64_t>(work.st.st_size);
 }
 
 namespace {
-
-// A page or image whose first bytes (all of a page's) are in `scratch.input`: optimized, written
-// and counted. The markup optimizer writes into `scratch.output`'s memory.
-Totals optimize_and_save(const FileWork& work, const Options& options, std::FILE* to,
-                         InputFile& input, Scratch& scratch) {
-  Bytes& data = scratch.input;
-  const KindRules rules = rules_for(work.kind);
-  const char* path = work.path.c_str();
-  std::optional<Optimized> result;
-  if (work.kind == FormatKind::JPEG) {
-    result.emplace();
-    if (!filter_jpeg(to, path, input, data, *result)) {
-      print_skipped(to, path);
-      return {};
-    }
-  }
-  if (announce(options)) print_optimizing(to, path);
-  if (work.kind != FormatKind::JPEG)
-    result = optimize_page(work.kind, data, scratch.output, options, to);
-  if (!result) {
-    print_skipped(to, path);
-    return {};
-  }
-  const std::int64_t input_size = input.size();
-  const auto output_size = static_cast<std::int64_t>(result->bytes.size()) +
-                           (result->tail_from >= 0 ? input_size - result->tail_from : 0);
-
-  Totals delta;
-  if (rules.counted_first) {
-    if (announce(options)) {
-      full_bar(to, input_size);
-      print_file_savings(to, input_size, output_size);
-    }
-    add_format_totals(delta, work.kind, input_size, output_size);
-  }
-  // A PHP page's banner would be inline output in front of its code: sent on every run or
-  // include, it breaks header() calls and the JSON of endpoints. Only HTML pages carry one.
-  const std::optional<Banner> banner = work.kind == FormatKind::HTML && !options.no_banner
-                                           ? std::optional<Banner>(Banner{path, input_size})
-                                           : std::nullopt;
-  const OutputPlace place = place_of(work);
-  const mode_t mode = output_mode(work.st.st_mode);
-  const bool saved =
-      output_reachable(to, work) &&
-      (result->tail_from >= 0
-           ? copy_output_file(to, place, result->bytes, input, result->tail_from, path, work.st,
-                              mode, work.in_new_dir)
-           : save_output_file(to, place, result->bytes, banner, work.st, mode, work.in_new_dir));
-  if (!saved) {
-    scratch.lacked_space = lacked_space();
-    if (rules.skip_after_write) print_skipped(to, path);
-    return delta;
-  }
-  if (!rules.counted_first) {
-    if (announce(options)) print_file_savings(to, input_size, output_size);
-    add_format_totals(delta, work.kind, input_size, output_size);
-  }
-  return delta;
-}
 
 constexpr std::size_t kScratchReserve = std::size_t{16} << 20;
 
@@ -281,23 +345,13 @@ void reserve_scratch(Scratch& scratch) {
 
 Totals run_file(const FileWork& work, const Options& options, std::FILE* to, Scratch& scratch) {
   scratch.lacked_space = false;
-  if (!rules_for(work.kind).optimized) return copy_file(work, options, to, scratch);
-  const char* path = work.path.c_str();
   std::optional<InputFile> input = open_input(to, work);
   if (!input) {
-    print_skipped(to, path);
+    print_skipped(to, work.path.c_str());
     return {};
   }
-  Bytes& data = scratch.input;
-  data.clear();
-  const bool read = work.kind == FormatKind::JPEG
-                        ? read_more(to, path, *input, first_jpeg_head(input->size()), data)
-                        : read_to_end(to, path, *input, data);
-  if (!read) {
-    print_skipped(to, path);
-    return {};
-  }
-  const Totals delta = optimize_and_save(work, options, to, *input, scratch);
+  FileRun run{work, options, to, *input, scratch};
+  const Totals delta = run_format(format_of(work.kind), run);
   release_if_large(scratch.input);
   release_if_large(scratch.output);
   return delta;

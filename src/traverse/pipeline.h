@@ -35,6 +35,9 @@ struct FileWork {
   int output_dir_error = 0;  // why the output's directory is unreachable
 };
 
+// The bytes a file holds in memory while it runs (copies go file to file).
+std::int64_t bytes_held(const FileWork& work);
+
 // What a thread that runs files keeps from one to the next: its buffers (memory never used before
 // costs a page fault per page, and on a virtual machine far more than that; reused memory costs
 // nothing), and whether the last file's output failed for lack of space.
