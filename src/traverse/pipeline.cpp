@@ -14,6 +14,7 @@
 
 #include "optimize/byte_scan.h"
 #include "optimize/jpeg.h"
+#include "optimize/jpeg_recode.h"
 #include "optimize/markup.h"
 #include "report/console.h"
 #include "report/progress.h"
@@ -61,8 +62,10 @@ std::int64_t first_jpeg_head(std::int64_t size) { return std::min(size, kJpegHea
 
 // Filters a JPEG whose first bytes are in `data`, reading more while the walk stops inside what
 // was read. A walk that completes on a head decides exactly as one over the whole file would:
-// every check it passes holds for a longer input too. False after the message.
-bool filter_jpeg(std::FILE* to, const char* path, InputFile& input, Bytes& data,
+// every check it passes holds for a longer input too. With `recode_into` (--safe, whole file in
+// `data`), the filtered image is then re-encoded there when that is shorter. False after the
+// message.
+bool filter_jpeg(std::FILE* to, const char* path, InputFile& input, Bytes& data, Bytes* recode_into,
                  Optimized& result) {
   std::optional<std::size_t> filtered = optimize_jpeg(data);
   for (std::size_t step = 1; !filtered && static_cast<std::int64_t>(data.size()) < input.size();
@@ -76,6 +79,11 @@ bool filter_jpeg(std::FILE* to, const char* path, InputFile& input, Bytes& data,
         return false;
     }
     filtered = optimize_jpeg(data);
+  }
+  if (filtered && recode_into != nullptr &&
+      recode_jpeg({data.data(), *filtered}, *recode_into) == Recode::kSmaller) {
+    result = Optimized{*recode_into};
+    return true;
   }
   const auto in_memory = static_cast<std::int64_t>(data.size());
   if (!filtered) {
@@ -133,7 +141,9 @@ std::optional<Optimized> optimize_php(FileRun& run) {
 
 std::optional<Optimized> optimize_jpeg_file(FileRun& run) {
   Optimized result;
-  if (!filter_jpeg(run.to, run.work.path.c_str(), run.input, run.scratch.input, result))
+  Bytes* const recode_into = run.options.safe ? &run.scratch.output : nullptr;
+  if (!filter_jpeg(run.to, run.work.path.c_str(), run.input, run.scratch.input, recode_into,
+                   result))
     return std::nullopt;
   return result;
 }
@@ -241,6 +251,8 @@ bool read_first(const Format& format, FileRun& run) {
     case Read::Whole:
       return read_to_end(run.to, path, run.input, data);
     case Read::JpegHead:
+      // The re-encoder of --safe needs all of a JPEG; the filter alone needs only its head.
+      if (run.options.safe) return read_to_end(run.to, path, run.input, data);
       return read_more(run.to, path, run.input, first_jpeg_head(run.input.size()), data);
   }
   return false;

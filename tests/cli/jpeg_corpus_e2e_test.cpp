@@ -110,6 +110,34 @@ TEST(JpegCorpus, SamePixelsAndExactlyTheMetadataDropped) {
   EXPECT_GE(shrunk, 100u);
 }
 
+// --safe on top: every image comes out no longer than the filter alone makes it, and a re-encoded
+// one decodes to the pixels of the filter's output (which the test above holds to the input's).
+TEST(JpegCorpus, SafeNeverLongerThanTheFilterSamePixels) {
+  TempDir dir;
+  ASSERT_EQ(run_sveltery(dir.path(), {"-r", "-j", "-o", "out", kCorpus + "/jpeg"}).status, 1);
+  ASSERT_EQ(
+      run_sveltery(dir.path(), {"--safe", "-r", "-j", "-o", "safe", kCorpus + "/jpeg"}).status, 1);
+  std::size_t recoded = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(kCorpus + "/jpeg")) {
+    if (!entry.is_regular_file() || entry.path().extension() != ".jpg") continue;
+    const std::string relative = fs::relative(entry.path(), kCorpus).string();
+    SCOPED_TRACE(relative);
+    const std::string filtered_path = dir / ("out/" + relative);
+    const std::string filtered = read_file(filtered_path);
+    const std::string safe_path = dir / ("safe/" + relative);
+    const std::string safe = read_file(safe_path);
+    EXPECT_LE(safe.size(), filtered.size());
+    if (safe == filtered) continue;
+    ++recoded;
+    const Decoded before = decode(filtered_path);
+    const Decoded after = decode(safe_path);
+    EXPECT_EQ(before.status, 0) << "re-encoded an image that does not decode";
+    EXPECT_EQ(after.status, 0);
+    EXPECT_TRUE(after.pixels == before.pixels) << "decoded pixels differ";
+  }
+  EXPECT_GE(recoded, 100u);
+}
+
 // Other images saved under a .jpg name. Each carries, where a walk that takes any byte for a
 // marker would look next after its first "segment", a dropped segment and a start of scan: a
 // filter that walked it would complete and cut bytes out.

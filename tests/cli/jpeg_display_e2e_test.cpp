@@ -1,7 +1,8 @@
 // What a browser shows: photos that carry an EXIF orientation or a wide-gamut colour profile are
 // put through the program, and headless Chromium's screenshot of a page showing the output must
-// be the same as that of a page showing the input. The same screenshot of the photo with all its
-// metadata dropped (what the filter once wrote) must differ, or the comparison proves nothing.
+// be the same as that of a page showing the input, whether only the segments were filtered or the
+// image was re-encoded too (--safe). The same screenshot of the photo with all its metadata
+// dropped (what the filter once wrote) must differ, or the comparison proves nothing.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -18,9 +19,10 @@
 namespace {
 
 const std::string kCorpus = SVELTERY_SOURCE_DIR "/tests/corpus/jpeg/hugin-data/help_en_EN/";
-// A wide, asymmetric picture, so that every turn and mirror shows; and a colourful photo.
-const std::string kWide = kCorpus + "200px-Ben_Lambert_cylindrical_equal_area.jpg";
-const std::string kColourful = kCorpus + "300px-Lamp_enfuse.jpg";
+// A wide, asymmetric picture, so that every turn and mirror shows; and a colourful photo. Both
+// carry standard Huffman tables, so that --safe re-encodes them.
+const std::string kWide = kCorpus + "250px-Cylindrical.JPG";
+const std::string kColourful = kCorpus + "600px-Tuebingen_Neckarfront_small15_2006-06-11.jpg";
 
 std::string be(std::uint64_t v, int n) {
   std::string b;
@@ -154,7 +156,7 @@ struct Photo {
   std::string bytes;
 };
 
-TEST(JpegDisplay, OrientationAndColourProfileLookTheSameAfterFiltering) {
+TEST(JpegDisplay, OrientationAndColourProfileLookTheSameAfterFilteringAndRecoding) {
   ASSERT_EQ(std::system("command -v chromium >/dev/null"), 0)
       << "chromium is needed (Debian package chromium; scripts/test installs it)";
   TempDir dir;
@@ -168,23 +170,27 @@ TEST(JpegDisplay, OrientationAndColourProfileLookTheSameAfterFiltering) {
   photos.push_back({"adobe-rgb.jpg", photo_with(kColourful, icc_segment(adobe_rgb()) + filler)});
   for (const Photo& p : photos) write_file(dir / ("in/" + p.name), p.bytes);
 
-  const RunResult r = run_sveltery(dir.path(), {"-r", "-j", "-o", "out", "in"});
-  ASSERT_EQ(r.status, 1);
+  ASSERT_EQ(run_sveltery(dir.path(), {"-r", "-j", "-o", "out", "in"}).status, 1);
+  ASSERT_EQ(run_sveltery(dir.path(), {"--safe", "-r", "-j", "-o", "safe", "in"}).status, 1);
 
   // One browser run per page: all inputs, all outputs, and for each photo the inputs with that
   // one photo's metadata dropped.
-  std::vector<std::string> inputs, outputs;
+  std::vector<std::string> inputs, outputs, recoded;
   for (const Photo& p : photos) {
     const std::string output = read_file(dir / ("out/in/" + p.name));
     EXPECT_LT(output.size(), p.bytes.size()) << p.name << ": the filter dropped nothing";
+    EXPECT_LT(read_file(dir / ("safe/in/" + p.name)).size(), output.size())
+        << p.name << ": --safe did not re-encode it";
     write_file(dir / ("bare-" + p.name), without_metadata(p.bytes));
     inputs.push_back("in/" + p.name);
     outputs.push_back("out/in/" + p.name);
+    recoded.push_back("safe/in/" + p.name);
   }
   const std::string shown = screenshot(dir, "inputs", inputs);
   ASSERT_FALSE(shown.empty()) << "chromium took no screenshot";
   EXPECT_EQ(screenshot(dir, "inputs-again", inputs), shown) << "screenshots are not repeatable";
   EXPECT_EQ(screenshot(dir, "outputs", outputs), shown) << "the outputs look different";
+  EXPECT_EQ(screenshot(dir, "recoded", recoded), shown) << "the --safe outputs look different";
   for (std::size_t i = 0; i < photos.size(); ++i) {
     std::vector<std::string> old = inputs;
     old[i] = "bare-" + photos[i].name;
