@@ -65,7 +65,8 @@ redundant white space. Scripts, style sheets, preformatted text and PHP
 code blocks pass through unchanged.
 
 JPEG images lose the application and comment segments in front of the
-image data; the image data itself is copied byte for byte.
+image data; the image data itself is copied byte for byte, or, with --safe,
+re-encoded without loss (the same pixels) when that makes it smaller.
 
 Other files can be copied unchanged, so the output is a complete copy of
 a site ready to publish.")
@@ -97,7 +98,7 @@ find_program(SVELTERY_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(SVELTERY_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libjpeg62-turbo")
 endif()
 
 include(CPack)

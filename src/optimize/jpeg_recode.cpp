@@ -106,6 +106,17 @@ std::size_t count_markers(jpeg_saved_marker_ptr m) {
   return n;
 }
 
+// Whether the scans sent every bit of every coefficient. A decoder smooths the blocks of a
+// progressive image whose low-frequency coefficients are missing or not yet refined; a
+// re-encoding would state them complete (as zeros) and show the image unsmoothed.
+bool every_coefficient_sent(const jpeg_decompress_struct& info) {
+  if (!info.progressive_mode) return true;
+  for (int c = 0; c < info.num_components; ++c)
+    for (int k = 0; k < DCTSIZE2; ++k)
+      if (info.coef_bits[c][k] != 0) return false;  // -1: never sent; above 0: bits still to come
+  return true;
+}
+
 // Every coefficient of the image in memory, the segments to carry saved in order. kSmaller here
 // only means the read went through.
 Recode read_coefficients(Decoder& d, std::span<const unsigned char> in,
@@ -133,6 +144,7 @@ Recode read_coefficients(Decoder& d, std::span<const unsigned char> in,
   d.coefficients = jpeg_read_coefficients(&d.info);
   if (d.coefficients == nullptr) return Recode::kFailed;
   if (count_markers(d.info.marker_list) != in_front) return Recode::kUnsupported;
+  if (!every_coefficient_sent(d.info)) return Recode::kUnsupported;
   d.trailing = d.info.src->bytes_in_buffer;
   return Recode::kSmaller;
 }

@@ -20,7 +20,8 @@ enum class Recode : unsigned char {
   kSmaller,      // `out` holds the re-encoding, shorter than the input
   kNotSmaller,   // no candidate was shorter than the input: keep the input
   kUnsupported,  // a stream the re-encoder does not carry: 12-bit, lossless, arithmetic-coded,
-                 // over the limits, or with metadata between its scans
+                 // over the limits, with metadata between its scans, or progressive with
+                 // coefficients its scans never complete
   kFailed,       // libjpeg reported an error or a warning (corrupt data)
 };
 

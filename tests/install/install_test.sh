@@ -217,6 +217,7 @@ check_package() {
   local depends
   depends=$(field Depends)
   [[ $depends == *libc6* && $depends == *libstdc++6* ]] || fail "Depends: $depends"
+  [[ $depends == *libjpeg62-turbo* ]] || fail "Depends names no JPEG codec: $depends"
   # A one-line summary, then a long description.
   local description
   description=$(field Description)

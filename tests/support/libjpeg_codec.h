@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 // clang-format off
 #include <jpeglib.h>
@@ -61,7 +62,8 @@ inline bool decode_into(DecodeState& s, std::span<const unsigned char> in) {
   s.pixels.width = s.info.output_width;
   s.pixels.height = s.info.output_height;
   s.pixels.components = s.info.output_components;
-  const std::size_t stride = std::size_t{s.info.output_width} * s.info.output_components;
+  const std::size_t stride =
+      std::size_t{s.info.output_width} * static_cast<unsigned>(s.info.output_components);
   s.pixels.samples.resize(stride * s.info.output_height);
   while (s.info.output_scanline < s.info.output_height) {
     JSAMPROW row = s.pixels.samples.data() + stride * s.info.output_scanline;
