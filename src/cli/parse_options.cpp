@@ -4,8 +4,12 @@
 #include <unistd.h>
 
 #include <new>
+#include <optional>
 #include <string>
 #include <utility>
+
+#include "cli/filter.h"
+#include "report/console.h"
 
 void reset_options(Options& options) { options = Options{}; }
 
@@ -17,12 +21,13 @@ void apply_default_formats(Options& options) {
 namespace {
 
 // Codes of the long options that have no short form: above every byte value.
-enum LongOnly : int { kSafe = 256, kNoBanner, kJobs };
+enum LongOnly : int { kSafe = 256, kBanner, kNoBanner, kJobs, kType, kHelp };
 
 constexpr struct option kLongOptions[] = {
-    {"safe", no_argument, nullptr, kSafe},       {"no-banner", no_argument, nullptr, kNoBanner},
-    {"jobs", required_argument, nullptr, kJobs}, {"help", no_argument, nullptr, 'H'},
-    {"version", no_argument, nullptr, 'V'},      {nullptr, 0, nullptr, 0},
+    {"safe", no_argument, nullptr, kSafe},          {"banner", no_argument, nullptr, kBanner},
+    {"no-banner", no_argument, nullptr, kNoBanner}, {"jobs", required_argument, nullptr, kJobs},
+    {"type", required_argument, nullptr, kType},    {"help", no_argument, nullptr, kHelp},
+    {"version", no_argument, nullptr, 'V'},         {nullptr, 0, nullptr, 0},
 };
 
 // A worker count: a positive decimal integer, nothing else.
@@ -43,6 +48,7 @@ bool parse_jobs(const char* text, int& jobs) {
 }  // namespace
 
 Screen parse_options(int argc, char** argv, Options& options) {
+  std::optional<bool> banner;  // the last of --banner and --no-banner
   int option = 0;
   while ((option = ::getopt_long(argc, argv, "acfhjlo:prvDVHL", kLongOptions, nullptr)) != -1) {
     switch (option) {
@@ -85,12 +91,27 @@ Screen parse_options(int argc, char** argv, Options& options) {
       case kSafe:
         options.safe = true;
         break;
+      case kBanner:
+        banner = true;
+        break;
       case kNoBanner:
-        options.no_banner = true;
+        banner = false;
         break;
       case kJobs:
-        if (!parse_jobs(optarg, options.jobs)) return Screen::ShortUsage;
+        if (!parse_jobs(optarg, options.jobs)) {
+          print_bad_option_value("--jobs", optarg, "a number of workers from 1 to 1024");
+          return Screen::ShortUsage;
+        }
         break;
+      case kType:
+        if (!filter_kind(optarg)) {
+          print_bad_option_value("--type", optarg, ("one of " + filter_type_names(", ")).c_str());
+          return Screen::ShortUsage;
+        }
+        options.type = optarg;
+        break;
+      case kHelp:
+        return Screen::Help;
       case 'D':
         return Screen::Documentation;
       case 'H':
@@ -103,5 +124,7 @@ Screen parse_options(int argc, char** argv, Options& options) {
         return Screen::ShortUsage;  // getopt has already complained on stderr
     }
   }
+  // A deploy profile adds no bytes and publishes no path unless asked to.
+  options.no_banner = banner ? !*banner : options.safe;
   return Screen::None;
 }

@@ -3,9 +3,11 @@
 #include "traverse/options.h"
 
 // What the command line asks for besides a run.
-enum class Screen { None, ShortUsage, Documentation, Licence, Version };
+// Help is the short usage screen followed by the long options.
+enum class Screen { None, ShortUsage, Help, Documentation, Licence, Version };
 
-// Reads the options with getopt_long in command-line order (--help and --version are -H and -V).
-// A screen option stops the reading at once and is returned; otherwise Screen::None, with
-// `optind` at the first path.
+// Reads the options with getopt_long in command-line order (--version is -V). A screen option
+// stops the reading at once and is returned; a long option's value it cannot take is named on
+// standard error and gives the short usage screen. Otherwise Screen::None, with `optind` at the
+// first path and `no_banner` settled.
 Screen parse_options(int argc, char** argv, Options& options);

@@ -8,7 +8,10 @@
 
 #include <cerrno>
 #include <new>
+#include <optional>
+#include <string_view>
 
+#include "cli/filter.h"
 #include "cli/parse_options.h"
 #include "cli/screens.h"
 #include "report/console.h"
@@ -16,18 +19,26 @@
 #include "report/totals.h"
 #include "run/drive.h"
 #include "run/scheduler.h"
+#include "run/stop.h"
 #include "traverse/file_io.h"
 #include "traverse/options.h"
 
 namespace {
 
 constexpr int kExitAfterRun = 1;
+constexpr int kExitRunHadFailures = 2;  // an input missing, or a file's "Skipped:" or "Error:"
+constexpr int kExitFilterFailed = 2;
 constexpr int kExitUnusableOutput = 255;
+constexpr int kExitOnSignalBase = 128;  // as a shell reports a process a signal ended
 
 void show_screen(Screen screen) {
   switch (screen) {
     case Screen::ShortUsage:
       print_short_usage();
+      break;
+    case Screen::Help:
+      print_short_usage();
+      print_long_options(filter_type_names(", ").c_str());
       break;
     case Screen::Documentation:
       print_documentation();
@@ -76,6 +87,26 @@ void raise_descriptor_limit() {
   }
 }
 
+// "-" among the paths: standard input, filtered onto standard output. It stands alone.
+bool filter_asked(int argc, char** argv) {
+  for (int k = optind; k < argc; ++k)
+    if (std::string_view(argv[k]) == "-") return true;
+  return false;
+}
+
+int filter(int argc, const Options& options) {
+  if (argc - optind != 1) {
+    print_filter_alone();
+    return kExitFilterFailed;
+  }
+  const std::optional<FormatKind> kind = filter_kind(options.type);
+  if (!kind) {
+    print_filter_needs_type(filter_type_names("|").c_str());
+    return kExitFilterFailed;
+  }
+  return run_filter(*kind, options);
+}
+
 }  // namespace
 
 int run(int argc, char** argv) {
@@ -94,6 +125,7 @@ int run(int argc, char** argv) {
     print_short_usage();
     return kExitAfterRun;
   }
+  if (filter_asked(argc, argv)) return filter(argc, options);
   if (!options.output_dir_given) {
     try {
       options.output_dir = "./sveltered";
@@ -108,12 +140,20 @@ int run(int argc, char** argv) {
   raise_descriptor_limit();
   if (!prepare_output_dir(options, run_state)) return kExitUnusableOutput;
 
+  // From here a signal ends the run between files: what is printed so far is kept.
+  stop_on_signals();
   print_demo_line();
   const bool report = options.verbose || options.final_report || options.logging;
   if (report) print_outputting_to(options.output_dir.c_str());
   Scheduler scheduler(options, worker_count(options));
-  for (; optind < argc; ++optind) process_input_path(argv[optind], options, run_state, scheduler);
+  for (; optind < argc && stop_signal() == 0; ++optind)
+    process_input_path(argv[optind], options, run_state, scheduler);
   totals = scheduler.finish();
+  if (const int signal_number = stop_signal(); signal_number != 0) {
+    // The report of a run cut short would count only part of the files as if it were whole.
+    print_stopped(signal_number);
+    return kExitOnSignalBase + signal_number;
+  }
   if (report) print_final_report(totals);
-  return kExitAfterRun;
+  return totals.failures > 0 ? kExitRunHadFailures : kExitAfterRun;
 }

@@ -25,6 +25,21 @@ where options are:
              stdout);
 }
 
+void print_long_options(const char* type_names) {
+  std::fputs(R"(long options:
+	--safe		the deploy profile: pages look the same in a browser; no banner
+	--banner	put the banner on optimized HTML pages (also with --safe)
+	--no-banner	no banner on optimized HTML pages (either profile)
+	--jobs N	optimize N files at a time (1 to 1024; default one per processor)
+)",
+             stdout);
+  std::printf("\t--type=KIND\tfilter: - reads KIND (%s), the result goes to stdout\n", type_names);
+  std::fputs(R"(	--help		display this screen
+	--version	display version info, as -V
+)",
+             stdout);
+}
+
 void print_version_banner() {
   std::fputs(R"(##############################################################
 # Copyright (c) 2001 The Sveltery maintainers. MIT licence.  #

@@ -2,6 +2,7 @@
 #include "report/console.h"
 
 #include <cerrno>
+#include <csignal>
 #include <string>
 
 namespace {
@@ -76,6 +77,10 @@ void print_open_dir_error(std::FILE* to, const char* path) {
 void print_outside_output_dir(std::FILE* to, const char* path) {
   std::fprintf(to, "Error: output outside the output directory: %s\n", Shown(path).c_str());
 }
+void print_output_taken(std::FILE* to, const char* earlier, const char* path) {
+  std::fprintf(to, "Error: output already taken by %s: %s\n", Shown(earlier).c_str(),
+               Shown(path).c_str());
+}
 
 void print_optimizing(std::FILE* to, const char* path) {
   std::fprintf(to, "Optimizing: %s\n", Shown(path).c_str());
@@ -108,6 +113,26 @@ void print_write_error(std::FILE* to, const char* path) {
 }
 void print_same_file_error(std::FILE* to, const char* path) {
   std::fprintf(to, "Error: output file is the input file: %s\n", Shown(path).c_str());
+}
+
+void print_directory_not_walked(const char* path) {
+  std::fprintf(stderr, "sveltery: %s: a directory, skipped (-r walks directories)\n",
+               Shown(path).c_str());
+}
+void print_bad_option_value(const char* option, const char* value, const char* expected) {
+  std::fprintf(stderr, "sveltery: %s: '%s' is not %s\n", option, Shown(value).c_str(), expected);
+}
+void print_filter_needs_type(const char* type_names) {
+  std::fprintf(stderr, "sveltery: -: standard input needs --type=%s\n", type_names);
+}
+void print_filter_alone() {
+  std::fputs("sveltery: -: standard input is read alone, without other paths\n", stderr);
+}
+void print_filter_read_error() { std::fputs("Error: reading standard input\n", stderr); }
+void print_filter_write_error() { std::fputs("Error: writing to standard output\n", stderr); }
+void print_stopped(int signal_number) {
+  const char* name = signal_number == SIGINT ? "SIGINT" : "SIGTERM";
+  std::fprintf(stderr, "sveltery: stopped by %s: files not yet started were not written\n", name);
 }
 
 void print_markup_memory_error(std::FILE* to) { std::fputs("Memeory Error\n", to); }

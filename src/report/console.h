@@ -11,6 +11,7 @@ std::string escape_controls(std::string_view text);
 
 // Every per-file and run message the program prints, one function per line. The texts are part
 // of the program's interface (scripts parse them), spelling included: change none of them.
+// Standard output carries the run's lines; the few lines on standard error are for the user.
 // The per-file lines go to `to`: standard output, or the buffer that holds one file's lines until
 // they are printed in walk order.
 
@@ -26,6 +27,8 @@ void print_missing(std::FILE* to, const char* path);            // "File: path d
 void print_stat_error(std::FILE* to, const char* path);
 void print_open_dir_error(std::FILE* to, const char* path);
 void print_outside_output_dir(std::FILE* to, const char* path);
+// "Error: output already taken by <earlier>: <path>": two inputs would be mirrored at one place.
+void print_output_taken(std::FILE* to, const char* earlier, const char* path);
 
 // Per file
 void print_optimizing(std::FILE* to, const char* path);
@@ -41,6 +44,16 @@ void print_read_error(std::FILE* to, const char* path);
 void print_open_output_error(std::FILE* to, const char* path, int err);
 void print_write_error(std::FILE* to, const char* path);
 void print_same_file_error(std::FILE* to, const char* path);
+
+// Standard error: what a user should know that the contract of standard output has no line for.
+void print_directory_not_walked(const char* path);  // a directory given without -r
+// A long option's value it cannot take: "sveltery: --jobs: '0' is not <expected>".
+void print_bad_option_value(const char* option, const char* value, const char* expected);
+void print_filter_needs_type(const char* type_names);  // "-" without --type
+void print_filter_alone();                             // "-" beside other paths
+void print_filter_read_error();
+void print_filter_write_error();
+void print_stopped(int signal_number);  // the run ended early on a signal
 
 // The markup optimizer's out-of-memory line (its spelling is historical and kept).
 void print_markup_memory_error(std::FILE* to);

@@ -20,6 +20,7 @@ void add_php_totals(Totals& totals, std::int64_t input_size, std::int64_t output
 void add_totals(Totals& totals, const Totals& delta) {
   totals.files_seen += delta.files_seen;
   totals.files_optimized += delta.files_optimized;
+  totals.failures += delta.failures;
   add_html_totals(totals, delta.html_in, delta.html_out);
   add_jpeg_totals(totals, delta.jpeg_in, delta.jpeg_out);
   add_php_totals(totals, delta.php_in, delta.php_out);

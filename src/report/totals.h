@@ -13,6 +13,9 @@ struct Totals {
   std::int64_t jpeg_out = 0;
   std::int64_t php_out = 0;
   std::int64_t php_in = 0;
+  // Inputs that were missing and files that printed "Skipped:" or an "Error:" line: any makes the
+  // run's exit status say so.
+  std::int64_t failures = 0;
 };
 
 void reset_totals(Totals& totals);

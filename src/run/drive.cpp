@@ -7,13 +7,18 @@
 
 #include <cerrno>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "report/console.h"
+#include "run/stop.h"
 #include "traverse/file_io.h"
 #include "traverse/pipeline.h"
 
 namespace {
+
+// The share of a path that printed its failure.
+constexpr Totals kFailed{.failures = 1};
 
 void report_stat_failure(std::FILE* to, const std::string& path, int err) {
   if (err == EACCES)
@@ -54,21 +59,23 @@ struct OutputDir {
 
 class Driver final : public WalkEvents {
  public:
-  Driver(const Options& options, const RunState& run, Scheduler& scheduler)
-      : options_(options), run_(run), scheduler_(scheduler) {}
+  // `mapping`: how this command-line path and everything under it are mapped to outputs.
+  Driver(const Options& options, const RunState& run, OutputMapping mapping, Scheduler& scheduler)
+      : options_(options), run_(run), mapping_(std::move(mapping)), scheduler_(scheduler) {}
 
   // A regular file `input_name` in `input_dir` (null: `path` is opened as it is); its output
   // goes into `output` under the last part of its output path.
   void submit_file(const std::string& path, const struct stat& st, DirRef input_dir,
                    std::string_view input_name, const std::optional<NameKey>& input,
                    const OutputDir& output) {
+    if (stop_signal() != 0) return;  // a stopped run takes no new file
     scheduler_.count(Totals{.files_seen = 1});
     FileWork work;
     work.path = path;
     work.st = st;
     work.kind = classify_extension(path, options_);
     if (!has_work(work.kind, options_)) return;
-    work.output_path = output_path_for(run_.mapping, relative_name_of(run_.mapping, path));
+    work.output_path = output_path_for(mapping_, relative_name_of(mapping_, path));
     work.output_name = last_name(work.output_path);
     work.output_dir = output.dir;
     work.output_dir_error = output.dir ? 0 : output.error;
@@ -85,8 +92,8 @@ class Driver final : public WalkEvents {
   bool mirror(const std::string& path, const struct stat& st, const OutputDir& parent,
               std::string_view name, bool top) {
     if (run_.output_root && run_.output_root->id() == file_id(st)) return false;
-    const std::string mirror_path =
-        output_path_for(run_.mapping, relative_name_of(run_.mapping, path));
+    if (stop_signal() != 0) return false;
+    const std::string mirror_path = output_path_for(mapping_, relative_name_of(mapping_, path));
     if (scheduler_.pooled()) {
       // An earlier file may still be writing where the mirror goes.
       if (parent.dir)
@@ -99,6 +106,7 @@ class Driver final : public WalkEvents {
     const OutputDir made = make_mirror(parent, std::string(name), st);
     if (!made.dir && (parent.dir || top)) {
       // Said once, where it failed; below it every file says it cannot open its output.
+      scheduler_.count(kFailed);
       scheduler_.say(
           [&](std::FILE* to) { print_open_output_error(to, mirror_path.c_str(), made.error); });
     }
@@ -135,10 +143,14 @@ class Driver final : public WalkEvents {
   }
 
   void stat_failed(const std::string& path, int err) override {
+    if (stop_signal() != 0) return;
+    scheduler_.count(kFailed);
     scheduler_.say([&](std::FILE* to) { report_stat_failure(to, path, err); });
   }
 
   void open_failed(const std::string& path) override {
+    if (stop_signal() != 0) return;
+    scheduler_.count(kFailed);
     scheduler_.say([&](std::FILE* to) { print_open_dir_error(to, path.c_str()); });
   }
 
@@ -168,6 +180,7 @@ class Driver final : public WalkEvents {
 
   const Options& options_;
   const RunState& run_;
+  const OutputMapping mapping_;
   Scheduler& scheduler_;
   DirChain mirrors_{Links::Refuse};  // the mirror of each directory the walk stands in
   std::vector<bool> made_;           // beside each: this run made it
@@ -191,11 +204,13 @@ void process_input_path(std::string path, const Options& options, RunState& run,
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {
     const int err = errno;
+    scheduler.count(kFailed);
     scheduler.say([&](std::FILE* to) { report_stat_failure(to, path, err); });
     return;
   }
   const bool is_file = S_ISREG(st.st_mode);
   const bool is_walked_dir = S_ISDIR(st.st_mode) && options.recurse;
+  if (S_ISDIR(st.st_mode) && !options.recurse) print_directory_not_walked(path.c_str());
   if (!is_file && !is_walked_dir) return;
 
   if (is_walked_dir && !path.empty() && path.back() == '/') path.pop_back();  // one '/' only
@@ -203,18 +218,33 @@ void process_input_path(std::string path, const Options& options, RunState& run,
     run.mapping.input_prefix = input_prefix_of(path);
     run.prefix_known = true;
   }
-  Driver driver(options, run, scheduler);
-  if (!maps_inside_output_dir(run.mapping, path)) {
+  const std::optional<OutputMapping> mapping = mapping_for_input(run.mapping, path);
+  const auto refuse = [&](const auto& print) {
     if (is_file) scheduler.count(Totals{.files_seen = 1});
+    scheduler.count(kFailed);
     scheduler.say([&](std::FILE* to) {
-      print_outside_output_dir(to, path.c_str());
+      print(to);
       print_skipped(to, path.c_str());
     });
+  };
+  if (!mapping) {
+    refuse([&](std::FILE* to) { print_outside_output_dir(to, path.c_str()); });
     return;
   }
+  const std::string_view relative = relative_name_of(*mapping, path);
+  OutputClaim claim{path, output_path_for(*mapping, relative), file_id(st), is_walked_dir};
+  const OutputClaim* taken = colliding_claim(run.claims, claim, [](const std::string& p) {
+    struct stat there {};
+    return ::stat(p.c_str(), &there) == 0 ? std::optional<FileId>(file_id(there)) : std::nullopt;
+  });
+  if (taken != nullptr) {
+    refuse([&](std::FILE* to) { print_output_taken(to, taken->input.c_str(), path.c_str()); });
+    return;
+  }
+  run.claims.push_back(std::move(claim));
+  Driver driver(options, run, *mapping, scheduler);
   // The output's directory is reached from the output directory one name at a time, no link
   // followed: only -r makes mirror directories, so a file's must be there already.
-  const std::string_view relative = relative_name_of(run.mapping, path);
   OutputDir parent{nullptr, run.output_root_error, false};
   if (run.output_root) {
     parent.dir = open_dir_beneath(run.output_root, parent_part(relative));

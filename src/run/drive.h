@@ -4,10 +4,12 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "run/scheduler.h"
 #include "traverse/dir_fd.h"
 #include "traverse/options.h"
+#include "traverse/output_claims.h"
 #include "traverse/output_path.h"
 #include "traverse/walk.h"
 
@@ -19,6 +21,7 @@ struct RunState {
   // Null when it could not be opened (every file then fails to open its output).
   DirRef output_root;
   int output_root_error = 0;
+  std::vector<OutputClaim> claims;  // the outputs of the command-line paths taken so far
 };
 
 // Handles one command-line path: a regular file, or with -r a directory and everything in it.

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "report/console.h"
+#include "run/stop.h"
 #include "traverse/output_path.h"
 
 namespace {
@@ -193,6 +194,7 @@ void Scheduler::run_job(Job& job, Scratch& scratch) {
   } catch (const std::bad_alloc&) {  // the file's own buffers are checked; this is the rest
     print_memory_error(lines.stream);
     print_skipped(lines.stream, job.work.path.c_str());
+    delta = Totals{.failures = 1};
   }
   std::string text = lines.take();
   const std::lock_guard<SpinningMutex> lock(mutex_);
@@ -228,6 +230,7 @@ void Scheduler::run_caught(Job& job, Scratch& scratch) {
   } catch (const std::bad_alloc&) {
     const std::lock_guard<SpinningMutex> lock(mutex_);
     job.slot->text = "Error: memory error\nSkipped: " + escape_controls(job.work.path) + "\n";
+    job.slot->delta = Totals{.failures = 1};
   }
 }
 
@@ -269,7 +272,10 @@ void Scheduler::work_loop() {
     queued_.store(queue_.size(), std::memory_order_relaxed);
     ++running_;
     lock.unlock();
-    run_caught(job, scratch);
+    if (stop_signal() == 0)
+      run_caught(job, scratch);
+    else
+      scratch.lacked_space = false;  // a stopped run starts no file: this one leaves no line
     lock.lock();
     --running_;
     if (scratch.lacked_space && !job.again) {

@@ -13,11 +13,13 @@ struct Options {
   bool verbose = false;
   bool logging = false;
   bool final_report = false;
-  bool safe = false;       // --safe: the markup profile that never changes how a page renders
-  bool no_banner = false;  // --no-banner: optimized pages go out without the banner
+  bool safe = false;  // --safe: the markup profile that never changes how a page renders
+  // Optimized pages go out without the banner: --no-banner, or --safe unless --banner follows.
+  bool no_banner = false;
   bool output_dir_given = false;
   std::string output_dir;  // without the one trailing '/' a given path may have had
   int jobs = 0;            // --jobs: workers for the run; 0 when not given
+  std::string type;        // --type: what standard input holds when "-" is the input; "" if none
 };
 
 void reset_options(Options& options);

@@ -52,3 +52,10 @@ bool maps_inside_output_dir(const OutputMapping& mapping, std::string_view path)
   }
   return !has_dotdot_component(relative_name_of(mapping, path));
 }
+
+std::optional<OutputMapping> mapping_for_input(const OutputMapping& run, std::string_view path) {
+  if (maps_inside_output_dir(run, path)) return run;
+  OutputMapping own{run.output_dir, input_prefix_of(path)};
+  if (maps_inside_output_dir(own, path)) return own;
+  return std::nullopt;
+}

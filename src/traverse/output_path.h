@@ -32,3 +32,8 @@ std::string output_path_for(const OutputMapping& mapping, std::string_view relat
 // prefix, the path must begin with the prefix followed by '/' or its end, and the relative name
 // must have no ".." component.
 bool maps_inside_output_dir(const OutputMapping& mapping, std::string_view path);
+
+// The mapping a command-line `path` is written by: the run's, when the path maps inside the output
+// directory under it; else one under the path's own directory part (so that a second tree
+// beside the first is mirrored by its own name), when that maps inside; none when neither does.
+std::optional<OutputMapping> mapping_for_input(const OutputMapping& run, std::string_view path);

@@ -23,6 +23,9 @@
 
 namespace {
 
+// The share of a file that printed its failure.
+constexpr Totals kFailed{.failures = 1};
+
 void full_bar(std::FILE* to, std::int64_t size) {
   show_progress(to, size, size);
   print_newline(to);
@@ -266,7 +269,7 @@ Totals run_format(const Format& format, FileRun& run) {
   const bool announcing = announce(run.options);
   if (!read_first(format, run)) {
     print_skipped(to, path);
-    return {};
+    return kFailed;
   }
   const auto say_what = [&] {
     if (announcing) (format.count ? print_optimizing : print_copying)(to, path);
@@ -275,7 +278,7 @@ Totals run_format(const Format& format, FileRun& run) {
   const std::optional<Optimized> result = format.optimize(run);
   if (!result) {
     print_skipped(to, path);
-    return {};
+    return kFailed;
   }
   if (!format.announce_first) say_what();
   const std::int64_t input_size = run.input.size();
@@ -306,6 +309,7 @@ Totals run_format(const Format& format, FileRun& run) {
   if (!saved) {
     run.scratch.lacked_space = lacked_space();
     if (format.report != Report::SavingsBeforeWrite) print_skipped(to, path);
+    delta.failures = 1;
     return delta;
   }
   if (format.report == Report::SavingsAfterWrite) {
@@ -360,7 +364,7 @@ Totals run_file(const FileWork& work, const Options& options, std::FILE* to, Scr
   std::optional<InputFile> input = open_input(to, work);
   if (!input) {
     print_skipped(to, work.path.c_str());
-    return {};
+    return kFailed;
   }
   FileRun run{work, options, to, *input, scratch};
   const Totals delta = run_format(format_of(work.kind), run);

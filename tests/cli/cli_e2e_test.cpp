@@ -28,6 +28,16 @@ const std::string kUsage =
     "\t-V\tdisplay version info\n"
     "\t-L\tdisplay license info\n";
 
+const std::string kLongOptions =
+    "long options:\n"
+    "\t--safe\t\tthe deploy profile: pages look the same in a browser; no banner\n"
+    "\t--banner\tput the banner on optimized HTML pages (also with --safe)\n"
+    "\t--no-banner\tno banner on optimized HTML pages (either profile)\n"
+    "\t--jobs N\toptimize N files at a time (1 to 1024; default one per processor)\n"
+    "\t--type=KIND\tfilter: - reads KIND (html, php, jpeg, jpg), the result goes to stdout\n"
+    "\t--help\t\tdisplay this screen\n"
+    "\t--version\tdisplay version info, as -V\n";
+
 std::vector<std::string> lines(const std::string& text) {
   std::vector<std::string> out;
   std::size_t start = 0;
@@ -110,7 +120,9 @@ const ArgsCase kNoRun[] = {
     {"o_without_argument", {"-o"}, kUsage},
     {"screen_stops_reading_at_once", {"-v", "-H", "-x", "a.html"}, kUsage},
     {"first_screen_wins", {"-V", "-H"}, kVersionBanner},
-    {"long_help", {"--help", "a.html"}, kUsage},
+    {"long_help", {"--help", "a.html"}, kUsage + kLongOptions},
+    {"long_help_prefix", {"--he"}, kUsage + kLongOptions},
+    {"short_help_stays_short", {"-H", "--help"}, kUsage},
     {"long_version", {"--safe", "--version", "a.html"}, kVersionBanner},
     {"long_prefix", {"--vers"}, kVersionBanner},
     {"unknown_long_option", {"--fast", "a.html"}, kUsage},
@@ -132,6 +144,39 @@ TEST_P(NoRun, PrintsScreensAndTouchesNothing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cli, NoRun, testing::ValuesIn(kNoRun),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+// Every long option the program takes has its line in --help, and a run accepts it as listed.
+struct LongOptionCase {
+  const char* name;
+  std::vector<std::string> args;  // the option as a user types it
+  std::string line_start;         // its line in --help
+};
+
+const LongOptionCase kLongOptionLines[] = {
+    {"safe", {"--safe"}, "\t--safe\t"},
+    {"banner", {"--banner"}, "\t--banner\t"},
+    {"no_banner", {"--no-banner"}, "\t--no-banner\t"},
+    {"jobs", {"--jobs", "2"}, "\t--jobs N\t"},
+    {"type", {"--type=html"}, "\t--type=KIND\t"},
+};
+
+class LongOption : public testing::TestWithParam<LongOptionCase> {};
+
+TEST_P(LongOption, ListedByHelpAndTaken) {
+  TempDir dir;
+  write_file(dir / "a.txt", "x");
+  const RunResult help = run_sveltery(dir.path(), {"--help"});
+  EXPECT_NE(help.out.find("\n" + GetParam().line_start), std::string::npos) << help.out;
+  std::vector<std::string> args = GetParam().args;
+  args.push_back("a.txt");
+  const RunResult r = run_sveltery(dir.path(), args);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "Sveltery 1.1 Demo\n");
+  EXPECT_EQ(read_file(dir / "sveltered/a.txt"), "x");
+}
+
+INSTANTIATE_TEST_SUITE_P(Cli, LongOption, testing::ValuesIn(kLongOptionLines),
                          [](const auto& p) { return std::string(p.param.name); });
 
 TEST(OutputDir, CreatedWithMode0700) {
@@ -209,7 +254,7 @@ TEST(OutputDir, RegularFileIsAcceptedAndEachWriteFails) {
   write_file(dir / "out", "not a directory");
   write_file(dir / "a.txt", "x");
   const RunResult r = run_sveltery(dir.path(), {"-o", "out", "a.txt"});
-  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.status, 2);  // the file failed
   EXPECT_EQ(r.out, "Sveltery 1.1 Demo\nError: opening output file: out/a.txt\nSkipped: a.txt\n");
   EXPECT_EQ(read_file(dir / "out"), "not a directory");
 }

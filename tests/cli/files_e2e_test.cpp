@@ -321,24 +321,23 @@ TEST(Jpeg, CountedEvenWhenTheWriteFails) {
 
 struct RefusalCase {
   const char* name;
-  std::vector<std::string> args;  // run in a directory holding page.html and site/a.html
+  std::vector<std::string> args;  // run where page.html, site/a.html and other/a.html are
   std::string expected;           // after the demo line
+  int status;
 };
 
 const RefusalCase kRefusals[] = {
-    {"missing", {"nope.html", "page.html"}, "File: nope.html doesn't exist.\n"},
-    {"not_a_directory_component", {"page.html/x"}, "Error: getting file status: page.html/x\n"},
-    {"directory_without_r_is_silent", {"site"}, ""},
-    {"later_path_from_another_directory",
-     {"site/a.html", "page.html"},
-     "Error: output outside the output directory: page.html\nSkipped: page.html\n"},
-    {"dotdot_after_prefix",
-     {"site/a.html", "site/../page.html"},
-     "Error: output outside the output directory: site/../page.html\n"
-     "Skipped: site/../page.html\n"},
+    {"missing", {"nope.html", "page.html"}, "File: nope.html doesn't exist.\n", 2},
+    {"not_a_directory_component", {"page.html/x"}, "Error: getting file status: page.html/x\n", 2},
+    {"directory_without_r_is_silent", {"site"}, "", 1},
     {"recursing_into_parent",
      {"-r", ".."},
-     "Error: output outside the output directory: ..\nSkipped: ..\n"},
+     "Error: output outside the output directory: ..\nSkipped: ..\n",
+     2},
+    {"same_output_as_an_earlier_file",
+     {"site/a.html", "site/a.html", "other/a.html"},
+     "Error: output already taken by site/a.html: other/a.html\nSkipped: other/a.html\n",
+     2},
 };
 
 class Refusal : public testing::TestWithParam<RefusalCase> {};
@@ -347,12 +346,14 @@ TEST_P(Refusal, SaysWhyAndWritesNothingOutside) {
   TempDir dir;
   write_file(dir / "page.html", "<p>p");
   write_file(dir / "site/a.html", "<p>a");
+  write_file(dir / "other/a.html", "<p>other");
   const RunResult r = run_sveltery(dir.path(), GetParam().args);
-  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.status, GetParam().status);
   EXPECT_EQ(r.out, kDemo + GetParam().expected);
   EXPECT_FALSE(exists(dir / "svelteredpage.html"));
   EXPECT_FALSE(exists(dir / "page.html.out"));
   EXPECT_EQ(read_file(dir / "page.html"), "<p>p");
+  EXPECT_EQ(read_file(dir / "sveltered/a.html").find("other"), std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, Refusal, testing::ValuesIn(kRefusals),
@@ -361,11 +362,13 @@ INSTANTIATE_TEST_SUITE_P(Files, Refusal, testing::ValuesIn(kRefusals),
 TEST(Files, RefusedFileStillCountsAsSeen) {
   TempDir dir;
   write_file(dir / "a/x.html", "<p>x");
-  write_file(dir / "bb/y.html", "<p>y");
-  const RunResult r = run_sveltery(dir.path(), {"-f", "a/x.html", "bb/y.html"});
-  EXPECT_NE(r.out.find("Skipped: bb/y.html\nSveltery Saved"), std::string::npos) << r.out;
+  write_file(dir / "bb/x.html", "<p>y");
+  const RunResult r = run_sveltery(dir.path(), {"-f", "a/x.html", "bb/x.html"});
+  EXPECT_NE(r.out.find("Skipped: bb/x.html\nSveltery Saved"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("Sveltery Optimized: 1 of 2 files\n"), std::string::npos);
-  EXPECT_FALSE(exists(dir / "svelteredb"));
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(read_file(dir / "sveltered/x.html").substr(0, 4), "<!--");
+  EXPECT_NE(read_file(dir / "sveltered/x.html").find("<p>x"), std::string::npos);
 }
 
 TEST(Files, OutputOverTheInputItselfIsRefused) {

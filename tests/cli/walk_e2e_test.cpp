@@ -216,4 +216,53 @@ TEST(Walk, ThousandsOfFilesInOneDirectory) {
   EXPECT_EQ(read_file(dir / "sveltered/t/f2999.txt"), "x");
 }
 
+struct TreesCase {
+  const char* name;
+  std::vector<std::string> args;  // run where a/site, b/docs and b/site are
+  int status;
+  std::string out;                // after the demo line
+  std::vector<std::string> made;  // under sveltered/, with their content
+  std::vector<std::string> absent;
+};
+
+// Trees from several directories are each mirrored by their own names; two that would be
+// mirrored at one place are not merged: the later is refused.
+const TreesCase kTrees[] = {
+    {"two_trees", {"-r", "a/site", "b/docs"}, 1, "", {"site/i.txt=a", "docs/d.txt=d"}, {}},
+    {"tree_then_file_elsewhere",
+     {"-r", "a/site", "b/docs/d.txt"},
+     1,
+     "",
+     {"site/i.txt=a", "d.txt=d"},
+     {}},
+    {"same_name_twice",
+     {"-r", "a/site", "b/site"},
+     2,
+     "Error: output already taken by a/site: b/site\nSkipped: b/site\n",
+     {"site/i.txt=a"},
+     {"site/o.txt"}},
+    {"same_tree_twice", {"-r", "a/site", "a/site/"}, 1, "", {"site/i.txt=a"}, {}},
+};
+
+class SeveralTrees : public testing::TestWithParam<TreesCase> {};
+
+TEST_P(SeveralTrees, EachByItsOwnName) {
+  const TreesCase& c = GetParam();
+  TempDir dir;
+  write_file(dir / "a/site/i.txt", "a");
+  write_file(dir / "b/docs/d.txt", "d");
+  write_file(dir / "b/site/o.txt", "o");
+  const RunResult r = run_sveltery(dir.path(), c.args);
+  EXPECT_EQ(r.status, c.status);
+  EXPECT_EQ(r.out, kDemo + c.out);
+  for (const std::string& made : c.made) {
+    const auto eq = made.find('=');
+    EXPECT_EQ(read_file(dir / ("sveltered/" + made.substr(0, eq))), made.substr(eq + 1)) << made;
+  }
+  for (const std::string& absent : c.absent) EXPECT_FALSE(exists(dir / ("sveltered/" + absent)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Walk, SeveralTrees, testing::ValuesIn(kTrees),
+                         [](const auto& p) { return std::string(p.param.name); });
+
 }  // namespace

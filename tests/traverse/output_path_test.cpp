@@ -137,4 +137,42 @@ TEST_P(Kind, ByExtensionAndSwitch) {
 INSTANTIATE_TEST_SUITE_P(Dispatch, Kind, testing::ValuesIn(kKinds),
                          [](const auto& p) { return std::string(p.param.name); });
 
+struct InputCase {
+  const char* name;
+  const char* first_path;             // takes the run's input prefix
+  const char* path;                   // a later command-line path
+  std::optional<std::string> output;  // none: refused
+};
+
+// A later path outside the first path's prefix is mirrored by its own directory part; only a
+// path whose own name climbs out is refused.
+const InputCase kInputs[] = {
+    {"under_the_prefix", "a/site", "a/site/x.html", "out/site/x.html"},
+    {"second_tree", "a/site", "b/docs", "out/docs"},
+    {"second_tree_deeper", "a/site", "b/c/docs", "out/docs"},
+    {"sibling_name_sharing_characters", "a/site", "ab/docs", "out/docs"},
+    {"absolute_beside_relative", "site/a.html", "/var/www/b.html", "out/b.html"},
+    {"climbing_after_the_prefix", "site/a.html", "site/../page.html", "out/page.html"},
+    {"bare_name_after_prefix", "site/a.html", "page.html", "out/page.html"},
+    {"no_prefix_keeps_the_path", "index.html", "img/a.jpg", "out/img/a.jpg"},
+    {"climbing_without_prefix", "index.html", "../b.html", "out/b.html"},
+    {"parent_itself", "a/site", "..", std::nullopt},
+    {"parent_of_a_tree", "site", "site/..", std::nullopt},
+};
+
+class ForInput : public testing::TestWithParam<InputCase> {};
+
+TEST_P(ForInput, OwnDirectoryWhenOutsideThePrefix) {
+  const auto& c = GetParam();
+  const OutputMapping run{"out", input_prefix_of(c.first_path)};
+  const std::optional<OutputMapping> mapping = mapping_for_input(run, c.path);
+  ASSERT_EQ(mapping.has_value(), c.output.has_value());
+  if (!mapping) return;
+  EXPECT_EQ(output_path_for(*mapping, relative_name_of(*mapping, c.path)), *c.output);
+  EXPECT_TRUE(maps_inside_output_dir(*mapping, c.path));
+}
+
+INSTANTIATE_TEST_SUITE_P(OutputPath, ForInput, testing::ValuesIn(kInputs),
+                         [](const auto& p) { return std::string(p.param.name); });
+
 }  // namespace
