@@ -16,7 +16,7 @@ import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.dirname(HERE)
-PROFILES = [("default", []), ("`--safe`", ["--safe"]), ("`--safe --no-banner`", ["--safe", "--no-banner"])]
+PROFILES = [("default", []), ("`--safe --banner`", ["--safe", "--banner"]), ("`--safe`", ["--safe"])]
 
 
 def page_bytes(root):

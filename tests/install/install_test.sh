@@ -19,7 +19,7 @@ build=$(realpath -- "$build") && src=$(realpath -- "$src") && binary=$(realpath 
   exit 1
 
 readonly options=(a c f h j l o p r v D H L V)
-readonly long_options=(safe no-banner jobs help version)
+readonly long_options=(safe banner no-banner jobs type help version)
 readonly maintainer='Sveltery maintainers <maintainers@sveltery.example>'
 readonly manpage=$src/docs/sveltery.1
 readonly completion=$src/completions/sveltery
@@ -176,7 +176,7 @@ check_manpage() {
 
   local status_text
   status_text=$(sed -n '/^EXIT STATUS$/,/^EXAMPLES$/p' <<<"$text")
-  for status in 1 255; do
+  for status in 0 1 2 255; do
     grep -qE "^ {7}$status( |\$)" <<<"$status_text" || fail "exit status $status is not described"
   done
   grep -q 'Outputing to: ./sveltered/' <<<"$text" || fail "the start line is not shown as printed"
@@ -318,6 +318,9 @@ check_completion() {
     expect_completion "$(printf -- '--%s\n' "${long_options[@]}")" sveltery --
     expect_completion '--safe' sveltery -v --s
     expect_completion '--help' sveltery --h
+    expect_completion $'--banner' sveltery --b
+    expect_completion $'html\njpeg\njpg\nphp' sveltery --type ''
+    expect_completion $'jpeg\njpg' sveltery --type j
     expect_completion "$dirs" sveltery -o ''
     expect_completion "$dirs" sveltery -rvo ''
     expect_completion 'photos' sveltery -o ph

@@ -488,7 +488,7 @@ def find_chromium(given):
 def main():
     parser = argparse.ArgumentParser(
         description="Compares how input pages and optimized pages render in headless Chromium.",
-        epilog="Pass optimizer flags with '=': --flags='--safe --no-banner'. --flags and -o may "
+        epilog="Pass optimizer flags with '=': --flags='--safe --banner'. --flags and -o may "
         "be repeated: each names one output tree, all compared with one rendering of the input.",
     )
     parser.add_argument("input_root", help="root of the original pages")
