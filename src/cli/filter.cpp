@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "optimize/jpeg.h"
+#include "optimize/jpeg_recode.h"
 #include "optimize/markup.h"
 #include "report/console.h"
 #include "traverse/file_io.h"
@@ -92,7 +93,13 @@ std::string filter_type_names(std::string_view separator) {
 std::optional<Bytes> filter_bytes(FormatKind kind, Bytes in, const Options& options) {
   if (kind == FormatKind::JPEG) {
     const std::optional<std::size_t> length = optimize_jpeg(in);
-    if (length) in.resize(*length);  // otherwise the bytes are as they came in
+    if (!length) return in;  // not a stream the filter walks: out as it came in
+    in.resize(*length);
+    // The safe profile re-encodes the image's data without loss, as a run does, where shorter.
+    if (options.safe) {
+      Bytes recoded;
+      if (recode_jpeg(in, recoded) == Recode::kSmaller) return recoded;
+    }
     return in;
   }
   if (kind == FormatKind::Other) return in;

@@ -20,6 +20,8 @@ std::string jpeg_with_metadata() {
 
 const std::string kCorpusPage =
     read_file(SVELTERY_TEST_CORPUS_DIR "/html/postgresql-doc-15/storage-hot.html");
+const std::string kCorpusJpeg =
+    read_file(SVELTERY_TEST_CORPUS_DIR "/jpeg/fotoxx-common/data/patterns/confetti.jpg");
 const std::string kCorpusPhp =
     read_file(SVELTERY_TEST_CORPUS_DIR "/php/icingaweb2/application/layouts/scripts/body.phtml");
 
@@ -41,6 +43,8 @@ const FilterCase kFilters[] = {
     {"jpeg", "jpeg", "p.jpg", {}, jpeg_with_metadata()},
     {"jpg_is_jpeg", "jpg", "p.jpg", {}, jpeg_with_metadata()},
     {"not_a_jpeg", "jpeg", "p.jpg", {}, "\x89PNG\r\n\x1a\n not a jpeg"},
+    {"corpus_jpeg", "jpeg", "p.jpg", {}, kCorpusJpeg},
+    {"corpus_jpeg_safe_recoded", "jpeg", "p.jpg", {"--safe"}, kCorpusJpeg},
     {"empty_page", "html", "p.html", {"--no-banner"}, ""},
     {"zero_bytes_kept", "html", "p.html", {"--safe"}, std::string("<p>a\0b</p>", 10)},
 };
