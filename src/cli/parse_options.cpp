@@ -21,13 +21,15 @@ void apply_default_formats(Options& options) {
 namespace {
 
 // Codes of the long options that have no short form: above every byte value.
-enum LongOnly : int { kSafe = 256, kBanner, kNoBanner, kJobs, kType, kHelp };
+enum LongOnly : int { kSafe = 256, kBanner, kNoBanner, kJobs, kType, kHelp, kPrecompress };
 
 constexpr struct option kLongOptions[] = {
     {"safe", no_argument, nullptr, kSafe},          {"banner", no_argument, nullptr, kBanner},
     {"no-banner", no_argument, nullptr, kNoBanner}, {"jobs", required_argument, nullptr, kJobs},
     {"type", required_argument, nullptr, kType},    {"help", no_argument, nullptr, kHelp},
-    {"version", no_argument, nullptr, 'V'},         {nullptr, 0, nullptr, 0},
+    {"version", no_argument, nullptr, 'V'},
+    {"precompress", optional_argument, nullptr, kPrecompress},
+    {nullptr, 0, nullptr, 0},
 };
 
 // A worker count: a positive decimal integer, nothing else.
@@ -112,6 +114,16 @@ Screen parse_options(int argc, char** argv, Options& options) {
         break;
       case kHelp:
         return Screen::Help;
+      case kPrecompress: {
+        // Without a list: the two encodings every server and browser of today takes.
+        const std::optional<EncodingSet> set =
+            optarg ? parse_encoding_list(optarg)
+                   : EncodingSet{1u << static_cast<unsigned>(Encoding::Brotli) |
+                                 1u << static_cast<unsigned>(Encoding::Gzip)};
+        if (!set) return Screen::ShortUsage;
+        options.precompress = *set;
+        break;
+      }
       case 'D':
         return Screen::Documentation;
       case 'H':

@@ -154,6 +154,6 @@ int run(int argc, char** argv) {
     print_stopped(signal_number);
     return kExitOnSignalBase + signal_number;
   }
-  if (report) print_final_report(totals);
+  if (report) print_final_report(totals, options.precompress);
   return totals.failures > 0 ? kExitRunHadFailures : kExitAfterRun;
 }

@@ -132,30 +132,6 @@ bool encode_zstd(std::span<const unsigned char> in, Bytes& out, ProgressSink* pr
 
 }  // namespace
 
-std::string_view encoding_name(Encoding encoding) {
-  switch (encoding) {
-    case Encoding::Brotli:
-      return "br";
-    case Encoding::Gzip:
-      return "gz";
-    case Encoding::Zstd:
-      break;
-  }
-  return "zst";
-}
-
-std::string_view encoding_suffix(Encoding encoding) {
-  switch (encoding) {
-    case Encoding::Brotli:
-      return ".br";
-    case Encoding::Gzip:
-      return ".gz";
-    case Encoding::Zstd:
-      break;
-  }
-  return ".zst";
-}
-
 std::optional<EncodingSet> parse_encoding_list(std::string_view list) {
   EncodingSet set;
   for (;;) {

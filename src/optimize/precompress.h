@@ -15,10 +15,16 @@ enum class Encoding : unsigned char { Brotli, Gzip, Zstd };
 inline constexpr Encoding kEncodings[] = {Encoding::Brotli, Encoding::Gzip, Encoding::Zstd};
 
 // The name an encoding has in the option's list and in the report: "br", "gz", "zst".
-std::string_view encoding_name(Encoding encoding);
+constexpr std::string_view encoding_name(Encoding encoding) {
+  constexpr std::string_view kNames[] = {"br", "gz", "zst"};
+  return kNames[static_cast<unsigned>(encoding)];
+}
 
 // What the sibling's name adds to the output's name: ".br", ".gz", ".zst".
-std::string_view encoding_suffix(Encoding encoding);
+constexpr std::string_view encoding_suffix(Encoding encoding) {
+  constexpr std::string_view kSuffixes[] = {".br", ".gz", ".zst"};
+  return kSuffixes[static_cast<unsigned>(encoding)];
+}
 
 // A set of encodings, one bit each.
 struct EncodingSet {

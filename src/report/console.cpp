@@ -92,6 +92,11 @@ void print_skipped(std::FILE* to, const char* path) {
   std::fprintf(to, "Skipped: %s\n", Shown(path).c_str());
 }
 void print_newline(std::FILE* to) { std::fputs("\n", to); }
+void print_sibling_written(std::FILE* to, const char* path, std::int64_t output_size,
+                           std::int64_t sibling_size) {
+  std::fprintf(to, " Precompressed: %s (%ld of %ld bytes)\n", Shown(path).c_str(),
+               static_cast<long>(sibling_size), static_cast<long>(output_size));
+}
 
 void print_open_input_error(std::FILE* to, const char* path, int err) {
   std::fprintf(to, "Error: opening input file: %s\n", Shown(path).c_str());

@@ -1,6 +1,7 @@
 // Every line the program prints, one function per line.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -35,6 +36,9 @@ void print_optimizing(std::FILE* to, const char* path);
 void print_copying(std::FILE* to, const char* path);
 void print_skipped(std::FILE* to, const char* path);
 void print_newline(std::FILE* to);
+// " Precompressed: out/a.html.br (1234 of 5000 bytes)": a compressed sibling written.
+void print_sibling_written(std::FILE* to, const char* path, std::int64_t output_size,
+                           std::int64_t sibling_size);
 
 // Whole-file I/O; `err` is errno saved right after the failing call.
 void print_open_input_error(std::FILE* to, const char* path, int err);

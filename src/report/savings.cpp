@@ -28,13 +28,34 @@ void print_report_line(const char* what, std::int64_t in, std::int64_t out) {
 
 }  // namespace
 
-void print_final_report(const Totals& totals) {
+namespace {
+
+// "Sveltery Precompressed: 1234 bytes as br, 1400 bytes as gz for 5000 bytes in 12 files"
+void print_precompressed_line(const Totals& totals, EncodingSet asked) {
+  std::printf("Sveltery Precompressed:");
+  const char* separator = " ";
+  for (const Encoding e : kEncodings) {
+    if (!asked.has(e)) continue;
+    const std::string_view name = encoding_name(e);
+    std::printf("%s%ld bytes as %.*s", separator,
+                static_cast<long>(totals.sibling_bytes[static_cast<unsigned>(e)]),
+                static_cast<int>(name.size()), name.data());
+    separator = ", ";
+  }
+  std::printf(" for %ld bytes in %ld files\n", static_cast<long>(totals.precompressed_in),
+              static_cast<long>(totals.precompressed_files));
+}
+
+}  // namespace
+
+void print_final_report(const Totals& totals, EncodingSet precompressed) {
   print_report_line("overall on optimizable formats",
                     totals.html_in + totals.jpeg_in + totals.php_in,
                     totals.html_out + totals.jpeg_out + totals.php_out);
   print_report_line("on html format files", totals.html_in, totals.html_out);
   print_report_line("on jpg format files", totals.jpeg_in, totals.jpeg_out);
   print_report_line("on php format files", totals.php_in, totals.php_out);
+  if (!precompressed.empty()) print_precompressed_line(totals, precompressed);
   std::printf("Sveltery Optimized: %ld of %ld files\n", static_cast<long>(totals.files_optimized),
               static_cast<long>(totals.files_seen));
 }

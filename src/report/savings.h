@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "optimize/precompress.h"
 #include "report/totals.h"
 
 // The saved share of `input_size`, computed in float on purpose: the printed digit depends on it
@@ -12,5 +13,6 @@ float saved_percent(std::int64_t input_size, std::int64_t output_size);
 // " Saved: ..." line of one optimized file.
 void print_file_savings(std::FILE* to, std::int64_t input_size, std::int64_t output_size);
 
-// The report at the end of a run: one line per present format and the closing count.
-void print_final_report(const Totals& totals);
+// The report at the end of a run: one line per present format and the closing count. With
+// `precompressed` not empty, the line of the compressed siblings comes before the count.
+void print_final_report(const Totals& totals, EncodingSet precompressed = {});

@@ -1,5 +1,7 @@
 #include "report/totals.h"
 
+#include <iterator>
+
 void reset_totals(Totals& totals) { totals = Totals{}; }
 
 void add_html_totals(Totals& totals, std::int64_t input_size, std::int64_t output_size) {
@@ -24,4 +26,8 @@ void add_totals(Totals& totals, const Totals& delta) {
   add_html_totals(totals, delta.html_in, delta.html_out);
   add_jpeg_totals(totals, delta.jpeg_in, delta.jpeg_out);
   add_php_totals(totals, delta.php_in, delta.php_out);
+  totals.precompressed_files += delta.precompressed_files;
+  totals.precompressed_in += delta.precompressed_in;
+  for (std::size_t k = 0; k < std::size(totals.sibling_bytes); ++k)
+    totals.sibling_bytes[k] += delta.sibling_bytes[k];
 }

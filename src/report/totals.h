@@ -16,6 +16,9 @@ struct Totals {
   // Inputs that were missing and files that printed "Skipped:" or an "Error:" line: any makes the
   // run's exit status say so.
   std::int64_t failures = 0;
+  std::int64_t precompressed_files = 0;  // outputs that got at least one compressed sibling
+  std::int64_t precompressed_in = 0;     // their bytes
+  std::int64_t sibling_bytes[3] = {};    // written per encoding, in kEncodings' order
 };
 
 void reset_totals(Totals& totals);

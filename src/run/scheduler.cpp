@@ -13,6 +13,7 @@
 #include "report/console.h"
 #include "run/stop.h"
 #include "traverse/output_path.h"
+#include "traverse/siblings.h"
 
 namespace {
 
@@ -129,13 +130,20 @@ bool Scheduler::room_to_spare(Disk& disk, int dir, const Room& extra) {
 // The most a file's output may take: the input's bytes (no output is longer) and a banner naming
 // it, in whole blocks, and a block more for its name in the directory; an inode for it, and one
 // for a temporary file beside it.
-Scheduler::Room Scheduler::room_needed(const FileWork& work, std::int64_t block) {
+Scheduler::Room Scheduler::room_needed(const FileWork& work, const Options& options,
+                                       std::int64_t block) {
   // Capped so that the sums of a queue of (sparse) giants cannot overflow; one such file is
   // more than any file system holds.
   constexpr std::int64_t kMost = std::int64_t{1} << 50;
   const std::int64_t banner = 1024 + 5 * static_cast<std::int64_t>(work.path.size());
   const std::int64_t bytes = std::min<std::int64_t>(work.st.st_size, kMost) + banner;
-  return {blocks_for(bytes, block) + block, 2};
+  Room need{blocks_for(bytes, block) + block, 2};
+  if (wants_siblings(work, options)) {
+    // Each sibling is at most nine tenths of the output (or not written).
+    for (const Encoding e : kEncodings)
+      if (options.precompress.has(e)) need += Room{blocks_for(bytes, block), 2};
+  }
+  return need;
 }
 
 bool Scheduler::room_for(const Job& job) {
@@ -303,7 +311,7 @@ void Scheduler::submit(FileWork work, std::optional<NameKey> output, std::option
     return;
   }
   std::unique_lock<SpinningMutex> lock(mutex_);
-  const std::int64_t bytes = bytes_held(work);
+  const std::int64_t bytes = bytes_held(work) + sibling_bytes_held(work, options_);
   wait_until(lock, [&] {
     const bool room = jobs_in_flight_ == 0 || bytes_in_flight_ + bytes <= kMemoryBudget;
     const bool clear = !output || !busy_name(*output);
@@ -335,7 +343,7 @@ void Scheduler::submit(FileWork work, std::optional<NameKey> output, std::option
   bytes_in_flight_ += bytes;
   ++jobs_in_flight_;
   Disk& disk = disk_of(output->dir.dev, work.output_dir->fd());
-  const Room need = room_needed(work, disk.block);
+  const Room need = room_needed(work, options_, disk.block);
   disk.pending += need;
   disk.left_after -= need;
   queue_.push_back(std::make_unique<Job>(

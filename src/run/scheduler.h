@@ -179,7 +179,7 @@ class Scheduler {
   // it again first when the count says no (files often take less than they may).
   bool room_to_spare(Disk& disk, int dir, const Room& extra);
   bool room_for(const Job& job);
-  static Room room_needed(const FileWork& work, std::int64_t block);
+  static Room room_needed(const FileWork& work, const Options& options, std::int64_t block);
 
   const Options& options_;
   const bool pooled_;

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "optimize/precompress.h"
+
 // The run's options as the command line gave them; read-only once parsed. Flags are plain
 // booleans: the command line only ever sets them.
 struct Options {
@@ -20,6 +22,7 @@ struct Options {
   std::string output_dir;  // without the one trailing '/' a given path may have had
   int jobs = 0;            // --jobs: workers for the run; 0 when not given
   std::string type;        // --type: what standard input holds when "-" is the input; "" if none
+  EncodingSet precompress;  // --precompress: compressed siblings written beside outputs
 };
 
 void reset_options(Options& options);

@@ -11,6 +11,7 @@
 #include <optional>
 #include <span>
 #include <utility>
+#include <vector>
 
 #include "optimize/byte_scan.h"
 #include "optimize/jpeg.h"
@@ -20,6 +21,7 @@
 #include "report/progress.h"
 #include "report/savings.h"
 #include "traverse/file_io.h"
+#include "traverse/siblings.h"
 
 namespace {
 
@@ -123,6 +125,51 @@ bool output_reachable(std::FILE* to, const FileWork& work) {
   print_open_output_error(to, work.output_path.c_str(), work.output_dir_error);
   errno = 0;  // not a full disk
   return false;
+}
+
+// The output of a page with a banner, as written: the banner, then the page. In `reuse`'s memory.
+std::optional<Bytes> with_banner(const Banner& banner, std::span<const unsigned char> page,
+                                 Bytes reuse) {
+  const std::vector<char> head = format_banner(banner, static_cast<std::int64_t>(page.size()));
+  std::optional<Bytes> whole = output_buffer(head.size() + page.size(), std::move(reuse));
+  if (!whole) return std::nullopt;
+  std::copy(head.begin(), head.end(), whole->begin());
+  std::copy(page.begin(), page.end(), whole->begin() + static_cast<std::ptrdiff_t>(head.size()));
+  return whole;
+}
+
+// A copied output's bytes, which the copy did not bring into memory: read back from the output
+// just written, so that its siblings hold exactly what it holds. False after the message.
+bool load_output(std::FILE* to, const FileWork& work, Bytes& data) {
+  data.clear();
+  std::optional<InputFile> output = open_input_file(to, work.output_dir->fd(),
+                                                    work.output_name.c_str(),
+                                                    work.output_path.c_str());
+  return output && read_to_end(to, work.output_path.c_str(), *output, data);
+}
+
+// The compressed siblings of an output just written: `bytes` and `banner` as saved, or, for a
+// copy, what the output holds. The input's buffer is free by now and takes what must be put
+// together.
+void add_siblings(const FileWork& work, const Options& options, std::FILE* to, bool copied,
+                  std::span<const unsigned char> bytes, const std::optional<Banner>& banner,
+                  Scratch& scratch, Totals& delta) {
+  std::span<const unsigned char> output = bytes;
+  if (copied) {
+    if (!load_output(to, work, scratch.input)) return;
+    output = scratch.input;
+  } else if (banner) {
+    std::optional<Bytes> whole = with_banner(*banner, bytes, std::move(scratch.input));
+    if (!whole) {
+      print_memory_error(to);
+      return;
+    }
+    scratch.input = std::move(*whole);
+    output = scratch.input;
+  }
+  const SiblingsDone done = write_siblings(work, options, to, output, scratch.encoded);
+  add_totals(delta, done.delta);
+  scratch.lacked_space = scratch.lacked_space || done.lacked_space;
 }
 
 // What a format's optimizer works with.
@@ -318,6 +365,10 @@ Totals run_format(const Format& format, FileRun& run) {
   } else if (format.report == Report::BarAfterWrite && run.options.verbose) {
     full_bar(to, run.input.size());
   }
+  // What went file to file is read back for the siblings.
+  if (wants_siblings(work, run.options))
+    add_siblings(work, run.options, to, result->tail_from >= 0, result->bytes, banner,
+                 run.scratch, delta);
   return delta;
 }
 
@@ -337,6 +388,11 @@ bool has_work(FormatKind kind, const Options& options) { return options.*format_
 std::int64_t bytes_held(const FileWork& work) {
   return format_of(work.kind).read == Read::Nothing ? 0
                                                     : static_cast<std::int64_t>(work.st.st_size);
+}
+
+std::int64_t sibling_bytes_held(const FileWork& work, const Options& options) {
+  // The output (read back, for a copy) and one sibling at a time.
+  return wants_siblings(work, options) ? 2 * static_cast<std::int64_t>(work.st.st_size) : 0;
 }
 
 namespace {
@@ -370,5 +426,6 @@ Totals run_file(const FileWork& work, const Options& options, std::FILE* to, Scr
   const Totals delta = run_format(format_of(work.kind), run);
   release_if_large(scratch.input);
   release_if_large(scratch.output);
+  release_if_large(scratch.encoded);
   return delta;
 }

@@ -38,12 +38,16 @@ struct FileWork {
 // The bytes a file holds in memory while it runs (copies go file to file).
 std::int64_t bytes_held(const FileWork& work);
 
+// The bytes its compressed siblings make it hold on top of those, while they are written.
+std::int64_t sibling_bytes_held(const FileWork& work, const Options& options);
+
 // What a thread that runs files keeps from one to the next: its buffers (memory never used before
 // costs a page fault per page, and on a virtual machine far more than that; reused memory costs
 // nothing), and whether the last file's output failed for lack of space.
 struct Scratch {
   Bytes input;
   Bytes output;
+  Bytes encoded;              // a compressed sibling
   bool lacked_space = false;  // the disk or the quota was full
 };
 

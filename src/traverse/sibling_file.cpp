@@ -1,0 +1,169 @@
+// Siblings are written like outputs, but through the handle of the output's directory.
+#include "traverse/sibling_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <random>
+#include <string>
+#include <thread>
+#include <utility>
+
+#include "report/console.h"
+
+namespace {
+
+// Cleared for the rest of the run once the file system refuses unnamed files: every sibling
+// would otherwise try twice.
+std::atomic<bool> unnamed_siblings_work{true};
+// Cleared once the kernel refuses to link a file in by its descriptor (before Linux 6.10, without
+// the capability to): /proc names it instead.
+std::atomic<bool> link_sibling_by_descriptor{true};
+
+bool write_all(int fd, const unsigned char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t put = ::write(fd, data, size);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return false;
+    data += put;
+    size -= static_cast<std::size_t>(put);
+  }
+  return true;
+}
+
+// ".name.XXXXXX" with six fresh letters and digits, the name part shortened to fit NAME_MAX.
+std::string temp_name_for(std::string_view name) {
+  static constexpr char kLetters[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  thread_local std::minstd_rand random{
+      std::random_device{}() ^
+      static_cast<unsigned>(std::hash<std::thread::id>{}(std::this_thread::get_id()))};
+  constexpr std::size_t kExtra = 8;  // the leading '.', and '.' with six letters at the end
+  std::string temp = ".";
+  temp.append(name.substr(0, std::min<std::size_t>(name.size(), NAME_MAX - kExtra)));
+  temp += '.';
+  std::uniform_int_distribution<std::size_t> pick(0, sizeof kLetters - 2);
+  for (int k = 0; k < 6; ++k) temp += kLetters[pick(random)];
+  return temp;
+}
+
+// Gives the unnamed file `fd` the name `name` in `dir`; -1 with errno on failure.
+int link_unnamed(int fd, int dir, const char* name) {
+  if (link_sibling_by_descriptor.load(std::memory_order_relaxed)) {
+    if (::linkat(fd, "", dir, name, AT_EMPTY_PATH) == 0) return 0;
+    if (errno != EPERM && errno != ENOENT && errno != EINVAL) return -1;
+    link_sibling_by_descriptor = false;
+  }
+  char proc[32];
+  std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
+  return ::linkat(AT_FDCWD, proc, dir, name, AT_SYMLINK_FOLLOW);
+}
+
+// A file being written in `dir`: unnamed, or under a temporary name.
+struct PendingFile {
+  int fd = -1;
+  std::string temp;  // the temporary name, empty for an unnamed file or once renamed
+  int dir = -1;
+  PendingFile() = default;
+  PendingFile(const PendingFile&) = delete;
+  PendingFile& operator=(const PendingFile&) = delete;
+  ~PendingFile() {
+    if (fd >= 0) ::close(fd);
+    if (!temp.empty()) ::unlinkat(dir, temp.c_str(), 0);
+  }
+};
+
+// Opens an unnamed file in `dir`, or where there are none a file under a fresh temporary name,
+// made exclusively so that nothing already there is opened. False with errno on failure.
+bool open_pending(int dir, std::string_view name, PendingFile& file) {
+  file.dir = dir;
+  if (unnamed_siblings_work.load(std::memory_order_relaxed)) {
+    file.fd = ::openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (file.fd >= 0) return true;
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return false;
+    unnamed_siblings_work = false;
+  }
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string temp = temp_name_for(name);
+    file.fd = ::openat(dir, temp.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC,
+                       0600);
+    if (file.fd >= 0) {
+      file.temp = std::move(temp);
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+  return false;
+}
+
+// Puts the complete file under `name`, replacing what is there (never through a link). An unnamed
+// file goes in at once where nothing is yet; else it is linked in under a temporary name and
+// renamed over `name`, so that `name` holds the old file or the new one at every moment.
+bool install_pending(PendingFile& file, const char* name, bool name_taken) {
+  if (file.temp.empty()) {
+    if (!name_taken && link_unnamed(file.fd, file.dir, name) == 0) return true;
+    if (!name_taken && errno != EEXIST) return false;
+    for (int attempt = 0; file.temp.empty(); ++attempt) {
+      std::string temp = temp_name_for(name);
+      if (link_unnamed(file.fd, file.dir, temp.c_str()) == 0)
+        file.temp = std::move(temp);
+      else if (errno != EEXIST || attempt == 100)
+        return false;
+    }
+  }
+  if (::renameat(file.dir, file.temp.c_str(), file.dir, name) != 0) return false;
+  file.temp.clear();
+  return true;
+}
+
+}  // namespace
+
+bool save_sibling_file(std::FILE* to, int dir, std::string_view name, const char* shown,
+                       std::span<const unsigned char> data, mode_t mode, const timespec& mtime) {
+  const std::string name_text(name);
+  struct stat there {};
+  const bool name_taken = ::fstatat(dir, name_text.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0;
+  if (name_taken && !S_ISREG(there.st_mode)) {
+    print_open_output_error(to, shown, 0);
+    errno = EEXIST;
+    return false;
+  }
+  PendingFile file;
+  if (!open_pending(dir, name, file)) {
+    const int err = errno;
+    print_open_output_error(to, shown, err);
+    errno = err;
+    return false;
+  }
+  // The time goes on last: servers send it as the sibling's Last-Modified, which must be the
+  // output's own.
+  const timespec times[2] = {{0, UTIME_OMIT}, mtime};
+  if (!write_all(file.fd, data.data(), data.size()) || ::fchmod(file.fd, mode) != 0 ||
+      ::futimens(file.fd, times) != 0 || !install_pending(file, name_text.c_str(), name_taken)) {
+    const int err = errno;
+    print_write_error(to, shown);
+    errno = err;
+    return false;
+  }
+  // A failed close may mean the bytes never reached the disk: the sibling goes again.
+  if (::close(std::exchange(file.fd, -1)) != 0) {
+    const int err = errno;
+    ::unlinkat(dir, name_text.c_str(), 0);
+    print_write_error(to, shown);
+    errno = err;
+    return false;
+  }
+  return true;
+}
+
+void remove_stale_sibling(int dir, std::string_view name) {
+  const std::string name_text(name);
+  struct stat there {};
+  if (::fstatat(dir, name_text.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
+      S_ISREG(there.st_mode))
+    ::unlinkat(dir, name_text.c_str(), 0);
+}
