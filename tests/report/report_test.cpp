@@ -125,3 +125,38 @@ TEST(FinalReport, SumsBeyond32BitsDoNotWrap) {
 }
 
 }  // namespace
+
+struct PrecompressedCase {
+  const char* name;
+  unsigned asked;  // br = 1, gz = 2, zst = 4
+  const char* line;
+};
+
+// Only the encodings asked for, in a fixed order whatever the list's; the count stays last.
+const PrecompressedCase kPrecompressed[] = {
+    {"two", 3u,
+     "Sveltery Precompressed: 300 bytes as br, 400 bytes as gz for 1000 bytes in 2 files\n"},
+    {"one", 4u, "Sveltery Precompressed: 4000000000 bytes as zst for 1000 bytes in 2 files\n"},
+};
+
+class PrecompressedLine : public testing::TestWithParam<PrecompressedCase> {};
+
+TEST_P(PrecompressedLine, ComesBeforeTheCount) {
+  Totals t;
+  t.files_seen = 3;
+  t.precompressed_files = 2;
+  t.precompressed_in = 1000;
+  t.sibling_bytes[0] = 300;
+  t.sibling_bytes[1] = 400;
+  t.sibling_bytes[2] = 4'000'000'000;
+  EXPECT_EQ(capture_stdout([&] { print_final_report(t, EncodingSet{GetParam().asked}); }),
+            std::string(GetParam().line) + "Sveltery Optimized: 0 of 3 files\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Report, PrecompressedLine, testing::ValuesIn(kPrecompressed),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+TEST(SiblingLine, NamesTheSiblingAndBothSizes) {
+  EXPECT_EQ(capture_stdout([&] { print_sibling_written(stdout, "out/a.css.br", 5000, 1234); }),
+            " Precompressed: out/a.css.br (1234 of 5000 bytes)\n");
+}
