@@ -98,7 +98,8 @@ find_program(SVELTERY_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(SVELTERY_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libjpeg62-turbo")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS
+    "libc6, libstdc++6, libjpeg62-turbo, libbrotli1, libdeflate0, libzstd1")
 endif()
 
 include(CPack)

@@ -19,7 +19,7 @@ build=$(realpath -- "$build") && src=$(realpath -- "$src") && binary=$(realpath 
   exit 1
 
 readonly options=(a c f h j l o p r v D H L V)
-readonly long_options=(safe banner no-banner jobs type help version)
+readonly long_options=(safe banner no-banner jobs type precompress help version)
 readonly maintainer='Sveltery maintainers <maintainers@sveltery.example>'
 readonly manpage=$src/docs/sveltery.1
 readonly completion=$src/completions/sveltery
@@ -218,6 +218,9 @@ check_package() {
   depends=$(field Depends)
   [[ $depends == *libc6* && $depends == *libstdc++6* ]] || fail "Depends: $depends"
   [[ $depends == *libjpeg62-turbo* ]] || fail "Depends names no JPEG codec: $depends"
+  # The encoders of --precompress are shared libraries of their own.
+  [[ $depends == *libbrotli1* && $depends == *libdeflate0* && $depends == *libzstd1* ]] ||
+    fail "Depends without the encoders: $depends"
   # A one-line summary, then a long description.
   local description
   description=$(field Description)
