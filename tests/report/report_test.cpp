@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "report/console.h"
 #include "report/progress.h"
 #include "report/savings.h"
 #include "report/totals.h"
@@ -156,7 +157,7 @@ TEST_P(PrecompressedLine, ComesBeforeTheCount) {
 INSTANTIATE_TEST_SUITE_P(Report, PrecompressedLine, testing::ValuesIn(kPrecompressed),
                          [](const auto& p) { return std::string(p.param.name); });
 
-TEST(SiblingLine, NamesTheSiblingAndBothSizes) {
-  EXPECT_EQ(capture_stdout([&] { print_sibling_written(stdout, "out/a.css.br", 5000, 1234); }),
-            " Precompressed: out/a.css.br (1234 of 5000 bytes)\n");
+TEST(SiblingLine, NamesTheSiblingEscapedAndBothSizes) {
+  EXPECT_EQ(capture_stdout([&] { print_sibling_written(stdout, "out/a\nb.css.br", 5000, 1234); }),
+            " Precompressed: out/a\\nb.css.br (1234 of 5000 bytes)\n");
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "traverse/compressible.h"
+#include "traverse/dir_fd.h"
 #include "traverse/sibling_file.h"
 #include "support/temp_dir.h"
 #include "support/test_support.h"
@@ -104,8 +105,15 @@ TEST_P(Rules, WriteAndRemove) {
   write_file(dir / "out/p.html", c.output, 0640);
   Options options;
   options.precompress = *parse_encoding_list(c.asked);
-  FileWork work{dir / "in/p.html", dir / "out/p.html", {}, FormatKind::HTML, false};
+  FileWork work;
+  work.path = dir / "in/p.html";
+  work.output_path = dir / "out/p.html";
+  work.kind = FormatKind::HTML;
   work.st.st_mode = S_IFREG | 0600;
+  work.input_dir = open_dir_at(AT_FDCWD, (dir / "in").c_str(), Links::Refuse);
+  work.input_name = work.output_name = "p.html";
+  work.output_dir = open_dir_at(AT_FDCWD, (dir / "out").c_str(), Links::Refuse);
+  ASSERT_TRUE(work.input_dir && work.output_dir);
   Bytes encoded;
   const SiblingsDone done =
       write_siblings(work, options, stdout, to_bytes(c.output), encoded);
@@ -162,11 +170,11 @@ TEST_P(SiblingPath, WrittenOnlyOverARegularFile) {
     case Found::Directory: ASSERT_EQ(::mkdir(at.c_str(), 0700), 0); break;
     case Found::Fifo: ASSERT_EQ(::mkfifo(at.c_str(), 0600), 0); break;
   }
-  const std::optional<OutputDirHandle> out = open_output_dir((dir / "out/a.css").c_str());
+  const DirRef out = open_dir_at(AT_FDCWD, (dir / "out").c_str(), Links::Refuse);
   ASSERT_TRUE(out);
   const timespec when{1700000000, 123456789};
   const std::string printed = capture_stdout([&] {
-    EXPECT_EQ(save_sibling_file(stdout, *out, "a.css.br", "shown.br", to_bytes("new"), 0640, when),
+    EXPECT_EQ(save_sibling_file(stdout, out->fd(), "a.css.br", "shown.br", to_bytes("new"), 0640, when),
               GetParam().written);
   });
   EXPECT_EQ(printed, GetParam().written ? "" : "Error: opening output file: shown.br\n");
@@ -179,7 +187,7 @@ TEST_P(SiblingPath, WrittenOnlyOverARegularFile) {
     EXPECT_EQ(mtime_of(at).tv_nsec, when.tv_nsec);
   }
   // Removing a stale sibling takes a regular file only.
-  remove_stale_sibling(*out, "a.css.br");
+  remove_stale_sibling(out->fd(), "a.css.br");
   EXPECT_EQ(exists(at), !GetParam().written && GetParam().found != Found::Regular);
 }
 
