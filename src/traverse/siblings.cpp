@@ -52,14 +52,16 @@ SiblingsDone write_siblings(const FileWork& work, const Options& options, std::F
       const std::string shown = work.output_path + std::string(encoding_suffix(e));
       if (!encoded_ok) {
         print_memory_error(to);
+        done.delta.failures = 1;  // an "Error:" line: the run's status says so
       } else if (sibling_pays(output_size, static_cast<std::int64_t>(encoded.size()))) {
         if (save_sibling_file(to, dir, name, shown.c_str(), encoded, mode, written.st_mtim)) {
           written_now = true;
           const auto size = static_cast<std::int64_t>(encoded.size());
           done.delta.sibling_bytes[static_cast<unsigned>(e)] += size;
           if (announce(options)) print_sibling_written(to, shown.c_str(), output_size, size);
-        } else if (errno == ENOSPC || errno == EDQUOT) {
-          done.lacked_space = true;
+        } else {
+          done.delta.failures = 1;
+          done.lacked_space = errno == ENOSPC || errno == EDQUOT;
         }
       }
     }
