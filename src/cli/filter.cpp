@@ -113,7 +113,8 @@ std::optional<Bytes> filter_bytes(FormatKind kind, Bytes in, const Options& opti
     const std::vector<char> banner =
         format_banner(Banner{kStdinName, static_cast<std::int64_t>(in.size())},
                       static_cast<std::int64_t>(page->size()));
-    page->insert(page->begin(), banner.begin(), banner.end());
+    const auto* first = reinterpret_cast<const unsigned char*>(banner.data());
+    page->insert(page->begin(), first, first + banner.size());
   } catch (const std::bad_alloc&) {
     return std::nullopt;
   }
