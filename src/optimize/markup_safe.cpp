@@ -19,7 +19,7 @@ namespace {
 
 // White space as the tokenizer sees it in tags, and as CSS collapses it in text (form feed is not
 // collapsible in CSS, so it stays text there).
-inline constexpr auto kTagSpace = byte_set(" \t\n\r\f");
+inline constexpr auto kHtmlSpace = byte_set(" \t\n\r\f");
 inline constexpr auto kTextSpace = byte_set(" \t\n\r");
 // An attribute value holding none of these reads the same without its quotes.
 inline constexpr auto kNeedsQuotes = byte_set(" \t\n\r\f\"'=<>`");
@@ -182,17 +182,17 @@ using ElementSet = std::uint64_t;
 
 // A tag name folded to lower case as two words, with its length in the top byte: equal keys mean
 // equal names, for names of up to kLongestName bytes.
-struct NameKey {
+struct TagNameKey {
   std::uint64_t lo = 0;
   std::uint64_t hi = 0;
   constexpr void add(std::size_t at, unsigned char folded) {
     (at < 8 ? lo : hi) |= std::uint64_t{folded} << (8 * (at % 8));
   }
-  constexpr bool operator==(const NameKey&) const = default;
+  constexpr bool operator==(const TagNameKey&) const = default;
 };
 
-constexpr NameKey key_of(std::string_view name) {
-  NameKey key;
+constexpr TagNameKey key_of(std::string_view name) {
+  TagNameKey key;
   for (std::size_t k = 0; k < name.size(); ++k) key.add(k, static_cast<unsigned char>(name[k]));
   key.hi |= std::uint64_t{name.size()} << 56;
   return key;
@@ -231,7 +231,7 @@ struct Meaning {
 // Every name this profile knows: those of kNames and of kEndRules. Row 0 stands for every other
 // name; its key matches none (a name's key holds its length).
 struct NameRow {
-  NameKey key;
+  TagNameKey key;
   Meaning meaning;
 };
 struct NameRows {
@@ -241,7 +241,7 @@ struct NameRows {
 inline constexpr NameRows kRows = [] {
   NameRows t;
   const auto row = [&t](std::string_view name) -> Meaning& {
-    const NameKey key = key_of(name);
+    const TagNameKey key = key_of(name);
     for (std::size_t r = 1; r < t.count; ++r)
       if (t.rows[r].key == key) return t.rows[r].meaning;
     if (t.count == t.rows.size()) throw "more names than rows";
@@ -277,7 +277,7 @@ inline constexpr NameRows kRows = [] {
 // A perfect hash of the known names: each has a slot of its own, so that a lookup is a multiply,
 // a load and one compare, with no probing.
 inline constexpr int kSlotBits = 10;
-constexpr std::size_t slot_of(const NameKey& k, std::uint64_t seed) {
+constexpr std::size_t slot_of(const TagNameKey& k, std::uint64_t seed) {
   return static_cast<std::size_t>(((k.lo ^ k.hi) * seed) >> (64 - kSlotBits));
 }
 struct NameIndex {
@@ -301,7 +301,7 @@ inline constexpr NameIndex kIndex = [] {
 // What other names mean.
 inline constexpr const Meaning& kNoMeaning = kRows.rows[0].meaning;
 
-constexpr const Meaning& meaning_of_key(const NameKey& key) {
+constexpr const Meaning& meaning_of_key(const TagNameKey& key) {
   const std::size_t r = kIndex.row[slot_of(key, kIndex.seed)];
   return kRows.rows[kRows.rows[r].key == key ? r : 0].meaning;
 }
@@ -357,7 +357,7 @@ inline std::uint16_t name_at(std::span<const unsigned char> in, std::size_t from
   st.named_from = from;
   if (in.size() - from >= 16) {
     // Most names end within eight bytes, nearly all within 16: keyed a word at a time.
-    NameKey key;
+    TagNameKey key;
     std::size_t length = 0;
     const std::uint64_t v0 = swar::load8(in.data() + from);
     const std::uint64_t m0 = name_stops(v0);
@@ -380,7 +380,7 @@ inline std::uint16_t name_at(std::span<const unsigned char> in, std::size_t from
     }
     // A name holding some other byte below '0', or of 16 bytes or more: byte by byte.
   }
-  NameKey key;
+  TagNameKey key;
   std::size_t e = from;
   for (; e < in.size() && !kNameStop[in[e]]; ++e)
     if (e - from < kLongestName) key.add(e - from, fold[in[e]]);
@@ -406,7 +406,7 @@ inline void copy_piece(Out& out, std::span<const unsigned char> in, std::size_t 
 }
 
 // Copies [s, end) unchanged and returns `end`.
-std::size_t copy_through(std::span<const unsigned char> in, std::size_t s, std::size_t end,
+std::size_t copy_kept(std::span<const unsigned char> in, std::size_t s, std::size_t end,
                          State& st) {
   copy_piece(st.out, in, s, end);
   return end;
@@ -423,7 +423,7 @@ std::size_t end_tag_start(std::span<const unsigned char> in, std::size_t j,
       std::size_t k = 0;
       while (k < name.size() && fold[in[j + 2 + k]] == fold[name[k]]) ++k;
       const unsigned char after = in[j + 2 + name.size()];
-      if (k == name.size() && (kTagSpace[after] || after == '/' || after == '>')) return j;
+      if (k == name.size() && (kHtmlSpace[after] || after == '/' || after == '>')) return j;
     }
     ++j;
   }
@@ -442,7 +442,7 @@ std::size_t nested_end_tag_start(std::span<const unsigned char> in, std::size_t 
       std::size_t k = 0;
       while (k < name.size() && fold[in[at + k]] == fold[name[k]]) ++k;
       const unsigned char after = in[at + name.size()];
-      if (k == name.size() && (kTagSpace[after] || after == '/' || after == '>')) {
+      if (k == name.size() && (kHtmlSpace[after] || after == '/' || after == '>')) {
         if (!closing) {
           ++depth;
         } else if (depth-- == 0) {
@@ -467,7 +467,7 @@ inline std::size_t first_of_two(std::uint64_t m0, std::uint64_t m1) {
 
 // The bytes of eight text bytes that need a rule: '<', the control bytes up to CR, and a space
 // before white space. `next` is the input byte after the eight.
-inline std::uint64_t text_stops(std::uint64_t v, unsigned char /*prev*/, unsigned char next) {
+inline std::uint64_t safe_text_stops(std::uint64_t v, unsigned char /*prev*/, unsigned char next) {
   using namespace swar;
   const std::uint64_t space = equal_bytes(v, ' ');
   const std::uint64_t control = below_bytes(v, '\r' + 1);
@@ -475,7 +475,7 @@ inline std::uint64_t text_stops(std::uint64_t v, unsigned char /*prev*/, unsigne
   return equal_bytes(v, '<') | control | (space & (((space | control) >> 8) | next_is_space));
 }
 
-// Copies text from `j` to `dst` while text_stops flags none of its bytes, 16 at a time, then eight;
+// Copies text from `j` to `dst` while safe_text_stops flags none of its bytes, 16 at a time, then eight;
 // returns how many it copied. It stops at a flagged byte or with fewer than eight bytes left, like
 // copy_plain, whose bounds it keeps: dst lies no further on than `j` in a buffer of the input's
 // size.
@@ -485,14 +485,14 @@ inline std::size_t copy_text(std::span<const unsigned char> in, std::size_t j, u
   const std::size_t n = in.size();
   const std::size_t start = j;
   while (n - j >= 16) {
-    const std::uint64_t m0 = text_stops(load8(p + j), 0, p[j + 8]);
-    const std::uint64_t m1 = text_stops(load8(p + j + 8), 0, peek(in, j + 16));
+    const std::uint64_t m0 = safe_text_stops(load8(p + j), 0, p[j + 8]);
+    const std::uint64_t m1 = safe_text_stops(load8(p + j + 8), 0, peek(in, j + 16));
     std::memcpy(dst + (j - start), p + j, 16);
     if ((m0 | m1) != 0) return j + first_of_two(m0, m1) - start;
     j += 16;
   }
   if (n - j >= 8) {
-    const std::uint64_t m = text_stops(load8(p + j), 0, peek(in, j + 8));
+    const std::uint64_t m = safe_text_stops(load8(p + j), 0, peek(in, j + 8));
     std::memcpy(dst + (j - start), p + j, 8);
     if (m != 0) return j + first_byte(m) - start;
     j += 8;
@@ -558,7 +558,7 @@ std::size_t text_space(std::span<const unsigned char> in, std::size_t i, State& 
   const Left left = st.left;
   if (st.foreign_depth > 0) {
     st.left = Left::Text;
-    return copy_through(in, i, j, st);
+    return copy_kept(in, i, j, st);
   }
   const bool text_right = j < in.size() && in[j] != '<';
   if (!(left == Left::Text && st.text_has_content && text_right)) {  // not between two words
@@ -570,7 +570,7 @@ std::size_t text_space(std::span<const unsigned char> in, std::size_t i, State& 
     }
   }
   st.left = Left::Text;
-  if (!line_break || st.styles_white_space) return copy_through(in, i, j, st);
+  if (!line_break || st.styles_white_space) return copy_kept(in, i, j, st);
   st.out.put('\n');
   return j;
 }
@@ -693,10 +693,10 @@ std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t na
   Last last = Last::Name;
   while (j < n) {
     bool spaced = false;
-    if (kTagSpace[p[j]]) {
+    if (kHtmlSpace[p[j]]) {
       spaced = true;
       do ++j;
-      while (j < n && kTagSpace[p[j]]);
+      while (j < n && kHtmlSpace[p[j]]);
       if (j >= n) break;
     }
     const unsigned char c = p[j];
@@ -725,10 +725,10 @@ std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t na
     copy(attribute_from, j);
     last = Last::Name;
     std::size_t k = j;
-    while (k < n && kTagSpace[p[k]]) ++k;
+    while (k < n && kHtmlSpace[p[k]]) ++k;
     if (k >= n || p[k] != '=') continue;  // the white space, if any, is read again as a separator
     j = k + 1;
-    while (j < n && kTagSpace[p[j]]) ++j;
+    while (j < n && kHtmlSpace[p[j]]) ++j;
     o[w++] = '=';
     if (j >= n) break;
     const unsigned char q = p[j];
@@ -739,7 +739,7 @@ std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t na
       bare = bare && close > j + 1;
       const unsigned char after = peek(in, close + 1);
       const bool slash_goes = drop_slash && after == '/' && peek(in, close + 2) == '>';
-      bare = bare && (kTagSpace[after] || after == '>' || slash_goes);
+      bare = bare && (kHtmlSpace[after] || after == '>' || slash_goes);
       if (bare) {
         copy(j + 1, close);
         last = Last::UnquotedValue;
@@ -756,7 +756,7 @@ std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t na
     }
   }
   // Cut off by the end of input: the browser drops such a tag, and so does a copy of it.
-  return copy_through(in, s, n, st);
+  return copy_kept(in, s, n, st);
 }
 
 // Comments the browser itself acts on in some versions, kept as they are.
@@ -790,7 +790,7 @@ std::size_t drop_comment(std::span<const unsigned char> in, std::size_t s, std::
     while (k < in.size() && kTextSpace[in[k]]) ++k;
     const bool text_after = k < in.size() && in[k] != '<';
     const bool space_after = k > end;
-    if (text_after || (st.text_has_content && space_after)) return copy_through(in, s, end, st);
+    if (text_after || (st.text_has_content && space_after)) return copy_kept(in, s, end, st);
   }
   return end;
 }
@@ -800,14 +800,14 @@ std::size_t comment(std::span<const unsigned char> in, std::size_t s, State& st)
     if (const std::size_t end = php_holder_end(in, s, "-->"); end != 0) {
       st.left = Left::OtherTag;
       st.text_has_content = false;
-      return copy_through(in, s, end, st);
+      return copy_kept(in, s, end, st);
     }
   }
   const std::size_t end = comment_close(in, s);
   if (end == in.size() || conditional_comment(in, s)) {
     st.left = Left::OtherTag;
     st.text_has_content = false;
-    return copy_through(in, s, end, st);
+    return copy_kept(in, s, end, st);
   }
   return drop_comment(in, s, end, st);
 }
@@ -852,13 +852,13 @@ std::size_t markup_at(std::span<const unsigned char> in, std::size_t s, State& s
       std::size_t j = s + 9;
       for (;;) {
         j = find_byte(in, j, ']');
-        if (j == in.size()) return copy_through(in, s, j, st);
-        if (match_exact(in, j, "]]>")) return copy_through(in, s, j + 3, st);
+        if (j == in.size()) return copy_kept(in, s, j, st);
+        if (match_exact(in, j, "]]>")) return copy_kept(in, s, j + 3, st);
         ++j;
       }
     }
     const std::size_t gt = find_byte(in, s + 2, '>');
-    return copy_through(in, s, gt == in.size() ? gt : gt + 1, st);
+    return copy_kept(in, s, gt == in.size() ? gt : gt + 1, st);
   }
   if (b == '?') {
     if (st.php_blocks) {
@@ -867,14 +867,14 @@ std::size_t markup_at(std::span<const unsigned char> in, std::size_t s, State& s
       // PHP eats a line break right after "?>": the white space there is not the page's to touch.
       std::size_t end = php_block_end(in, s);
       while (end < in.size() && kTextSpace[in[end]]) ++end;
-      return copy_through(in, s, end, st);
+      return copy_kept(in, s, end, st);
     }
     // A bogus comment ("<?xml ...?>" and the like): dropped like any other comment.
     const std::size_t gt = find_byte(in, s + 2, '>');
     if (gt != in.size()) return drop_comment(in, s, gt + 1, st);
     st.left = Left::OtherTag;
     st.text_has_content = false;
-    return copy_through(in, s, gt, st);
+    return copy_kept(in, s, gt, st);
   }
   const bool closing = b == '/';
   const std::size_t name_from = s + 1 + static_cast<std::size_t>(closing);
@@ -883,7 +883,7 @@ std::size_t markup_at(std::span<const unsigned char> in, std::size_t s, State& s
       st.left = Left::OtherTag;
       st.text_has_content = false;
       const std::size_t gt = find_byte(in, s + 2, '>');
-      return copy_through(in, s, gt == in.size() ? gt : gt + 1, st);
+      return copy_kept(in, s, gt == in.size() ? gt : gt + 1, st);
     }
     return kGenericTag;  // a '<' that is text
   }
@@ -903,7 +903,7 @@ std::size_t markup_at(std::span<const unsigned char> in, std::size_t s, State& s
     }
   } else if (const std::size_t end = php_holder_end(in, s, ">"); end != 0) {
     // A tag holding PHP code is copied whole, and has no name the profile acts on.
-    j = copy_through(in, s, end, st);
+    j = copy_kept(in, s, end, st);
     meaning = &kNoMeaning;
     name_end = name_from;
   } else {
@@ -929,10 +929,10 @@ std::size_t markup_at(std::span<const unsigned char> in, std::size_t s, State& s
     if (!self_closing) ++st.foreign_depth;
     return j;
   }
-  if ((kind & kPlainText) != 0) return copy_through(in, j, in.size(), st);
+  if ((kind & kPlainText) != 0) return copy_kept(in, j, in.size(), st);
   // Raw text and pre-like content runs up to its end tag, which is then read as a tag.
-  if ((kind & kRawText) != 0) return copy_through(in, j, end_tag_start(in, j, name), st);
-  if ((kind & kPreLike) != 0) return copy_through(in, j, nested_end_tag_start(in, j, name), st);
+  if ((kind & kRawText) != 0) return copy_kept(in, j, end_tag_start(in, j, name), st);
+  if ((kind & kPreLike) != 0) return copy_kept(in, j, nested_end_tag_start(in, j, name), st);
   return j;
 }
 

@@ -33,6 +33,8 @@ TEST_P(Safe, Minifies) { EXPECT_EQ(safe(GetParam().in), GetParam().out); }
 const Case kTags[] = {
     {"space_runs_between_attributes", "<a  href=x\n\ttarget=y >z", "<a href=x target=y>z"},
     {"space_around_equals", "<a href = \"x\">", "<a href=x>"},
+    // The tokenizer counts a form feed as white space between attributes, as it does a space.
+    {"form_feed_separates_attributes", "<a\fhref=x\f\ftarget=y\f>z", "<a href=x target=y>z"},
     {"quoted_value_byte_for_byte", "<a title=\"a  b\n>c\">", "<a title=\"a  b\n>c\">"},
     {"single_quotes_kept_with_space", "<a title='x y'>", "<a title='x y'>"},
     {"quotes_dropped_when_not_needed", "<a href=\"x.html#y\" id='z'>", "<a href=x.html#y id=z>"},

@@ -391,6 +391,8 @@ const Case kGenericTag[] = {
     {"space_before_gt", "<br >", "<br>"},
     {"cr_lf_inside", "<a \r\n b>", "<a b>"},
     {"cr_before_gt", "<a\r>", "<a>"},
+    // The tag's white space is space, LF, TAB and CR; a form feed is an ordinary byte here.
+    {"form_feed_is_no_tag_space", "<a\fb  c>", "<a\fb c>"},
     {"lf_before_gt", "<a\n>", "<a>"},
     {"spaces_before_gt", "<a  >", "<a>"},
     {"tab_space_before_gt", "<a\t >", "<a>"},
