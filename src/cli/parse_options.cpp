@@ -1,3 +1,4 @@
+// Option parsing: short options through getopt, long options by unambiguous prefix.
 #include "cli/parse_options.h"
 
 #include <getopt.h>

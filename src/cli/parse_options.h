@@ -1,3 +1,4 @@
+// The command line read into Options, with getopt and the long options beside it.
 #pragma once
 
 #include "traverse/options.h"

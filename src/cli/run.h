@@ -1,3 +1,4 @@
+// The whole run: options, output directory, every path, the final report; returns the exit status.
 #pragma once
 
 // The whole run: options, output directory, every path, the report. Returns the exit status:

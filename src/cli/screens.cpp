@@ -1,3 +1,4 @@
+// The fixed screens' texts.
 #include "cli/screens.h"
 
 #include <cstdio>

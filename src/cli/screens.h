@@ -1,3 +1,4 @@
+// The fixed screens: short usage, documentation, licence and version banner.
 #pragma once
 
 // The fixed screens. Each prints its lines on standard output and nothing else.

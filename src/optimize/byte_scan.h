@@ -1,3 +1,4 @@
+// Byte-classification tables and bounded cursor helpers shared by the optimizers.
 #pragma once
 
 #include <array>

@@ -1,3 +1,4 @@
+// The byte buffer type and its sizing without zero-filling.
 #pragma once
 
 #include <cstddef>

@@ -1,3 +1,4 @@
+// The JPEG segment filter: what goes before the first scan, kept or dropped segment by segment.
 #include "optimize/jpeg.h"
 
 #include <array>

@@ -1,3 +1,4 @@
+// The JPEG segment filter: a pure function over bytes.
 #pragma once
 
 #include <cstddef>

@@ -1,3 +1,4 @@
+// The default markup profile's main loop and construct dispatch.
 #include "optimize/markup.h"
 
 #include <cstdint>

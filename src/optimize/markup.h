@@ -1,3 +1,4 @@
+// The markup optimizers (default and safe profiles): pure functions over bytes.
 #pragma once
 
 #include <optional>

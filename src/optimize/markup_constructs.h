@@ -1,3 +1,4 @@
+// The default profile's special constructs: comments, declarations, PHP blocks, verbatim elements, META.
 #pragma once
 
 #include <array>

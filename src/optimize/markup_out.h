@@ -1,3 +1,4 @@
+// The markup optimizers' output buffer and bulk copies.
 #pragma once
 
 #include <bit>

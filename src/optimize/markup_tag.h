@@ -1,3 +1,4 @@
+// The default profile's generic tag and its white-space rules.
 #pragma once
 
 #include <cstddef>

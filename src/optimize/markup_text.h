@@ -1,3 +1,4 @@
+// The default profile's text white-space rules and their bulk scanners.
 #pragma once
 
 #include <array>

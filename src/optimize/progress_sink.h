@@ -1,3 +1,4 @@
+// The progress callback the optimizers tick, about a hundred times per file.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// Drawing the progress bar.
 #include "report/progress.h"
 
 long percent_done(std::int64_t total, std::int64_t done) {

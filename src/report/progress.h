@@ -1,3 +1,4 @@
+// The one-line progress bar and the sink that draws it.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// Printing the savings line and the final report.
 #include "report/savings.h"
 
 #include <cstdio>

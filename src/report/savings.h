@@ -1,3 +1,4 @@
+// The per-file savings line and the final report.
 #pragma once
 
 #include <cstdint>

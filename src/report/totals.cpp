@@ -1,3 +1,4 @@
+// Adding to the run's totals.
 #include "report/totals.h"
 
 #include <iterator>

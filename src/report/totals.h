@@ -1,3 +1,4 @@
+// The run's statistics and how one file's share is added.
 #pragma once
 
 #include <cstdint>

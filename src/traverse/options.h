@@ -1,3 +1,4 @@
+// The run's options as the command line gave them.
 #pragma once
 
 #include <string>

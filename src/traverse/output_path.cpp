@@ -1,3 +1,4 @@
+// Mapping input paths to output paths.
 #include "traverse/output_path.h"
 
 std::optional<std::string> input_prefix_of(std::string_view path) {

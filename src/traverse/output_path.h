@@ -1,3 +1,4 @@
+// Input prefix, relative names and output paths: how an input path maps under the output directory.
 #pragma once
 
 #include <optional>
