@@ -1,4 +1,4 @@
-// The default profile's special constructs: comments, declarations, PHP blocks, verbatim elements, META.
+// The default profile's special constructs: comments, declarations, PHP, verbatim elements, META.
 #pragma once
 
 #include <array>
