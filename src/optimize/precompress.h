@@ -1,6 +1,7 @@
 #pragma once
 // Encoders for the compressed copies that servers send as they are: brotli, gzip and zstd.
 
+#include <bit>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -32,6 +33,7 @@ struct EncodingSet {
   bool has(Encoding e) const { return (bits >> static_cast<unsigned>(e) & 1u) != 0; }
   void add(Encoding e) { bits |= 1u << static_cast<unsigned>(e); }
   bool empty() const { return bits == 0; }
+  int size() const { return std::popcount(bits); }
   friend bool operator==(EncodingSet, EncodingSet) = default;
 };
 

@@ -14,6 +14,7 @@
 #include "run/stop.h"
 #include "traverse/file_io.h"
 #include "traverse/pipeline.h"
+#include "traverse/siblings.h"
 
 namespace {
 
@@ -84,7 +85,12 @@ class Driver final : public WalkEvents {
     work.input_name = input_name;
     std::optional<NameKey> output_key;
     if (output.dir) output_key = NameKey{output.dir->id(), work.output_name};
-    scheduler_.submit(std::move(work), std::move(output_key), input);
+    FileCost cost{.bytes_held = bytes_held(work)};
+    if (wants_siblings(work, options_)) {
+      cost.bytes_held += sibling_bytes_held(work, options_);
+      cost.siblings = options_.precompress.size();
+    }
+    scheduler_.submit(std::move(work), cost, std::move(output_key), input);
   }
 
   // Mirrors the directory at `path` as `name` in `parent` and holds the mirror for what the walk

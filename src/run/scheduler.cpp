@@ -1,19 +1,15 @@
 // The worker pool, its queue, ordered output slots and disk-room accounting.
 #include "run/scheduler.h"
 
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
-#include <limits>
 #include <new>
 #include <utility>
 
 #include "report/console.h"
 #include "run/stop.h"
-#include "traverse/output_path.h"
-#include "traverse/siblings.h"
 
 namespace {
 
@@ -47,7 +43,15 @@ int worker_count(const Options& options) {
 }
 
 Scheduler::Scheduler(const Options& options, int workers)
-    : options_(options), pooled_(workers > 1) {
+    : Scheduler(
+          workers,
+          [&options](const FileWork& work, std::FILE* to, Scratch& scratch) {
+            return run_file(work, options, to, scratch);
+          },
+          system_space_probe()) {}
+
+Scheduler::Scheduler(int workers, FileRunner runner, SpaceProbe& probe)
+    : runner_(std::move(runner)), pooled_(workers > 1), room_(probe) {
   if (!pooled_) return;
   workers_.reserve(static_cast<std::size_t>(workers));
   for (int k = 0; k < workers; ++k) workers_.emplace_back([this] { work_loop(); });
@@ -68,99 +72,20 @@ bool Scheduler::smaller_first(const Queued& a, const Queued& b) {
 
 bool Scheduler::older_first(const Queued& a, const Queued& b) { return a->seq > b->seq; }
 
-bool Scheduler::busy_name(const NameKey& key) const {
-  const auto it = busy_names_.find(key);
-  return it != busy_names_.end() && it->second > 0;
-}
-
-namespace {
-
-// Room taken for unknown: a file system that gives no figures.
-constexpr std::int64_t kEndless = std::numeric_limits<std::int64_t>::max() / 4;
-
-// What a file system keeps free beyond the files' own room: files may take a little more than
-// counted (indirect blocks, a directory that grows).
-constexpr std::int64_t kSpareBytes = std::int64_t{256} << 10;
-constexpr std::int64_t kSpareInodes = 8;
-
-std::int64_t blocks_for(std::int64_t bytes, std::int64_t block) {
-  return (bytes + block - 1) / block * block;
-}
-
-}  // namespace
-
-// Without figures the room counts as endless: the retry after a full disk then keeps the results
-// in order.
-void Scheduler::measure(Disk& disk, int dir) {
-  struct statvfs fs {};
-  if (::fstatvfs(dir, &fs) != 0) {
-    disk.left_after = {kEndless, kEndless};
-    return;
-  }
-  const auto unit = static_cast<std::int64_t>(fs.f_frsize > 0 ? fs.f_frsize : fs.f_bsize);
-  if (unit > 0 && unit <= (std::int64_t{1} << 24)) disk.block = unit;
-  const std::uint64_t blocks = fs.f_bavail;
-  const std::int64_t bytes = blocks > static_cast<std::uint64_t>(kEndless / disk.block)
-                                 ? kEndless
-                                 : static_cast<std::int64_t>(blocks) * disk.block;
-  // Some file systems have no fixed number of inodes and say so with zero.
-  const std::int64_t inodes = fs.f_files == 0 || fs.f_favail > static_cast<std::uint64_t>(kEndless)
-                                  ? kEndless
-                                  : static_cast<std::int64_t>(fs.f_favail);
-  disk.left_after = Room{bytes, inodes};
-  disk.left_after -= disk.pending;
-}
-
-Scheduler::Disk& Scheduler::disk_of(dev_t dev, int dir) {
-  const auto [it, added] = disks_.try_emplace(dev);
-  if (added) measure(it->second, dir);
-  return it->second;
-}
-
-bool Scheduler::room_to_spare(Disk& disk, int dir, const Room& extra) {
-  const auto spare = [&] {
-    return disk.left_after.bytes - extra.bytes >= kSpareBytes &&
-           disk.left_after.inodes - extra.inodes >= kSpareInodes;
-  };
-  if (spare()) return true;
-  measure(disk, dir);
-  return spare();
-}
-
-// The most a file's output may take: the input's bytes (no output is longer) and a banner naming
-// it, in whole blocks, and a block more for its name in the directory; an inode for it, and one
-// for a temporary file beside it.
-Scheduler::Room Scheduler::room_needed(const FileWork& work, const Options& options,
-                                       std::int64_t block) {
-  // Capped so that the sums of a queue of (sparse) giants cannot overflow; one such file is
-  // more than any file system holds.
-  constexpr std::int64_t kMost = std::int64_t{1} << 50;
-  const std::int64_t banner = 1024 + 5 * static_cast<std::int64_t>(work.path.size());
-  const std::int64_t bytes = std::min<std::int64_t>(work.st.st_size, kMost) + banner;
-  Room need{blocks_for(bytes, block) + block, 2};
-  if (wants_siblings(work, options)) {
-    // Each sibling is at most nine tenths of the output (or not written).
-    for (const Encoding e : kEncodings)
-      if (options.precompress.has(e)) need += Room{blocks_for(bytes, block), 2};
-  }
-  return need;
-}
-
 bool Scheduler::room_for(const Job& job) {
-  if (!job.output) return true;
-  return room_to_spare(disks_[job.output->dir.dev], job.work.output_dir->fd(), {});
+  return !job.output || room_.room_to_spare(job.output->dir.dev, job.work.output_dir->fd());
 }
 
 void Scheduler::before_making_directory(const DirFd& parent) {
   if (!pooled_) return;
   std::unique_lock<SpinningMutex> lock(mutex_);
-  Disk& disk = disk_of(parent.id().dev, parent.fd());
-  const Room need{2 * disk.block, 1};
-  if (jobs_in_flight_ > 0 && !room_to_spare(disk, parent.fd(), need)) {
+  const dev_t dev = parent.id().dev;
+  const Room need = room_.directory_need(dev, parent.fd());
+  if (jobs_in_flight_ > 0 && !room_.room_to_spare(dev, parent.fd(), need)) {
     go_in_order();
     wait_until(lock, [&] { return jobs_in_flight_ == 0; });
   }
-  disk.left_after -= need;
+  room_.take(dev, parent.fd(), need);
 }
 
 // Whichever thread finds the first slot done prints it and every done slot after it; one thread
@@ -198,7 +123,7 @@ void Scheduler::run_job(Job& job, Scratch& scratch) {
   Totals delta;
   if (lines.stream == nullptr) throw std::bad_alloc();
   try {
-    delta = run_file(job.work, options_, lines.stream, scratch);
+    delta = runner_(job.work, lines.stream, scratch);
   } catch (const std::bad_alloc&) {  // the file's own buffers are checked; this is the rest
     print_memory_error(lines.stream);
     print_skipped(lines.stream, job.work.path.c_str());
@@ -210,23 +135,9 @@ void Scheduler::run_job(Job& job, Scratch& scratch) {
   job.slot->delta = delta;
 }
 
-namespace {
-
-template <class Map, class Key>
-void drop_one(Map& map, const Key& key) {
-  const auto it = map.find(key);
-  if (it != map.end() && --it->second == 0) map.erase(it);
-}
-
-}  // namespace
-
 void Scheduler::release(const Job& job) {
-  if (job.output) {
-    drop_one(busy_names_, *job.output);
-    drop_one(busy_dirs_, job.output->dir);
-    disks_[job.output->dir.dev].pending -= job.need;
-  }
-  if (job.input) drop_one(busy_names_, *job.input);
+  claims_.release(job.output, job.input);
+  if (job.output) room_.done(job.output->dir.dev, job.need);
   bytes_in_flight_ -= job.bytes;
   --jobs_in_flight_;
   job.slot->done = true;
@@ -305,16 +216,17 @@ void Scheduler::work_loop() {
   }
 }
 
-void Scheduler::submit(FileWork work, std::optional<NameKey> output, std::optional<NameKey> input) {
+void Scheduler::submit(FileWork work, const FileCost& cost, std::optional<NameKey> output,
+                       std::optional<NameKey> input) {
   if (!pooled_) {
-    add_totals(totals_, run_file(work, options_, stdout, scratch_));
+    add_totals(totals_, runner_(work, stdout, scratch_));
     return;
   }
   std::unique_lock<SpinningMutex> lock(mutex_);
-  const std::int64_t bytes = bytes_held(work) + sibling_bytes_held(work, options_);
+  const std::int64_t bytes = cost.bytes_held;
   wait_until(lock, [&] {
     const bool room = jobs_in_flight_ == 0 || bytes_in_flight_ + bytes <= kMemoryBudget;
-    const bool clear = !output || !busy_name(*output);
+    const bool clear = !output || !claims_.name_held(*output);
     return room && clear && slots_.size() < kMaxPending;
   });
   Slot& slot = slots_.emplace_back();
@@ -337,15 +249,13 @@ void Scheduler::submit(FileWork work, std::optional<NameKey> output, std::option
     print_done_slots(lock);
     return;
   }
-  ++busy_names_[*output];
-  ++busy_dirs_[output->dir];
-  if (input) ++busy_names_[*input];
+  claims_.claim(output, input);
   bytes_in_flight_ += bytes;
   ++jobs_in_flight_;
-  Disk& disk = disk_of(output->dir.dev, work.output_dir->fd());
-  const Room need = room_needed(work, options_, disk.block);
-  disk.pending += need;
-  disk.left_after -= need;
+  const int dir = work.output_dir->fd();
+  const Room need =
+      room_.need_for(output->dir.dev, dir, work.st.st_size, work.path.size(), cost.siblings);
+  room_.add(output->dir.dev, dir, need);
   queue_.push_back(std::make_unique<Job>(
       Job{std::move(work), &slot, std::move(output), std::move(input), bytes, next_seq_++, need}));
   std::push_heap(queue_.begin(), queue_.end(), queue_order());
@@ -386,16 +296,13 @@ void Scheduler::wait_for_name(FileId dir, std::string_view name) {
   if (!pooled_) return;
   const NameKey key{dir, std::string(name)};
   std::unique_lock<SpinningMutex> lock(mutex_);
-  wait_until(lock, [&] { return !busy_name(key); });
+  wait_until(lock, [&] { return !claims_.name_held(key); });
 }
 
 void Scheduler::wait_for_dir(FileId dir) {
   if (!pooled_) return;
   std::unique_lock<SpinningMutex> lock(mutex_);
-  wait_until(lock, [&] {
-    const auto it = busy_dirs_.find(dir);
-    return it == busy_dirs_.end() || it->second == 0;
-  });
+  wait_until(lock, [&] { return !claims_.dir_held(dir); });
 }
 
 void Scheduler::wait_for_all() {

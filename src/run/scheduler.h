@@ -17,28 +17,11 @@
 #include <vector>
 
 #include "report/totals.h"
+#include "run/claims.h"
+#include "run/disk_room.h"
 #include "traverse/options.h"
 #include "traverse/pipeline.h"
 #include "traverse/walk.h"
-
-// A name inside a directory: where an output goes, or where an input is read.
-struct NameKey {
-  FileId dir;
-  std::string name;
-  friend bool operator==(const NameKey&, const NameKey&) = default;
-};
-
-struct FileIdHash {
-  std::size_t operator()(const FileId& id) const noexcept {
-    return std::hash<std::uint64_t>{}(static_cast<std::uint64_t>(id.ino) * 0x9E3779B97F4A7C15u ^
-                                      static_cast<std::uint64_t>(id.dev));
-  }
-};
-struct NameKeyHash {
-  std::size_t operator()(const NameKey& key) const noexcept {
-    return FileIdHash{}(key.dir) ^ std::hash<std::string>{}(key.name);
-  }
-};
 
 // Tells the processor that this thread is waiting in a loop.
 inline void relax_cpu() {
@@ -67,9 +50,21 @@ class SpinningMutex {
   std::mutex mutex_;
 };
 
+// Runs one file, printing its lines on the stream it is given: run_file with the run's options,
+// or a fake in tests.
+using FileRunner = std::function<Totals(const FileWork&, std::FILE*, Scratch&)>;
+
+// What a file may take while it runs: bytes held in memory, and compressed siblings written beside
+// its output.
+struct FileCost {
+  std::int64_t bytes_held = 0;
+  int siblings = 0;
+};
+
 // Runs files on a pool of workers and prints what they print in the order they were handed in,
 // byte for byte what one worker would print. With one worker everything runs on the calling
-// thread and prints live. Everything but the workers' run_file happens on the calling thread.
+// thread and prints live. Everything but the workers' runs happens on the calling thread. What
+// files touch is kept by Claims, the room they may take by DiskRoom.
 class Scheduler {
  public:
   // Files in flight hold at most this many bytes of input, or one file when it is larger.
@@ -78,6 +73,7 @@ class Scheduler {
   static constexpr std::size_t kMaxPending = 1024;
 
   Scheduler(const Options& options, int workers);
+  Scheduler(int workers, FileRunner runner, SpaceProbe& probe);
   Scheduler(const Scheduler&) = delete;
   Scheduler& operator=(const Scheduler&) = delete;
   ~Scheduler();
@@ -85,7 +81,8 @@ class Scheduler {
   // Runs `work` (now, or on a worker). `output`: where it writes, when known; a file whose output
   // directory is unknown runs at once, so nothing made later can change what it meets. `input`:
   // where it reads, when known. It starts once no earlier file writes or reads its output.
-  void submit(FileWork work, std::optional<NameKey> output, std::optional<NameKey> input);
+  void submit(FileWork work, const FileCost& cost, std::optional<NameKey> output,
+              std::optional<NameKey> input);
 
   // True when files run on workers (more than one).
   bool pooled() const { return pooled_; }
@@ -117,29 +114,6 @@ class Scheduler {
     Totals delta;
     bool done = false;
   };
-  // Space on a file system: bytes (whole blocks) and inodes.
-  struct Room {
-    std::int64_t bytes = 0;
-    std::int64_t inodes = 0;
-    Room& operator+=(const Room& r) {
-      bytes += r.bytes;
-      inodes += r.inodes;
-      return *this;
-    }
-    Room& operator-=(const Room& r) {
-      bytes -= r.bytes;
-      inodes -= r.inodes;
-      return *this;
-    }
-  };
-  // A file system that outputs go to. Files run side by side only while it has room for every
-  // file handed in and not yet done, so that no file finds it full where one worker, running
-  // them in order, would not have.
-  struct Disk {
-    std::int64_t block = 4096;
-    Room pending;     // what the files handed in and not yet done may take, at most
-    Room left_after;  // free once they are done: as last measured, less what came since
-  };
   struct Job {
     FileWork work;
     Slot* slot;
@@ -169,19 +143,9 @@ class Scheduler {
   void wait_until(std::unique_lock<SpinningMutex>& lock, const std::function<bool()>& ready);
   void run_job(Job& job, Scratch& scratch);
   void release(const Job& job);
-  bool busy_name(const NameKey& key) const;
-  // The output's file system, measured when first met; `dir` is a directory on it.
-  Disk& disk_of(dev_t dev, int dir);
-  // Sets what `disk` has free once every file not yet done is, from the file system that holds
-  // the directory open as `dir`.
-  static void measure(Disk& disk, int dir);
-  // Whether `disk` has room to spare once every file not yet done is, and `extra` too; measures
-  // it again first when the count says no (files often take less than they may).
-  bool room_to_spare(Disk& disk, int dir, const Room& extra);
   bool room_for(const Job& job);
-  static Room room_needed(const FileWork& work, const Options& options, std::int64_t block);
 
-  const Options& options_;
+  FileRunner runner_;
   const bool pooled_;
   Totals totals_;    // of the files, added as their lines are printed
   Totals counted_;   // of the calling thread
@@ -192,9 +156,8 @@ class Scheduler {
   std::condition_variable_any job_done_;    // the calling thread waits for results
   std::deque<Slot> slots_;                  // not yet printed, in order
   std::vector<Queued> queue_;               // not yet started: a heap, see queue_order()
-  std::unordered_map<NameKey, int, NameKeyHash> busy_names_;
-  std::unordered_map<FileId, int, FileIdHash> busy_dirs_;
-  std::unordered_map<dev_t, Disk> disks_;
+  Claims claims_;
+  DiskRoom room_;
   std::int64_t bytes_in_flight_ = 0;
   int jobs_in_flight_ = 0;
   bool printing_ = false;  // a thread is writing out done slots

@@ -47,8 +47,8 @@ class SmallDisk {
   bool mounted_ = false;
 };
 
-// A disk that fills up: every worker count gives what one worker gives. Repeated, since with
-// several workers the overlap is a matter of timing.
+// A disk that fills up: every worker count gives what one worker gives. Which branch a run takes
+// is a matter of timing here; the scheduler's unit tests take each one with a fake disk.
 TEST(Hostile, DiskFullMidWriteKeepsThePreviousOutputAndGoesOn) {
   const struct {
     const char* what;
@@ -73,7 +73,7 @@ TEST(Hostile, DiskFullMidWriteKeepsThePreviousOutputAndGoesOn) {
        {{"a.txt", std::string(40 * 1024, 'a')}, {"big.txt", "the previous complete output"}}},
   };
   for (const auto& c : cases) {
-    for (const char* jobs : {"1", "2", "4", "2", "4", "2", "4"}) {
+    for (const char* jobs : {"1", "2", "4"}) {
       TempDir dir;
       SmallDisk disk(dir / "small", "64k");
       if (!disk.mounted()) GTEST_SKIP() << "mounting a tmpfs needs root (CI runs as root)";
