@@ -182,26 +182,20 @@ InputFile::~InputFile() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-std::optional<InputFile> open_input_file(std::FILE* to, int dir, const char* name,
-                                         const char* path) {
+IoStatus open_input_file(int dir, const char* name, std::optional<InputFile>& file) {
   // O_NONBLOCK: a FIFO swapped in after the caller's stat must not hang the run.
   const int fd = ::openat(dir, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) {
-    const int err = errno;
-    print_open_input_error(to, path, err);
-    return std::nullopt;
-  }
+  if (fd < 0) return io_failed(IoStep::OpenInput);
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) {
     ::close(fd);
-    print_file_size_error(to, path);
-    return std::nullopt;
+    return {IoStep::InputSize};
   }
-  return std::optional<InputFile>{std::in_place, fd, static_cast<std::int64_t>(st.st_size)};
+  file.emplace(fd, static_cast<std::int64_t>(st.st_size));
+  return {};
 }
 
-bool read_more(std::FILE* to, const char* path, const InputFile& input, std::int64_t count,
-               Bytes& data) {
+IoStatus read_more(const InputFile& input, std::int64_t count, Bytes& data) {
   const std::size_t held = data.size();
   try {
     if (count < 0 ||
@@ -209,17 +203,14 @@ bool read_more(std::FILE* to, const char* path, const InputFile& input, std::int
       throw std::bad_alloc();
     size_for_overwrite(data, held + static_cast<std::size_t>(count));
   } catch (const std::bad_alloc&) {
-    print_memory_error(to);
-    return false;
+    return {IoStep::Memory};
   }
-  if (!read_all(input.fd(), data.data() + held, data.size() - held)) {
-    print_read_error(to, path);
-    return false;
-  }
-  return true;
+  if (!read_all(input.fd(), data.data() + held, data.size() - held))
+    return io_failed(IoStep::ReadInput);
+  return {};
 }
 
-bool read_to_end(std::FILE* to, const char* path, InputFile& input, Bytes& data) {
+IoStatus read_to_end(InputFile& input, Bytes& data) {
   // One byte more than the file should hold is asked for: a read that comes back short has met
   // the end, so a file that kept its size costs no extra call to find out.
   std::int64_t expected = input.size();
@@ -234,24 +225,22 @@ bool read_to_end(std::FILE* to, const char* path, InputFile& input, Bytes& data)
       size_for_overwrite(data, held + static_cast<std::size_t>(want));
     } catch (const std::bad_alloc&) {
       data.resize(held);
-      print_memory_error(to);
-      return false;
+      return {IoStep::Memory};
     }
     ssize_t got = 0;
     do {
       got = ::read(input.fd(), data.data() + held, static_cast<std::size_t>(want));
     } while (got < 0 && errno == EINTR);
+    const int err = got < 0 ? errno : 0;
     data.resize(held + static_cast<std::size_t>(got > 0 ? got : 0));
     const auto total = static_cast<std::int64_t>(data.size());
-    if (got < 0 || (got == 0 && total < expected)) {  // failed, or shrank since it was measured
-      print_read_error(to, path);
-      return false;
-    }
+    // Failed, or shrank since it was measured.
+    if (got < 0 || (got == 0 && total < expected)) return {IoStep::ReadInput, err};
     if (got == 0 || (got < want && total == expected)) break;
     if (total > expected) expected = total;  // grew: read on to its end
   }
   input.grew_to(static_cast<std::int64_t>(data.size()));
-  return true;
+  return {};
 }
 
 std::vector<char> format_banner(const Banner& banner, std::int64_t length) {
@@ -276,30 +265,32 @@ std::vector<char> format_banner(const Banner& banner, std::int64_t length) {
   return text;
 }
 
-TempOutput::TempOutput(TempOutput&& other) noexcept
-    : fd(std::exchange(other.fd, -1)), dir(other.dir), name(std::exchange(other.name, {})) {}
+namespace {
 
-TempOutput& TempOutput::operator=(TempOutput&& other) noexcept {
-  if (this != &other) {
-    discard_temp_output(*this);
-    fd = std::exchange(other.fd, -1);
-    dir = other.dir;
-    name = std::exchange(other.name, {});
+// An empty file, readable and writable by the owner only, in the directory of an output under a
+// fresh name starting with '.'; `fd` is open for writing. Removed when it goes unless renamed.
+struct TempOutput {
+  int fd = -1;
+  int dir = -1;      // the descriptor of the directory it is in (not owned)
+  std::string name;  // empty once the file is renamed or removed
+
+  TempOutput() = default;
+  TempOutput(const TempOutput&) = delete;
+  TempOutput& operator=(const TempOutput&) = delete;
+  ~TempOutput() { discard(); }
+
+  void discard() {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+    if (!name.empty()) ::unlinkat(dir, name.c_str(), 0);
+    name.clear();
   }
-  return *this;
-}
+};
 
-TempOutput::~TempOutput() { discard_temp_output(*this); }
+// The steps of a whole output file:
+//   check_output_path -> create_temp_output -> write to fd -> finish_temp_output
 
-void discard_temp_output(TempOutput& temp) {
-  if (temp.fd >= 0) ::close(temp.fd);
-  temp.fd = -1;
-  if (!temp.name.empty()) ::unlinkat(temp.dir, temp.name.c_str(), 0);
-  temp.name.clear();
-}
-
-bool check_output_path(std::FILE* to, const OutputPlace& place, const struct stat& source) {
-  const char* path = place.path;
+IoStatus check_output_path(const OutputPlace& place, const struct stat& source) {
   // The open that used to truncate the output, without O_CREAT and O_TRUNC: it refuses what it
   // always refused, with the same errno, and changes nothing.
   // O_NOFOLLOW: a link planted at the output path is refused, not replaced.
@@ -307,25 +298,16 @@ bool check_output_path(std::FILE* to, const OutputPlace& place, const struct sta
   Fd out{
       ::openat(place.dir, place.name, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)};
   if (out.fd < 0) {
-    const int err = errno;
-    if (err == ENOENT) return true;  // nothing there yet (a missing directory shows next)
-    print_open_output_error(to, path, err);
-    return false;
+    if (errno == ENOENT) return {};  // nothing there yet (a missing directory shows next)
+    return io_failed(IoStep::OpenOutput);
   }
   struct stat st {};
-  if (::fstat(out.fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    print_open_output_error(to, path, 0);
-    return false;
-  }
-  if (st.st_dev == source.st_dev && st.st_ino == source.st_ino) {
-    print_same_file_error(to, path);
-    return false;
-  }
-  return true;
+  if (::fstat(out.fd, &st) != 0 || !S_ISREG(st.st_mode)) return {IoStep::OpenOutput};
+  if (st.st_dev == source.st_dev && st.st_ino == source.st_ino) return {IoStep::SameFile};
+  return {};
 }
 
-std::optional<TempOutput> create_temp_output(std::FILE* to, const OutputPlace& place) {
-  TempOutput temp;
+IoStatus create_temp_output(const OutputPlace& place, TempOutput& temp) {
   std::string name = temp_template_for(place.name);
   // Exclusive creation with a fresh name: never opens, follows or truncates anything there.
   constexpr int kTries = 100;
@@ -335,59 +317,48 @@ std::optional<TempOutput> create_temp_output(std::FILE* to, const OutputPlace& p
                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
     if (temp.fd < 0 && errno != EEXIST) break;
   }
-  if (temp.fd < 0) {
-    const int err = errno;
-    print_open_output_error(to, place.path, err);
-    errno = err;  // a full disk shows to the caller
-    return std::nullopt;
-  }
+  if (temp.fd < 0) return io_failed(IoStep::OpenOutput);
   temp.dir = place.dir;
   temp.name = std::move(name);
-  return temp;
+  return {};
 }
 
-bool finish_temp_output(TempOutput& temp, const OutputPlace& place, mode_t mode) {
+IoStatus finish_temp_output(TempOutput& temp, const OutputPlace& place, mode_t mode) {
   ::fchmod(temp.fd, mode);  // best effort, as for any output
   // A close that fails may mean data never reached the disk: that is a failed write too.
   const int fd = std::exchange(temp.fd, -1);
   if (::close(fd) != 0 || ::renameat(temp.dir, temp.name.c_str(), place.dir, place.name) != 0) {
-    const int err = errno;
-    discard_temp_output(temp);
-    errno = err;
-    return false;
+    const IoStatus failed = io_failed(IoStep::WriteOutput);
+    temp.discard();
+    return failed;
   }
   temp.name.clear();
-  return true;
+  return {};
 }
 
-namespace {
-
-// Removes the temporary file of a failed output and reports the failure, leaving errno as the
-// failed step set it, so that the caller can tell a full disk from other failures.
-template <class Report>
-bool fail_output(TempOutput& temp, Report&& report) {
-  const int err = errno;
-  discard_temp_output(temp);
-  report();
-  errno = err;
-  return false;
+// Writes an output through a temporary file: `fill` writes its bytes into a descriptor, true when
+// all went; `failed_fill` says why it did not.
+template <class Fill, class FailedFill>
+IoStatus write_output(const OutputPlace& place, const struct stat& source, mode_t mode,
+                      bool in_new_dir, Fill&& fill, FailedFill&& failed_fill) {
+  if (in_new_dir && link_new_output(place, mode, fill)) return {};
+  if (const IoStatus refused = check_output_path(place, source); !refused.ok()) return refused;
+  TempOutput temp;
+  if (const IoStatus failed = create_temp_output(place, temp); !failed.ok()) return failed;
+  if (!fill(temp.fd)) return failed_fill();  // the temporary file goes with `temp`
+  return finish_temp_output(temp, place, mode);
 }
 
 }  // namespace
 
-bool save_output_file(std::FILE* to, const OutputPlace& place, std::span<const unsigned char> data,
-                      const std::optional<Banner>& banner, const struct stat& source, mode_t mode,
-                      bool in_new_dir) {
+IoStatus save_output_file(const OutputPlace& place, std::span<const unsigned char> data,
+                          const std::optional<Banner>& banner, const struct stat& source,
+                          mode_t mode, bool in_new_dir) {
   const std::vector<char> head =
       banner ? format_banner(*banner, static_cast<std::int64_t>(data.size())) : std::vector<char>();
-  const auto fill = [&](int fd) { return write_both(fd, head, data); };
-  if (in_new_dir && link_new_output(place, mode, fill)) return true;
-  if (!check_output_path(to, place, source)) return false;
-  std::optional<TempOutput> temp = create_temp_output(to, place);
-  if (!temp) return false;
-  if (!fill(temp->fd) || !finish_temp_output(*temp, place, mode))
-    return fail_output(*temp, [&] { print_write_error(to, place.path); });
-  return true;
+  return write_output(
+      place, source, mode, in_new_dir, [&](int fd) { return write_both(fd, head, data); },
+      [] { return io_failed(IoStep::WriteOutput); });
 }
 
 namespace {
@@ -448,15 +419,17 @@ CopyOutcome copy_bytes(int in, int out, std::int64_t size, bool to_end, std::int
 // `at_from`: the input's read position already stands at `from`. A copy of the whole file goes
 // on to its end when it grew; a tail behind a head of known size must end where it was measured
 // (the sizes are counted before it is written), and one that grew is a read error.
-bool copy_into_output(std::FILE* to, const OutputPlace& place, std::span<const unsigned char> head,
-                      InputFile& input, std::int64_t from, bool at_from, const char* input_path,
-                      const struct stat& source, mode_t mode, bool in_new_dir) {
+IoStatus copy_into_output(const OutputPlace& place, std::span<const unsigned char> head,
+                          InputFile& input, std::int64_t from, bool at_from,
+                          const struct stat& source, mode_t mode, bool in_new_dir) {
   CopyOutcome outcome = CopyOutcome::Done;
+  int err = 0;
   const bool whole = head.empty() && from == 0 && at_from;
   std::int64_t copied = 0;
   const auto fill = [&](int fd) {
     if (!at_from && ::lseek(input.fd(), from, SEEK_SET) != from) {
       outcome = CopyOutcome::ReadFailed;
+      err = errno;
       return false;
     }
     at_from = false;
@@ -464,42 +437,29 @@ bool copy_into_output(std::FILE* to, const OutputPlace& place, std::span<const u
     outcome = write_all(fd, head.data(), head.size())
                   ? copy_bytes(input.fd(), fd, input.size() - from, true, copied)
                   : CopyOutcome::WriteFailed;
+    err = outcome == CopyOutcome::Done ? 0 : errno;
     if (outcome == CopyOutcome::Done && copied != input.size() - from && !whole)
       outcome = CopyOutcome::ReadFailed;
     return outcome == CopyOutcome::Done;
   };
-  const auto done = [&] {
-    if (whole) input.grew_to(copied);
-    return true;
+  const auto failed_fill = [&] {
+    return IoStatus{outcome == CopyOutcome::ReadFailed ? IoStep::ReadInput : IoStep::WriteOutput,
+                    err};
   };
-  if (in_new_dir && link_new_output(place, mode, fill)) return done();
-  if (!check_output_path(to, place, source)) return false;
-  std::optional<TempOutput> temp = create_temp_output(to, place);
-  if (!temp) return false;
-  if (!fill(temp->fd)) {
-    return fail_output(*temp, [&] {
-      if (outcome == CopyOutcome::ReadFailed)
-        print_read_error(to, input_path);
-      else
-        print_write_error(to, place.path);
-    });
-  }
-  if (!finish_temp_output(*temp, place, mode))
-    return fail_output(*temp, [&] { print_write_error(to, place.path); });
-  return done();
+  const IoStatus status = write_output(place, source, mode, in_new_dir, fill, failed_fill);
+  if (status.ok() && whole) input.grew_to(copied);
+  return status;
 }
 
 }  // namespace
 
-bool copy_output_file(std::FILE* to, const OutputPlace& place, InputFile& input,
-                      const char* input_path, const struct stat& source, mode_t mode,
-                      bool in_new_dir) {
-  return copy_into_output(to, place, {}, input, 0, true, input_path, source, mode, in_new_dir);
+IoStatus copy_output_file(const OutputPlace& place, InputFile& input, const struct stat& source,
+                          mode_t mode, bool in_new_dir) {
+  return copy_into_output(place, {}, input, 0, true, source, mode, in_new_dir);
 }
 
-bool copy_output_file(std::FILE* to, const OutputPlace& place, std::span<const unsigned char> head,
-                      InputFile& input, std::int64_t from, const char* input_path,
-                      const struct stat& source, mode_t mode, bool in_new_dir) {
-  return copy_into_output(to, place, head, input, from, false, input_path, source, mode,
-                          in_new_dir);
+IoStatus copy_output_file(const OutputPlace& place, std::span<const unsigned char> head,
+                          InputFile& input, std::int64_t from, const struct stat& source,
+                          mode_t mode, bool in_new_dir) {
+  return copy_into_output(place, head, input, from, false, source, mode, in_new_dir);
 }

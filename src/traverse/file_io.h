@@ -14,6 +14,7 @@
 
 #include "optimize/bytes.h"
 #include "traverse/dir_fd.h"
+#include "traverse/io_status.h"
 
 // An input file opened for reading, with its size; closed when it goes. The size is what the file
 // held when opened, or more once a read found it had grown.
@@ -34,21 +35,16 @@ class InputFile {
   std::int64_t size_;
 };
 
-// Opens the regular file `name` in the directory `dir` (a descriptor, or AT_FDCWD; `path`: how
-// messages name it) and finds its size. On failure prints its own message on `to` and returns
-// none.
-std::optional<InputFile> open_input_file(std::FILE* to, int dir, const char* name,
-                                         const char* path);
+// Opens the regular file `name` in the directory `dir` (a descriptor, or AT_FDCWD) into `file`
+// and finds its size.
+[[nodiscard]] IoStatus open_input_file(int dir, const char* name, std::optional<InputFile>& file);
 
-// Reads the next `count` bytes of `input` (named `path`) onto the end of `data`. On failure prints
-// its own message on `to` and returns false.
-[[nodiscard]] bool read_more(std::FILE* to, const char* path, const InputFile& input,
-                             std::int64_t count, Bytes& data);
+// Reads the next `count` bytes of `input` onto the end of `data`.
+[[nodiscard]] IoStatus read_more(const InputFile& input, std::int64_t count, Bytes& data);
 
 // Reads the rest of `input`, to its end, onto the end of `data`: a file that grew since it was
-// opened is read whole (its size follows), one that shrank is a read error. On failure prints its
-// own message on `to` and returns false.
-[[nodiscard]] bool read_to_end(std::FILE* to, const char* path, InputFile& input, Bytes& data);
+// opened is read whole (its size follows), one that shrank is a read error.
+[[nodiscard]] IoStatus read_to_end(InputFile& input, Bytes& data);
 
 // Where an output goes: the name in its directory, held open, and the whole path for messages.
 struct OutputPlace {
@@ -71,61 +67,25 @@ std::vector<char> format_banner(const Banner& banner, std::int64_t length);
 // Writes the banner (if any) and `data` at `place`, given `mode`. The bytes go to a temporary file
 // in the same directory, which replaces the output only once all of them and the close succeeded:
 // whatever was at `path` before stays untouched on any failure. Refuses an existing `path` that is
-// a symbolic link, not a regular file, not writable, or `source` itself. Returns true on success;
-// on failure prints its own message on `to` and returns false. `in_new_dir`: this run made the
-// directory of `path`, so nothing is there unless this run wrote it (the common case is then made
-// cheaper). After a failure errno says why (ENOSPC or EDQUOT: the disk or the quota was full).
-[[nodiscard]] bool save_output_file(std::FILE* to, const OutputPlace& place,
-                                    std::span<const unsigned char> data,
-                                    const std::optional<Banner>& banner, const struct stat& source,
-                                    mode_t mode, bool in_new_dir);
+// a symbolic link, not a regular file, not writable, or `source` itself. `in_new_dir`: this run
+// made the directory of `path`, so nothing is there unless this run wrote it (the common case is
+// then made cheaper).
+[[nodiscard]] IoStatus save_output_file(const OutputPlace& place,
+                                        std::span<const unsigned char> data,
+                                        const std::optional<Banner>& banner,
+                                        const struct stat& source, mode_t mode, bool in_new_dir);
 
-// The steps of save_output_file, for any writer of a whole output file:
-//   check_output_path -> create_temp_output -> write to fd -> finish_temp_output
-// A TempOutput that is not finished is removed when it goes out of scope (or by discard).
-
-// Refuses, with its own message, an existing `path` that the output may not replace: a symbolic
-// link, anything but a regular file, a file the user may not write, or `source` itself. Changes
-// nothing at `path`. A missing `path` is fine.
-[[nodiscard]] bool check_output_path(std::FILE* to, const OutputPlace& place,
-                                     const struct stat& source);
-
-// An empty file, readable and writable by the owner only, in the directory of an output path
-// under a fresh name starting with '.'; `fd` is open for writing.
-struct TempOutput {
-  int fd = -1;
-  int dir = -1;      // the descriptor of the directory it is in (not owned)
-  std::string name;  // empty once the file is renamed or removed
-
-  TempOutput() = default;
-  TempOutput(TempOutput&& other) noexcept;
-  TempOutput& operator=(TempOutput&& other) noexcept;
-  ~TempOutput();
-};
-
-// Creates the temporary file for `output_path`, made exclusively so that nothing already there is
-// opened. On failure prints the output's open error and returns none.
-std::optional<TempOutput> create_temp_output(std::FILE* to, const OutputPlace& place);
-
-// Like save_output_file, with the `input.size()` bytes of `input` (named `input_path` in a read
-// error) as the data. The kernel copies them file to file where it can.
-[[nodiscard]] bool copy_output_file(std::FILE* to, const OutputPlace& place, InputFile& input,
-                                    const char* input_path, const struct stat& source, mode_t mode,
-                                    bool in_new_dir);
+// Like save_output_file, with the `input.size()` bytes of `input` as the data (a failed read is
+// ReadInput). The kernel copies them file to file where it can.
+[[nodiscard]] IoStatus copy_output_file(const OutputPlace& place, InputFile& input,
+                                        const struct stat& source, mode_t mode, bool in_new_dir);
 
 // The same with `head` in front and only the bytes of `input` from offset `from` on, wherever its
 // read position stands; for an output that keeps most of its input as it is.
-[[nodiscard]] bool copy_output_file(std::FILE* to, const OutputPlace& place,
-                                    std::span<const unsigned char> head, InputFile& input,
-                                    std::int64_t from, const char* input_path,
-                                    const struct stat& source, mode_t mode, bool in_new_dir);
-
-// Gives the file `mode`, closes it and renames it over the output at `place`. On failure the
-// temporary file is removed and false returned; the caller reports it as a failed write.
-[[nodiscard]] bool finish_temp_output(TempOutput& temp, const OutputPlace& place, mode_t mode);
-
-// Closes and removes the temporary file; nothing else is touched.
-void discard_temp_output(TempOutput& temp);
+[[nodiscard]] IoStatus copy_output_file(const OutputPlace& place,
+                                        std::span<const unsigned char> head, InputFile& input,
+                                        std::int64_t from, const struct stat& source, mode_t mode,
+                                        bool in_new_dir);
 
 // Clears the process's umask, once, before any output or directory is made. Every file and
 // directory this program makes is given its mode by the rules below, never by the umask, so this

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstdint>
 #include <new>
 #include <optional>
@@ -68,27 +67,26 @@ std::int64_t first_jpeg_head(std::int64_t size) { return std::min(size, kJpegHea
 // Filters a JPEG whose first bytes are in `data`, reading more while the walk stops inside what
 // was read. A walk that completes on a head decides exactly as one over the whole file would:
 // every check it passes holds for a longer input too. With `recode_into` (--safe, whole file in
-// `data`), the filtered image is then re-encoded there when that is shorter. False after the
-// message.
-bool filter_jpeg(std::FILE* to, const char* path, InputFile& input, Bytes& data, Bytes* recode_into,
-                 Optimized& result) {
+// `data`), the filtered image is then re-encoded there when that is shorter.
+IoStatus filter_jpeg(InputFile& input, Bytes& data, Bytes* recode_into, Optimized& result) {
   std::optional<std::size_t> filtered = optimize_jpeg(data);
   for (std::size_t step = 1; !filtered && static_cast<std::int64_t>(data.size()) < input.size();
        ++step) {
     // A stopped walk leaves the head as it was read.
-    if (step >= std::size(kJpegHeads)) {
-      if (!read_to_end(to, path, input, data)) return false;
-    } else {
-      const std::int64_t want = std::min(input.size(), kJpegHeads[step]);
-      if (!read_more(to, path, input, want - static_cast<std::int64_t>(data.size()), data))
-        return false;
-    }
+    const IoStatus read =
+        step >= std::size(kJpegHeads)
+            ? read_to_end(input, data)
+            : read_more(input,
+                        std::min(input.size(), kJpegHeads[step]) -
+                            static_cast<std::int64_t>(data.size()),
+                        data);
+    if (!read.ok()) return read;
     filtered = optimize_jpeg(data);
   }
   if (filtered && recode_into != nullptr &&
       recode_jpeg({data.data(), *filtered}, *recode_into) == Recode::kSmaller) {
     result = Optimized{*recode_into};
-    return true;
+    return {};
   }
   const auto in_memory = static_cast<std::int64_t>(data.size());
   if (!filtered) {
@@ -100,31 +98,19 @@ bool filter_jpeg(std::FILE* to, const char* path, InputFile& input, Bytes& data,
     const bool whole = in_memory >= input.size();  // then there is no rest to copy
     result = Optimized{{data.data(), *filtered}, whole ? -1 : in_memory};
   }
-  return true;
+  return {};
 }
-
-// Whether a write that just failed found the disk or the quota full.
-bool lacked_space() { return errno == ENOSPC || errno == EDQUOT; }
 
 // The input, opened in its directory (by its path for a command-line file).
-std::optional<InputFile> open_input(std::FILE* to, const FileWork& work) {
-  return work.input_dir
-             ? open_input_file(to, work.input_dir->fd(), work.input_name.c_str(), work.path.c_str())
-             : open_input_file(to, AT_FDCWD, work.path.c_str(), work.path.c_str());
+IoStatus open_input(const FileWork& work, std::optional<InputFile>& input) {
+  return work.input_dir ? open_input_file(work.input_dir->fd(), work.input_name.c_str(), input)
+                        : open_input_file(AT_FDCWD, work.path.c_str(), input);
 }
 
-OutputPlace place_of(const FileWork& work) {
-  return {work.output_dir ? work.output_dir->fd() : -1, work.output_name.c_str(),
-          work.output_path.c_str()};
-}
-
-// An output whose directory could not be reached (missing, or a link where a directory should
-// be) is refused as the open of the output itself would be.
-bool output_reachable(std::FILE* to, const FileWork& work) {
-  if (work.output_dir) return true;
-  print_open_output_error(to, work.output_path.c_str(), work.output_dir_error);
-  errno = 0;  // not a full disk
-  return false;
+// Prints the line of a failed step of the file `work`; true when the step went well.
+bool step_ok(std::FILE* to, const FileWork& work, const IoStatus& status) {
+  print_io_status(to, status, work.path.c_str(), work.output_path.c_str());
+  return status.ok();
 }
 
 // The output of a page with a banner, as written: the banner, then the page. In `reuse`'s memory.
@@ -139,13 +125,13 @@ std::optional<Bytes> with_banner(const Banner& banner, std::span<const unsigned 
 }
 
 // A copied output's bytes, which the copy did not bring into memory: read back from the output
-// just written, so that its siblings hold exactly what it holds. False after the message.
-bool load_output(std::FILE* to, const FileWork& work, Bytes& data) {
+// just written, so that its siblings hold exactly what it holds.
+IoStatus load_output(const FileWork& work, Bytes& data) {
   data.clear();
-  std::optional<InputFile> output = open_input_file(to, work.output_dir->fd(),
-                                                    work.output_name.c_str(),
-                                                    work.output_path.c_str());
-  return output && read_to_end(to, work.output_path.c_str(), *output, data);
+  std::optional<InputFile> output;
+  IoStatus status = open_input_file(work.output_dir->fd(), work.output_name.c_str(), output);
+  if (status.ok()) status = read_to_end(*output, data);
+  return status;
 }
 
 // The compressed siblings of an output just written: `bytes` and `banner` as saved, or, for a
@@ -156,7 +142,10 @@ void add_siblings(const FileWork& work, const Options& options, std::FILE* to, b
                   Scratch& scratch, Totals& delta) {
   std::span<const unsigned char> output = bytes;
   if (copied) {
-    if (!load_output(to, work, scratch.input)) return;
+    const IoStatus loaded = load_output(work, scratch.input);
+    // The output read back is named as the input of that read.
+    print_io_status(to, loaded, work.output_path.c_str(), work.output_path.c_str());
+    if (!loaded.ok()) return;
     output = scratch.input;
   } else if (banner) {
     std::optional<Bytes> whole = with_banner(*banner, bytes, std::move(scratch.input));
@@ -192,8 +181,7 @@ std::optional<Optimized> optimize_php(FileRun& run) {
 std::optional<Optimized> optimize_jpeg_file(FileRun& run) {
   Optimized result;
   Bytes* const recode_into = run.options.safe ? &run.scratch.output : nullptr;
-  if (!filter_jpeg(run.to, run.work.path.c_str(), run.input, run.scratch.input, recode_into,
-                   result))
+  if (!step_ok(run.to, run.work, filter_jpeg(run.input, run.scratch.input, recode_into, result)))
     return std::nullopt;
   return result;
 }
@@ -291,21 +279,37 @@ Totals counted(const Format& format, std::int64_t in, std::int64_t out) {
   return delta;
 }
 
-bool read_first(const Format& format, FileRun& run) {
+IoStatus read_first(const Format& format, FileRun& run) {
   Bytes& data = run.scratch.input;
   data.clear();
-  const char* path = run.work.path.c_str();
   switch (format.read) {
     case Read::Nothing:
-      return true;
+      return {};
     case Read::Whole:
-      return read_to_end(run.to, path, run.input, data);
+      return read_to_end(run.input, data);
     case Read::JpegHead:
       // The re-encoder of --safe needs all of a JPEG; the filter alone needs only its head.
-      if (run.options.safe) return read_to_end(run.to, path, run.input, data);
-      return read_more(run.to, path, run.input, first_jpeg_head(run.input.size()), data);
+      if (run.options.safe) return read_to_end(run.input, data);
+      return read_more(run.input, first_jpeg_head(run.input.size()), data);
   }
-  return false;
+  return {};
+}
+
+// Writes the file's output by its row: a copy file to file, a kept tail behind its head, or the
+// optimized bytes.
+IoStatus save(const Format& format, const FileRun& run, const Optimized& result,
+              const std::optional<Banner>& banner) {
+  const FileWork& work = run.work;
+  if (!work.output_dir) return {IoStep::UnreachableOutput, work.output_dir_error};
+  const OutputPlace place{work.output_dir->fd(), work.output_name.c_str(),
+                          work.output_path.c_str()};
+  const mode_t mode = output_mode(work.st.st_mode);
+  if (format.read == Read::Nothing)
+    return copy_output_file(place, run.input, work.st, mode, work.in_new_dir);
+  if (result.tail_from >= 0)
+    return copy_output_file(place, result.bytes, run.input, result.tail_from, work.st, mode,
+                            work.in_new_dir);
+  return save_output_file(place, result.bytes, banner, work.st, mode, work.in_new_dir);
 }
 
 // Load, optimize by the file's row, save, count.
@@ -314,7 +318,7 @@ Totals run_format(const Format& format, FileRun& run) {
   const char* path = work.path.c_str();
   std::FILE* to = run.to;
   const bool announcing = announce(run.options);
-  if (!read_first(format, run)) {
+  if (!step_ok(to, work, read_first(format, run))) {
     print_skipped(to, path);
     return kFailed;
   }
@@ -343,18 +347,9 @@ Totals run_format(const Format& format, FileRun& run) {
   const std::optional<Banner> banner = format.banner && !run.options.no_banner
                                            ? std::optional<Banner>(Banner{path, input_size})
                                            : std::nullopt;
-  const OutputPlace place = place_of(work);
-  const mode_t mode = output_mode(work.st.st_mode);
-  bool saved = output_reachable(to, work);
-  if (saved && format.read == Read::Nothing)
-    saved = copy_output_file(to, place, run.input, path, work.st, mode, work.in_new_dir);
-  else if (saved && result->tail_from >= 0)
-    saved = copy_output_file(to, place, result->bytes, run.input, result->tail_from, path, work.st,
-                             mode, work.in_new_dir);
-  else if (saved)
-    saved = save_output_file(to, place, result->bytes, banner, work.st, mode, work.in_new_dir);
-  if (!saved) {
-    run.scratch.lacked_space = lacked_space();
+  const IoStatus saved = save(format, run, *result, banner);
+  if (!step_ok(to, work, saved)) {
+    run.scratch.lacked_space = saved.disk_full();
     if (format.report != Report::SavingsBeforeWrite) print_skipped(to, path);
     delta.failures = 1;
     return delta;
@@ -417,8 +412,8 @@ void reserve_scratch(Scratch& scratch) {
 
 Totals run_file(const FileWork& work, const Options& options, std::FILE* to, Scratch& scratch) {
   scratch.lacked_space = false;
-  std::optional<InputFile> input = open_input(to, work);
-  if (!input) {
+  std::optional<InputFile> input;
+  if (!step_ok(to, work, open_input(work, input))) {
     print_skipped(to, work.path.c_str());
     return kFailed;
   }

@@ -13,7 +13,6 @@
 #include <thread>
 #include <utility>
 
-#include "report/console.h"
 
 namespace {
 
@@ -122,42 +121,27 @@ bool install_pending(PendingFile& file, const char* name, bool name_taken) {
 
 }  // namespace
 
-bool save_sibling_file(std::FILE* to, int dir, std::string_view name, const char* shown,
-                       std::span<const unsigned char> data, mode_t mode, const timespec& mtime) {
+IoStatus save_sibling_file(int dir, std::string_view name, std::span<const unsigned char> data,
+                           mode_t mode, const timespec& mtime) {
   const std::string name_text(name);
   struct stat there {};
   const bool name_taken = ::fstatat(dir, name_text.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0;
-  if (name_taken && !S_ISREG(there.st_mode)) {
-    print_open_output_error(to, shown, 0);
-    errno = EEXIST;
-    return false;
-  }
+  if (name_taken && !S_ISREG(there.st_mode)) return {IoStep::OpenOutput};
   PendingFile file;
-  if (!open_pending(dir, name, file)) {
-    const int err = errno;
-    print_open_output_error(to, shown, err);
-    errno = err;
-    return false;
-  }
+  if (!open_pending(dir, name, file)) return io_failed(IoStep::OpenOutput);
   // The time goes on last: servers send it as the sibling's Last-Modified, which must be the
   // output's own.
   const timespec times[2] = {{0, UTIME_OMIT}, mtime};
   if (!write_all(file.fd, data.data(), data.size()) || ::fchmod(file.fd, mode) != 0 ||
-      ::futimens(file.fd, times) != 0 || !install_pending(file, name_text.c_str(), name_taken)) {
-    const int err = errno;
-    print_write_error(to, shown);
-    errno = err;
-    return false;
-  }
+      ::futimens(file.fd, times) != 0 || !install_pending(file, name_text.c_str(), name_taken))
+    return io_failed(IoStep::WriteOutput);
   // A failed close may mean the bytes never reached the disk: the sibling goes again.
   if (::close(std::exchange(file.fd, -1)) != 0) {
-    const int err = errno;
+    const IoStatus failed = io_failed(IoStep::WriteOutput);
     ::unlinkat(dir, name_text.c_str(), 0);
-    print_write_error(to, shown);
-    errno = err;
-    return false;
+    return failed;
   }
-  return true;
+  return {};
 }
 
 void remove_stale_sibling(int dir, std::string_view name) {

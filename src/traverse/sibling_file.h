@@ -4,20 +4,19 @@
 #include <sys/stat.h>
 #include <time.h>
 
-#include <cstdio>
 #include <span>
 #include <string_view>
 
-// Writes `data` as `name` in the directory open as `dir`, with `mode` and the modification time `mtime`. The bytes go
-// to an unnamed file in `dir` (a temporary one where the file system has none), which takes the
-// name only once complete: a failure or a killed run leaves whatever was at `name` as it was. A
-// `name` that is a symbolic link or anything but a regular file is refused, never followed. On
-// failure prints its own message on `to`, naming the sibling `shown`, and returns false; errno
-// then says why (ENOSPC or EDQUOT: the disk or the quota was full).
-[[nodiscard]] bool save_sibling_file(std::FILE* to, int dir, std::string_view name,
-                                     const char* shown,
-                                     std::span<const unsigned char> data, mode_t mode,
-                                     const timespec& mtime);
+#include "traverse/io_status.h"
+
+// Writes `data` as `name` in the directory open as `dir`, with `mode` and the modification time
+// `mtime`. The bytes go to an unnamed file in `dir` (a temporary one where the file system has
+// none), which takes the name only once complete: a failure or a killed run leaves whatever was at
+// `name` as it was. A `name` that is a symbolic link or anything but a regular file is refused,
+// never followed.
+[[nodiscard]] IoStatus save_sibling_file(int dir, std::string_view name,
+                                         std::span<const unsigned char> data, mode_t mode,
+                                         const timespec& mtime);
 
 // Removes `name` from the directory open as `dir` when it is a regular file; anything else there stays.
 void remove_stale_sibling(int dir, std::string_view name);

@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-#include <cerrno>
 #include <string>
 
 #include "optimize/precompress.h"
@@ -54,14 +53,16 @@ SiblingsDone write_siblings(const FileWork& work, const Options& options, std::F
         print_memory_error(to);
         done.delta.failures = 1;  // an "Error:" line: the run's status says so
       } else if (sibling_pays(output_size, static_cast<std::int64_t>(encoded.size()))) {
-        if (save_sibling_file(to, dir, name, shown.c_str(), encoded, mode, written.st_mtim)) {
+        const IoStatus saved = save_sibling_file(dir, name, encoded, mode, written.st_mtim);
+        if (saved.ok()) {
           written_now = true;
           const auto size = static_cast<std::int64_t>(encoded.size());
           done.delta.sibling_bytes[static_cast<unsigned>(e)] += size;
           if (announce(options)) print_sibling_written(to, shown.c_str(), output_size, size);
         } else {
+          print_io_status(to, saved, nullptr, shown.c_str());
           done.delta.failures = 1;
-          done.lacked_space = errno == ENOSPC || errno == EDQUOT;
+          done.lacked_space = saved.disk_full();
         }
       }
     }
