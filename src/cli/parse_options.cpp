@@ -12,14 +12,13 @@
 #include "cli/filter.h"
 #include "report/console.h"
 
-void reset_options(Options& options) { options = Options{}; }
+namespace {
 
+// No format option at all means everything: HTML, JPEG, PHP and copying.
 void apply_default_formats(Options& options) {
   if (options.html || options.jpeg || options.php || options.copy_other) return;
   options.html = options.jpeg = options.php = options.copy_other = true;
 }
-
-namespace {
 
 // Codes of the long options that have no short form: above every byte value.
 enum LongOnly : int { kSafe = 256, kBanner, kNoBanner, kJobs, kType, kHelp, kPrecompress };
@@ -139,5 +138,7 @@ Screen parse_options(int argc, char** argv, Options& options) {
   }
   // A deploy profile adds no bytes and publishes no path unless asked to.
   options.no_banner = banner ? !*banner : options.safe;
+  apply_default_formats(options);
+  if (!options.output_dir_given) options.output_dir = "./sveltered";
   return Screen::None;
 }

@@ -107,18 +107,8 @@ int filter(int argc, const Options& options) {
   return run_filter(*kind, options);
 }
 
-}  // namespace
-
-int run(int argc, char** argv) {
-  Options options;
-  Totals totals;
-  reset_options(options);
-  reset_totals(totals);
-  if (const Screen screen = parse_options(argc, argv, options); screen != Screen::None) {
-    show_screen(screen);
-    return kExitAfterRun;
-  }
-  apply_default_formats(options);
+// A run with its options as parsed, fixed from here on.
+int run_with(int argc, char** argv, const Options& options) {
   if (optind >= argc) {
     print_demo_line();
     print_version_banner();
@@ -126,14 +116,6 @@ int run(int argc, char** argv) {
     return kExitAfterRun;
   }
   if (filter_asked(argc, argv)) return filter(argc, options);
-  if (!options.output_dir_given) {
-    try {
-      options.output_dir = "./sveltered";
-    } catch (const std::bad_alloc&) {
-      print_memory_error(stdout);
-      return kExitUnusableOutput;
-    }
-  }
   RunState run_state;
   run_state.mapping.output_dir = options.output_dir;
   clear_umask();
@@ -148,7 +130,7 @@ int run(int argc, char** argv) {
   Scheduler scheduler(options, worker_count(options));
   for (; optind < argc && stop_signal() == 0; ++optind)
     process_input_path(argv[optind], options, run_state, scheduler);
-  totals = scheduler.finish();
+  const Totals totals = scheduler.finish();
   if (const int signal_number = stop_signal(); signal_number != 0) {
     // The report of a run cut short would count only part of the files as if it were whole.
     print_stopped(signal_number);
@@ -156,4 +138,15 @@ int run(int argc, char** argv) {
   }
   if (report) print_final_report(totals, options.precompress);
   return totals.failures > 0 ? kExitRunHadFailures : kExitAfterRun;
+}
+
+}  // namespace
+
+int run(int argc, char** argv) {
+  Options options;
+  if (const Screen screen = parse_options(argc, argv, options); screen != Screen::None) {
+    show_screen(screen);
+    return kExitAfterRun;
+  }
+  return run_with(argc, argv, options);
 }

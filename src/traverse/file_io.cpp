@@ -8,17 +8,16 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
 #include <new>
-#include <random>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "report/console.h"
+#include "traverse/descriptor_io.h"
 #include "traverse/output_path.h"
 
 namespace {
@@ -45,18 +44,6 @@ bool read_all(int fd, unsigned char* data, std::size_t size) {
   return true;
 }
 
-bool write_all(int fd, const void* data, std::size_t size) {
-  const auto* p = static_cast<const unsigned char*>(data);
-  std::size_t done = 0;
-  while (done < size) {
-    const ssize_t put = ::write(fd, p + done, size - done);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return false;
-    done += static_cast<std::size_t>(put);
-  }
-  return true;
-}
-
 // Writes `head` and then `body`, in one call when the kernel takes them whole.
 bool write_both(int fd, std::span<const char> head, std::span<const unsigned char> body) {
   if (head.empty()) return write_all(fd, body.data(), body.size());
@@ -77,23 +64,8 @@ bool write_both(int fd, std::span<const char> head, std::span<const unsigned cha
 // Cleared for the rest of the run once the file system or the system refuses unnamed files or
 // linking them in (no /proc): every output would otherwise be written twice.
 std::atomic<bool> unnamed_outputs_work{true};
-// Cleared once the kernel refuses to link a file in by its descriptor (before Linux 6.10, without
-// the capability to): /proc names it instead.
-std::atomic<bool> link_by_descriptor{true};
 // Set when the run has cleared its umask: files are then made with exactly the mode asked for.
 std::atomic<bool> umask_cleared{false};
-
-// Gives the unnamed file open as `fd` the name `place.name`; -1 with errno on failure.
-int link_unnamed(int fd, const OutputPlace& place) {
-  if (link_by_descriptor.load(std::memory_order_relaxed)) {
-    if (::linkat(fd, "", place.dir, place.name, AT_EMPTY_PATH) == 0) return 0;
-    if (errno != EPERM && errno != ENOENT && errno != EINVAL) return -1;
-    link_by_descriptor = false;
-  }
-  char name[32];
-  std::snprintf(name, sizeof name, "/proc/self/fd/%d", fd);
-  return ::linkat(AT_FDCWD, name, place.dir, place.name, AT_SYMLINK_FOLLOW);
-}
 
 // An output where nothing is yet, made without a temporary name: `fill` writes into an unnamed
 // file in the output's directory, which is linked in under `path` once complete, so a killed run
@@ -112,7 +84,7 @@ bool link_new_output(const OutputPlace& place, mode_t mode, Fill&& fill) {
   if (!fill(out.fd)) return false;
   if (!umask_cleared.load(std::memory_order_relaxed))
     ::fchmod(out.fd, mode);  // the umask may have taken bits of `mode` away
-  if (link_unnamed(out.fd, place) != 0) {
+  if (link_unnamed(out.fd, place.dir, place.name) != 0) {
     // No /proc, or no links on this file system; a name already there (a later file with the
     // same output), a full disk or a long path are this file's own.
     if (errno == ENOENT || errno == EPERM || errno == EXDEV || errno == EOPNOTSUPP)
@@ -148,27 +120,6 @@ std::string banner_name(std::string_view name) {
     }
   }
   return text;
-}
-
-// ".name.XXXXXX" for "name", the X's to be filled in: the name part is shortened where the result
-// would exceed the system's limit on a name, so that a temporary file can be made for every output
-// whose own name fits.
-std::string temp_template_for(std::string_view name) {
-  constexpr std::string_view kSuffix = ".XXXXXX";
-  constexpr std::size_t kExtra = 1 + kSuffix.size();  // the leading '.' and the suffix
-  const std::size_t keep = std::min<std::size_t>(name.size(), NAME_MAX - kExtra);
-  std::string text;
-  text.reserve(kExtra + keep);
-  text.append(".").append(name.substr(0, keep)).append(kSuffix);
-  return text;
-}
-
-// Fills the template's last six characters with letters and digits no other thread draws alike.
-void fill_template(std::string& name) {
-  static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  thread_local std::mt19937_64 draw{std::random_device{}()};
-  for (std::size_t k = name.size() - 6; k < name.size(); ++k)
-    name[k] = kChars[draw() % (sizeof kChars - 1)];
 }
 
 }  // namespace
@@ -308,11 +259,11 @@ IoStatus check_output_path(const OutputPlace& place, const struct stat& source) 
 }
 
 IoStatus create_temp_output(const OutputPlace& place, TempOutput& temp) {
-  std::string name = temp_template_for(place.name);
+  std::string name;
   // Exclusive creation with a fresh name: never opens, follows or truncates anything there.
   constexpr int kTries = 100;
   for (int k = 0; k < kTries && temp.fd < 0; ++k) {
-    fill_template(name);
+    name = fresh_temp_name(place.name);
     temp.fd = ::openat(place.dir, name.c_str(),
                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
     if (temp.fd < 0 && errno != EEXIST) break;

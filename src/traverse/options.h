@@ -26,10 +26,5 @@ struct Options {
   EncodingSet precompress;  // --precompress: compressed siblings written beside outputs
 };
 
-void reset_options(Options& options);
-
-// No format option at all means everything: HTML, JPEG, PHP and copying.
-void apply_default_formats(Options& options);
-
 // Announce mode: per-file messages and savings lines are printed.
 inline bool announce(const Options& options) { return options.verbose || options.logging; }

@@ -4,63 +4,18 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <climits>
-#include <random>
 #include <string>
-#include <thread>
 #include <utility>
 
+#include "traverse/descriptor_io.h"
 
 namespace {
 
 // Cleared for the rest of the run once the file system refuses unnamed files: every sibling
 // would otherwise try twice.
 std::atomic<bool> unnamed_siblings_work{true};
-// Cleared once the kernel refuses to link a file in by its descriptor (before Linux 6.10, without
-// the capability to): /proc names it instead.
-std::atomic<bool> link_sibling_by_descriptor{true};
-
-bool write_all(int fd, const unsigned char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t put = ::write(fd, data, size);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return false;
-    data += put;
-    size -= static_cast<std::size_t>(put);
-  }
-  return true;
-}
-
-// ".name.XXXXXX" with six fresh letters and digits, the name part shortened to fit NAME_MAX.
-std::string temp_name_for(std::string_view name) {
-  static constexpr char kLetters[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  thread_local std::minstd_rand random{
-      std::random_device{}() ^
-      static_cast<unsigned>(std::hash<std::thread::id>{}(std::this_thread::get_id()))};
-  constexpr std::size_t kExtra = 8;  // the leading '.', and '.' with six letters at the end
-  std::string temp = ".";
-  temp.append(name.substr(0, std::min<std::size_t>(name.size(), NAME_MAX - kExtra)));
-  temp += '.';
-  std::uniform_int_distribution<std::size_t> pick(0, sizeof kLetters - 2);
-  for (int k = 0; k < 6; ++k) temp += kLetters[pick(random)];
-  return temp;
-}
-
-// Gives the unnamed file `fd` the name `name` in `dir`; -1 with errno on failure.
-int link_unnamed(int fd, int dir, const char* name) {
-  if (link_sibling_by_descriptor.load(std::memory_order_relaxed)) {
-    if (::linkat(fd, "", dir, name, AT_EMPTY_PATH) == 0) return 0;
-    if (errno != EPERM && errno != ENOENT && errno != EINVAL) return -1;
-    link_sibling_by_descriptor = false;
-  }
-  char proc[32];
-  std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
-  return ::linkat(AT_FDCWD, proc, dir, name, AT_SYMLINK_FOLLOW);
-}
 
 // A file being written in `dir`: unnamed, or under a temporary name.
 struct PendingFile {
@@ -87,7 +42,7 @@ bool open_pending(int dir, std::string_view name, PendingFile& file) {
     unnamed_siblings_work = false;
   }
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string temp = temp_name_for(name);
+    std::string temp = fresh_temp_name(name);
     file.fd = ::openat(dir, temp.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC,
                        0600);
     if (file.fd >= 0) {
@@ -107,7 +62,7 @@ bool install_pending(PendingFile& file, const char* name, bool name_taken) {
     if (!name_taken && link_unnamed(file.fd, file.dir, name) == 0) return true;
     if (!name_taken && errno != EEXIST) return false;
     for (int attempt = 0; file.temp.empty(); ++attempt) {
-      std::string temp = temp_name_for(name);
+      std::string temp = fresh_temp_name(name);
       if (link_unnamed(file.fd, file.dir, temp.c_str()) == 0)
         file.temp = std::move(temp);
       else if (errno != EEXIST || attempt == 100)
