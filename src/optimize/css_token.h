@@ -1,0 +1,357 @@
+// The style-sheet tokenizer: one token at a time over raw bytes, by the browsers' tokenization
+// rules.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <span>
+
+#include "optimize/byte_scan.h"
+
+namespace css {
+
+// A unicode range such as u+0-7f is no token of its own: it reads as an ident, then numbers or
+// dimensions, and is kept as those.
+enum class Tok : unsigned char {
+  Whitespace,
+  Comment,
+  Ident,
+  Function,  // ident followed by '(' (the '(' is part of the token)
+  AtKeyword,
+  Hash,
+  String,
+  BadString,
+  Url,
+  BadUrl,
+  Number,
+  Percentage,
+  Dimension,
+  Cdo,
+  Cdc,
+  Colon,
+  Semicolon,
+  Comma,
+  OpenSquare,
+  CloseSquare,
+  OpenParen,
+  CloseParen,
+  OpenCurly,
+  CloseCurly,
+  Delim,
+  End,
+};
+
+// A token is the bytes [start, end) of the input. `broken` marks what the tokenizer only follows by
+// its error recovery: a string or comment cut off by the end, an escape at the very end, a '\'
+// before a line break. A minifier keeps such a sheet as it is.
+struct Token {
+  Tok type = Tok::End;
+  std::size_t start = 0;
+  std::size_t end = 0;
+  bool broken = false;
+};
+
+// Bytes that continue a name: letters, digits, '-', '_', and everything from 0x80 on (the parts
+// of UTF-8 sequences). NUL becomes U+FFFD before tokenizing, a name byte too.
+inline constexpr auto kNameByte = [] {
+  std::array<bool, 256> t =
+      byte_set("0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz-_");
+  for (std::size_t b = 0x80; b < t.size(); ++b) t[b] = true;
+  t[0] = true;
+  return t;
+}();
+
+inline constexpr auto kNameStart = [] {
+  std::array<bool, 256> t = kNameByte;
+  for (const char c : std::string_view("0123456789-")) t[static_cast<unsigned char>(c)] = false;
+  return t;
+}();
+
+// CR and FF are line breaks once the input is preprocessed.
+inline constexpr auto kSpace = byte_set(" \t\n\r\f");
+inline constexpr auto kNewline = byte_set("\n\r\f");
+inline constexpr auto kHex = byte_set("0123456789abcdefABCDEF");
+inline constexpr auto kDigit = byte_set("0123456789");
+
+inline bool is_digit(std::span<const unsigned char> in, std::size_t i) {
+  return i < in.size() && kDigit[in[i]];
+}
+
+// '\' not followed by a line break. A '\' that ends the input counts (it stands for U+FFFD).
+inline bool valid_escape(std::span<const unsigned char> in, std::size_t i) {
+  return i < in.size() && in[i] == '\\' && !(i + 1 < in.size() && kNewline[in[i + 1]]);
+}
+
+inline bool starts_name(std::span<const unsigned char> in, std::size_t i) {
+  if (i >= in.size()) return false;
+  const unsigned char c = in[i];
+  if (c == '-') {
+    if (i + 1 >= in.size()) return false;
+    return kNameStart[in[i + 1]] || in[i + 1] == '-' || valid_escape(in, i + 1);
+  }
+  return kNameStart[c] || valid_escape(in, i);
+}
+
+inline bool starts_number(std::span<const unsigned char> in, std::size_t i) {
+  const unsigned char c = peek(in, i);
+  if (c == '+' || c == '-') {
+    if (is_digit(in, i + 1)) return true;
+    return peek(in, i + 1) == '.' && is_digit(in, i + 2);
+  }
+  if (c == '.') return is_digit(in, i + 1);
+  return is_digit(in, i);
+}
+
+// Past an escape whose '\' is at i. A CR LF after a hex escape is one line break.
+inline std::size_t skip_escape(std::span<const unsigned char> in, std::size_t i, bool& broken) {
+  ++i;
+  if (i >= in.size()) {
+    broken = true;
+    return i;
+  }
+  if (!kHex[in[i]]) return i + 1;  // one code point; bytes of a UTF-8 sequence are name bytes
+  const std::size_t limit = in.size() - i < 6 ? in.size() : i + 6;
+  while (i < limit && kHex[in[i]]) ++i;
+  if (i < in.size() && kSpace[in[i]]) {
+    if (in[i] == '\r' && peek(in, i + 1) == '\n') ++i;
+    ++i;
+  }
+  return i;
+}
+
+inline std::size_t skip_name(std::span<const unsigned char> in, std::size_t i, bool& broken) {
+  while (i < in.size()) {
+    if (kNameByte[in[i]]) {
+      ++i;
+    } else if (valid_escape(in, i)) {
+      i = skip_escape(in, i, broken);
+    } else {
+      break;
+    }
+  }
+  return i;
+}
+
+inline std::size_t skip_number(std::span<const unsigned char> in, std::size_t i) {
+  if (in[i] == '+' || in[i] == '-') ++i;
+  while (is_digit(in, i)) ++i;
+  if (peek(in, i) == '.' && is_digit(in, i + 1)) {
+    i += 2;
+    while (is_digit(in, i)) ++i;
+  }
+  const unsigned char e = peek(in, i);
+  if (e == 'e' || e == 'E') {
+    const unsigned char s = peek(in, i + 1);
+    if (kDigit[s] && i + 1 < in.size()) {
+      i += 2;
+    } else if ((s == '+' || s == '-') && is_digit(in, i + 2)) {
+      i += 3;
+    } else {
+      return i;
+    }
+    while (is_digit(in, i)) ++i;
+  }
+  return i;
+}
+
+inline bool non_printable(unsigned char c) {
+  return c <= 0x08 || c == 0x0B || (c >= 0x0E && c <= 0x1F) || c == 0x7F;
+}
+
+// The rest of an unquoted url( ... ) after "url(": a Url token, or a BadUrl running to its ')'.
+inline Token rest_of_url(std::span<const unsigned char> in, std::size_t start, std::size_t i) {
+  Token t{Tok::Url, start, 0, false};
+  while (i < in.size() && kSpace[in[i]]) ++i;
+  while (true) {
+    if (i >= in.size()) {
+      t.broken = true;
+      break;
+    }
+    const unsigned char c = in[i];
+    if (c == ')') {
+      ++i;
+      break;
+    }
+    if (kSpace[c]) {
+      while (i < in.size() && kSpace[in[i]]) ++i;
+      if (i < in.size() && in[i] == ')') continue;
+      t.type = Tok::BadUrl;
+    } else if (c == '"' || c == '\'' || c == '(' || non_printable(c)) {
+      t.type = Tok::BadUrl;
+      ++i;
+    } else if (c == '\\') {
+      if (!valid_escape(in, i)) {
+        t.type = Tok::BadUrl;
+        ++i;
+      } else {
+        i = skip_escape(in, i, t.broken);
+      }
+    } else {
+      ++i;
+    }
+    if (t.type == Tok::BadUrl) {
+      // Recovery: up to the next ')' that is not escaped.
+      while (i < in.size() && in[i] != ')') i += in[i] == '\\' && i + 1 < in.size() ? 2 : 1;
+      if (i < in.size()) ++i;
+      break;
+    }
+  }
+  t.end = i;
+  return t;
+}
+
+inline Token ident_like(std::span<const unsigned char> in, std::size_t start) {
+  Token t{Tok::Ident, start, 0, false};
+  std::size_t i = skip_name(in, start, t.broken);
+  if (peek(in, i) == '(' && i < in.size()) {
+    ++i;
+    if (i - start == 4 && match_nocase(in, start, "url(")) {
+      std::size_t j = i;
+      while (j < in.size() && kSpace[in[j]]) ++j;
+      const unsigned char q = peek(in, j);
+      if (!(j < in.size() && (q == '"' || q == '\''))) return rest_of_url(in, start, i);
+    }
+    t.type = Tok::Function;
+  }
+  t.end = i;
+  return t;
+}
+
+inline Token numeric(std::span<const unsigned char> in, std::size_t start) {
+  Token t{Tok::Number, start, 0, false};
+  std::size_t i = skip_number(in, start);
+  if (starts_name(in, i)) {
+    t.type = Tok::Dimension;
+    i = skip_name(in, i, t.broken);
+  } else if (peek(in, i) == '%' && i < in.size()) {
+    t.type = Tok::Percentage;
+    ++i;
+  }
+  t.end = i;
+  return t;
+}
+
+inline Token string_token(std::span<const unsigned char> in, std::size_t start) {
+  const unsigned char quote = in[start];
+  Token t{Tok::String, start, 0, false};
+  std::size_t i = start + 1;
+  while (true) {
+    if (i >= in.size()) {
+      t.broken = true;
+      break;
+    }
+    const unsigned char c = in[i];
+    if (c == quote) {
+      ++i;
+      break;
+    }
+    if (kNewline[c]) {  // the line break is not part of a bad string
+      t.type = Tok::BadString;
+      break;
+    }
+    if (c == '\\') {
+      if (i + 1 >= in.size()) {
+        t.broken = true;
+        i = in.size();
+        break;
+      }
+      const unsigned char n = in[i + 1];
+      i += n == '\r' && peek(in, i + 2) == '\n' ? 3
+                                                : 2;  // an escaped line break continues the string
+      continue;
+    }
+    ++i;
+  }
+  t.end = i;
+  return t;
+}
+
+// An ASCII name that needs no quotes and no escapes: a letter or '_', or '-' and one of them,
+// then letters, digits, '-' and '_'.
+inline bool plain_name(std::span<const unsigned char> s) {
+  static constexpr auto kStart = byte_set("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz_");
+  static constexpr auto kRest =
+      byte_set("0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz_-");
+  std::size_t i = !s.empty() && s[0] == '-' ? 1 : 0;
+  if (i >= s.size() || !kStart[s[i]]) return false;
+  for (++i; i < s.size(); ++i)
+    if (!kRest[s[i]]) return false;
+  return true;
+}
+
+// The token that starts at `i` (< in.size()).
+inline Token next_token(std::span<const unsigned char> in, std::size_t i) {
+  const unsigned char c = in[i];
+  auto single = [&](Tok type) { return Token{type, i, i + 1, false}; };
+  if (kSpace[c]) {
+    std::size_t j = i + 1;
+    while (j < in.size() && kSpace[in[j]]) ++j;
+    return Token{Tok::Whitespace, i, j, false};
+  }
+  if (c == '/' && peek(in, i + 1) == '*' && i + 1 < in.size()) {
+    std::size_t j = i + 2;
+    while (true) {
+      j = find_byte(in, j, '*');
+      if (j >= in.size()) return Token{Tok::Comment, i, in.size(), true};
+      if (peek(in, j + 1) == '/' && j + 1 < in.size()) return Token{Tok::Comment, i, j + 2, false};
+      ++j;
+    }
+  }
+  if (kNameStart[c] && c != '\\') return ident_like(in, i);
+  if (kDigit[c]) return numeric(in, i);
+  switch (c) {
+    case '"':
+    case '\'':
+      return string_token(in, i);
+    case '#':
+      if ((i + 1 < in.size() && kNameByte[in[i + 1]]) || valid_escape(in, i + 1)) {
+        Token t{Tok::Hash, i, 0, false};
+        t.end = skip_name(in, i + 1, t.broken);
+        return t;
+      }
+      return single(Tok::Delim);
+    case '+':
+    case '.':
+      return starts_number(in, i) ? numeric(in, i) : single(Tok::Delim);
+    case '-':
+      if (starts_number(in, i)) return numeric(in, i);
+      if (match_exact(in, i, "-->")) return Token{Tok::Cdc, i, i + 3, false};
+      if (starts_name(in, i)) return ident_like(in, i);
+      return single(Tok::Delim);
+    case '<':
+      if (match_exact(in, i, "<!--")) return Token{Tok::Cdo, i, i + 4, false};
+      return single(Tok::Delim);
+    case '@':
+      if (starts_name(in, i + 1)) {
+        Token t{Tok::AtKeyword, i, 0, false};
+        t.end = skip_name(in, i + 1, t.broken);
+        return t;
+      }
+      return single(Tok::Delim);
+    case '\\':
+      if (valid_escape(in, i)) return ident_like(in, i);
+      return Token{Tok::Delim, i, i + 1, true};
+    case '(':
+      return single(Tok::OpenParen);
+    case ')':
+      return single(Tok::CloseParen);
+    case '[':
+      return single(Tok::OpenSquare);
+    case ']':
+      return single(Tok::CloseSquare);
+    case '{':
+      return single(Tok::OpenCurly);
+    case '}':
+      return single(Tok::CloseCurly);
+    case ',':
+      return single(Tok::Comma);
+    case ':':
+      return single(Tok::Colon);
+    case ';':
+      return single(Tok::Semicolon);
+    default:
+      return single(Tok::Delim);
+  }
+}
+
+}  // namespace css
