@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "optimize/css.h"
+#include "optimize/js.h"
 
 namespace {
 
@@ -66,6 +67,13 @@ void BM_CssFiles(benchmark::State& state) {
   });
 }
 BENCHMARK(BM_CssFiles)->Unit(benchmark::kMillisecond);
+
+void BM_JsFiles(benchmark::State& state) {
+  static const std::vector<Bytes> files = load_code(".js");
+  code_bench(state, files, "JavaScript",
+             [](const Bytes& f, unsigned char* out) { return minify_js(f, JsInput::Either, out); });
+}
+BENCHMARK(BM_JsFiles)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -27,6 +27,8 @@ std::vector<std::string> significant_tokens(std::span<const unsigned char> in, C
     std::string text(1, static_cast<char>(t.type));
     text.append(in.begin() + static_cast<std::ptrdiff_t>(t.start),
                 in.begin() + static_cast<std::ptrdiff_t>(t.end));
+    // The white space that ends a hex escape is part of the escape, not a separator.
+    while (css::kSpace[static_cast<unsigned char>(text.back())]) text.pop_back();
     // A quoted value after '=' that reads the same as a name counts as that name.
     const std::string equals{static_cast<char>(css::Tok::Delim), '='};
     if (t.type == css::Tok::String && !t.broken && !seen.empty() && seen.back() == equals &&

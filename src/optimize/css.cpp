@@ -155,6 +155,31 @@ class Minifier {
   }
   void put(unsigned char b) { out_[n_++] = b; }
 
+  // One space after the previous token. A hex escape swallows one white space after it, so after
+  // one that ends the token a second is needed; the gap there began with a comment, so it has
+  // room.
+  void put_space() {
+    put(' ');
+    if (ends_in_hex_escape(prev_)) put(' ');
+  }
+
+  bool ends_in_hex_escape(const Token& t) const {
+    if (find_byte(in_.first(t.end), t.start, '\\') >= t.end) return false;
+    bool broken = false;
+    bool hex_last = false;
+    for (std::size_t i = t.start; i < t.end;) {
+      if (in_[i] == '\\' && i + 1 < t.end) {
+        const std::size_t j = css::skip_escape(in_, i, broken);
+        hex_last = css::kHex[in_[i + 1]] && !css::kSpace[in_[j - 1]];
+        i = j;
+      } else {
+        hex_last = false;
+        ++i;
+      }
+    }
+    return hex_last;
+  }
+
   // A "/*! ... */" comment goes out where it stood. It separates the tokens on its sides, so only
   // a white space that means something (a descendant combinator) needs its space.
   void keep_comment(const Token& t) {
@@ -162,7 +187,7 @@ class Minifier {
     // White space before the comment: one space, unless it stands where white space never counts.
     if (gap_ws_ && prev_.type != Tok::End && mode_ != Mode::Start && prev_.type != Tok::OpenCurly &&
         prev_.type != Tok::CloseCurly && prev_.type != Tok::Semicolon)
-      put(' ');
+      put_space();
     copy(t.start, t.end);
     after_kept_comment_ = true;
     gap_start_ = kNone;
@@ -353,14 +378,19 @@ class Minifier {
       copy(from, t.start);
       return;
     }
+    const std::size_t before = n_;
     if (ws) {
-      if (space_needed(prev_, t)) put(' ');
+      if (space_needed(prev_, t)) put_space();
     } else if (prev_.type != Tok::End && !after_kept_comment_ && would_merge(in_, prev_, t)) {
       put('/');
       put('*');
       put('*');
       put('/');
     }
+    // "<" "!" "--x" with their spaces gone would open a CDO: three tokens, no pair of them merges.
+    if (n_ == before && n_ >= 2 && out_[n_ - 2] == '<' && out_[n_ - 1] == '!' &&
+        in_[t.start] == '-')
+      put(' ');
   }
 
   bool token(const Token& t) {
@@ -384,9 +414,12 @@ class Minifier {
       verbatim_ = false;
       return true;
     }
-    if (mode_ == Mode::Value && value_start_ && !verbatim_ && t.type == Tok::Ident &&
-        text_is(in_, t, "progid"))
-      verbatim_ = true;  // old filters are read by their own parser: the value stays whole
+    // Old filters and expressions are read by their own parsers: the value stays whole.
+    if (mode_ == Mode::Value && value_start_ && !verbatim_ &&
+        ((t.type == Tok::Ident && text_is(in_, t, "progid")) ||
+         (t.type == Tok::Function &&
+          (text_is(in_, t, "expression(") || text_is(in_, t, "alpha(")))))
+      verbatim_ = true;
     write_gap(t);
     const bool unquote = t.type == Tok::String && attribute_value(t);
     prev_ = t;

@@ -36,6 +36,8 @@ std::vector<std::string> tokens(std::span<const unsigned char> in) {
     std::string text = std::to_string(static_cast<int>(t.type)) + ":" +
                        std::string(in.begin() + static_cast<std::ptrdiff_t>(t.start),
                                    in.begin() + static_cast<std::ptrdiff_t>(t.end));
+    // The white space that ends a hex escape is part of the escape, not a separator.
+    while (css::kSpace[static_cast<unsigned char>(text.back())]) text.pop_back();
     // A quoted value after '=' that reads the same as a name counts as that name.
     if (t.type == css::Tok::String && !t.broken && !seen.empty() && seen.back() == equals &&
         css::plain_name(in.subspan(t.start + 1, t.end - t.start - 2)))
@@ -79,9 +81,13 @@ const Case kMerging[] = {
     {"slash_star", "a{b:x/ *y}", "a{b:x/ *y}"},
     {"plus_number_in_selector", "a + .5{}", "a+ .5{}"},
     {"dash_dash_then_gt", "-- > a{}", "-- >a{}"},
+    {"no_cdo_from_lt_bang", "a{b:x < ! --y}", "a{b:x < !--y}"},
+    {"no_cdo_from_three", "a{b:x<! --y}", "a{b:x<! --y}"},
     {"dimension_exponent", "a{b:1e +2}", "a{b:1e +2}"},
     {"escape_keeps_its_space", "a{b:c\\9 }", "a{b:c\\9 }"},
     {"hex_escape_in_ident", ".\\31 0{}", ".\\31 0{}"},
+    {"hex_escape_then_comment_then_space", ".a\\31/**/ .b{}", ".a\\31  .b{}"},
+    {"hex_escape_then_comment", ".a\\31/**/.b{}", ".a\\31.b{}"},
 };
 INSTANTIATE_TEST_SUITE_P(Css, CssTable, testing::ValuesIn(kMerging), case_name);
 
