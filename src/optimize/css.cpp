@@ -155,12 +155,12 @@ class Minifier {
   }
   void put(unsigned char b) { out_[n_++] = b; }
 
-  // One space after the previous token. A hex escape swallows one white space after it, so after
-  // one that ends the token a second is needed; the gap there began with a comment, so it has
-  // room.
+  // One space after the previous token. A hex escape swallows one white space after it, so right
+  // after one that ends the token a second is needed; the gap there began with a comment (else
+  // the escape would hold its white space), so it has room.
   void put_space() {
     put(' ');
-    if (ends_in_hex_escape(prev_)) put(' ');
+    if (!after_kept_comment_ && ends_in_hex_escape(prev_)) put(' ');
   }
 
   bool ends_in_hex_escape(const Token& t) const {

@@ -38,7 +38,11 @@ class Emitter {
 
   // A kept comment separates the tokens on its sides; a line break before it stays.
   void kept(std::size_t start, std::size_t end) {
-    if (gap_line_ && n_ > 0) put('\n');
+    if (gap_line_ && n_ > 0) {
+      put('\n');
+    } else if (gap_ && n_ > 0 && out_[n_ - 1] == '/') {
+      put(' ');  // "a / /*! x */" must not become a line comment
+    }
     copy(start, end);
     gap_ = gap_line_ = false;
     after_kept_ = true;

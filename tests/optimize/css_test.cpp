@@ -88,6 +88,7 @@ const Case kMerging[] = {
     {"hex_escape_in_ident", ".\\31 0{}", ".\\31 0{}"},
     {"hex_escape_then_comment_then_space", ".a\\31/**/ .b{}", ".a\\31  .b{}"},
     {"hex_escape_then_comment", ".a\\31/**/.b{}", ".a\\31.b{}"},
+    {"hex_escape_then_kept_comment", ".a\\31/*! k */\n.b{}", ".a\\31/*! k */ .b{}"},
 };
 INSTANTIATE_TEST_SUITE_P(Css, CssTable, testing::ValuesIn(kMerging), case_name);
 

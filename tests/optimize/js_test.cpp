@@ -138,6 +138,7 @@ INSTANTIATE_TEST_SUITE_P(Literals, JsTable, testing::ValuesIn(kLiterals), case_n
 const Case kComments[] = {
     {"kept_bang", "/*! keep */\na", "/*! keep */\na"},
     {"kept_license", "a /* @license MIT */ b", "a/* @license MIT */b"},
+    {"kept_after_division", "a / /*! x */ b", "a/ /*! x */b"},
     {"kept_preserve", "// @preserve x\na", "// @preserve x\na"},
     {"source_map", "a\n//# sourceMappingURL=a.js.map\n", "a\n//# sourceMappingURL=a.js.map"},
     {"html_open_comment", "<!-- hide\na\n-->\nb", "a\nb"},
