@@ -14,14 +14,28 @@
 
 namespace {
 
-// No format option at all means everything: HTML, JPEG, PHP and copying.
+// No format option at all means everything: HTML, JPEG, PHP, CSS, JavaScript and copying. Style
+// sheets and scripts are minified by the safe profile only: without --safe they are other files.
 void apply_default_formats(Options& options) {
-  if (options.html || options.jpeg || options.php || options.copy_other) return;
-  options.html = options.jpeg = options.php = options.copy_other = true;
+  if (!(options.html || options.jpeg || options.php || options.copy_other || options.css ||
+        options.js))
+    options.html = options.jpeg = options.php = options.copy_other = options.css = options.js =
+        true;
+  if (!options.safe) options.css = options.js = false;
 }
 
 // Codes of the long options that have no short form: above every byte value.
-enum LongOnly : int { kSafe = 256, kBanner, kNoBanner, kJobs, kType, kHelp, kPrecompress };
+enum LongOnly : int {
+  kSafe = 256,
+  kBanner,
+  kNoBanner,
+  kJobs,
+  kType,
+  kHelp,
+  kPrecompress,
+  kCss,
+  kJs
+};
 
 constexpr struct option kLongOptions[] = {
     {"safe", no_argument, nullptr, kSafe},          {"banner", no_argument, nullptr, kBanner},
@@ -29,6 +43,7 @@ constexpr struct option kLongOptions[] = {
     {"type", required_argument, nullptr, kType},    {"help", no_argument, nullptr, kHelp},
     {"version", no_argument, nullptr, 'V'},
     {"precompress", optional_argument, nullptr, kPrecompress},
+    {"css", no_argument, nullptr, kCss},            {"js", no_argument, nullptr, kJs},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -98,6 +113,12 @@ Screen parse_options(int argc, char** argv, Options& options) {
         break;
       case kNoBanner:
         banner = false;
+        break;
+      case kCss:
+        options.css = true;
+        break;
+      case kJs:
+        options.js = true;
         break;
       case kJobs:
         if (!parse_jobs(optarg, options.jobs)) {

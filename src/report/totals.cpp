@@ -20,6 +20,16 @@ void add_php_totals(Totals& totals, std::int64_t input_size, std::int64_t output
   totals.php_out += output_size;
 }
 
+void add_css_totals(Totals& totals, std::int64_t input_size, std::int64_t output_size) {
+  totals.css_in += input_size;
+  totals.css_out += output_size;
+}
+
+void add_js_totals(Totals& totals, std::int64_t input_size, std::int64_t output_size) {
+  totals.js_in += input_size;
+  totals.js_out += output_size;
+}
+
 void add_totals(Totals& totals, const Totals& delta) {
   totals.files_seen += delta.files_seen;
   totals.files_optimized += delta.files_optimized;
@@ -27,6 +37,8 @@ void add_totals(Totals& totals, const Totals& delta) {
   add_html_totals(totals, delta.html_in, delta.html_out);
   add_jpeg_totals(totals, delta.jpeg_in, delta.jpeg_out);
   add_php_totals(totals, delta.php_in, delta.php_out);
+  add_css_totals(totals, delta.css_in, delta.css_out);
+  add_js_totals(totals, delta.js_in, delta.js_out);
   totals.precompressed_files += delta.precompressed_files;
   totals.precompressed_in += delta.precompressed_in;
   for (std::size_t k = 0; k < std::size(totals.sibling_bytes); ++k)

@@ -20,12 +20,18 @@ struct Totals {
   std::int64_t precompressed_files = 0;  // outputs that got at least one compressed sibling
   std::int64_t precompressed_in = 0;     // their bytes
   std::int64_t sibling_bytes[3] = {};    // written per encoding, in kEncodings' order
+  std::int64_t css_in = 0;
+  std::int64_t css_out = 0;
+  std::int64_t js_in = 0;
+  std::int64_t js_out = 0;
 };
 
 void reset_totals(Totals& totals);
 void add_html_totals(Totals& totals, std::int64_t input_size, std::int64_t output_size);
 void add_jpeg_totals(Totals& totals, std::int64_t input_size, std::int64_t output_size);
 void add_php_totals(Totals& totals, std::int64_t input_size, std::int64_t output_size);
+void add_css_totals(Totals& totals, std::int64_t input_size, std::int64_t output_size);
+void add_js_totals(Totals& totals, std::int64_t input_size, std::int64_t output_size);
 
 // Adds every counter of `delta` (one file's share) to `totals`.
 void add_totals(Totals& totals, const Totals& delta);

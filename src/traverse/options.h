@@ -12,6 +12,8 @@ struct Options {
   bool html = false;
   bool jpeg = false;
   bool php = false;
+  bool css = false;  // --css: style sheets; only the safe profile minifies them
+  bool js = false;   // --js: scripts; likewise
   bool recurse = false;
   bool verbose = false;
   bool logging = false;

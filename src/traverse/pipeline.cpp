@@ -13,8 +13,10 @@
 #include <vector>
 
 #include "optimize/byte_scan.h"
+#include "optimize/css.h"
 #include "optimize/jpeg.h"
 #include "optimize/jpeg_recode.h"
+#include "optimize/js.h"
 #include "optimize/markup.h"
 #include "report/console.h"
 #include "report/progress.h"
@@ -186,6 +188,35 @@ std::optional<Optimized> optimize_jpeg_file(FileRun& run) {
   return result;
 }
 
+// A style sheet or script, minified into `output`'s memory; its bar is drawn full at once.
+template <class Minify>
+std::optional<Optimized> optimize_code(FileRun& run, Minify minify) {
+  std::optional<Bytes> result = minify(run.scratch.input, std::move(run.scratch.output));
+  if (!result) {
+    print_markup_memory_error(run.to);
+    return std::nullopt;
+  }
+  run.scratch.output = std::move(*result);
+  if (run.options.verbose) full_bar(run.to, run.input.size());
+  return Optimized{run.scratch.output};
+}
+
+std::optional<Optimized> optimize_css_file(FileRun& run) {
+  return optimize_code(
+      run, [](const Bytes& in, Bytes reuse) { return optimize_css(in, std::move(reuse)); });
+}
+
+// A .mjs file is a module; a .js file may be loaded either way.
+std::optional<Optimized> optimize_js_file(FileRun& run) {
+  const std::string& path = run.work.path;
+  const bool module = path.size() >= 4 &&
+                      fold[static_cast<unsigned char>(path[path.size() - 3])] == 'm' &&
+                      path[path.size() - 4] == '.';
+  return optimize_code(run, [module](const Bytes& in, Bytes reuse) {
+    return optimize_js(in, module ? JsInput::Module : JsInput::Either, std::move(reuse));
+  });
+}
+
 // A copy is an optimization that keeps every byte: the whole input goes out file to file.
 std::optional<Optimized> copy_as_is(FileRun&) { return Optimized{{}, 0}; }
 
@@ -214,6 +245,8 @@ struct Format {
 void count_html(Totals& t, std::int64_t in, std::int64_t out) { add_html_totals(t, in, out); }
 void count_php(Totals& t, std::int64_t in, std::int64_t out) { add_php_totals(t, in, out); }
 void count_jpeg(Totals& t, std::int64_t in, std::int64_t out) { add_jpeg_totals(t, in, out); }
+void count_css(Totals& t, std::int64_t in, std::int64_t out) { add_css_totals(t, in, out); }
+void count_js(Totals& t, std::int64_t in, std::int64_t out) { add_js_totals(t, in, out); }
 
 // The first row whose extension ends the path and whose format is on wins; the last row
 // (no extension) is everything else.
@@ -244,6 +277,24 @@ constexpr Format kFormats[] = {
      optimize_jpeg_file,
      count_jpeg,
      Report::SavingsBeforeWrite,
+     false},
+    {FormatKind::CSS,
+     {".css"},
+     &Options::css,
+     Read::Whole,
+     true,
+     optimize_css_file,
+     count_css,
+     Report::SavingsAfterWrite,
+     false},
+    {FormatKind::JS,
+     {".js", ".mjs"},
+     &Options::js,
+     Read::Whole,
+     true,
+     optimize_js_file,
+     count_js,
+     Report::SavingsAfterWrite,
      false},
     {FormatKind::Other,
      {},

@@ -13,7 +13,7 @@
 #include "traverse/dir_fd.h"
 #include "traverse/options.h"
 
-enum class FormatKind { PHP, HTML, JPEG, Other };
+enum class FormatKind { PHP, HTML, JPEG, CSS, JS, Other };
 
 // The kind of a file by the end of its name, with switched-off formats counting as Other.
 FormatKind classify_extension(std::string_view path, const Options& options);
