@@ -1,5 +1,6 @@
 // Runs the markup optimizer on arbitrary bytes. Byte 0 picks the mode: bit 0 passes PHP blocks
-// through, bit 1 hands over a progress sink, bit 2 picks the safe profile; the rest is the page.
+// through, bit 1 hands over a progress sink, bit 2 picks the safe profile, bit 3 has it minify
+// inline style sheets and scripts; the rest is the page.
 // Checked: the output is never longer than the page, the page is not touched, a second call gives
 // the same bytes, a sink does not change them, and the ticks a sink receives stay in range, in
 // order and few.
@@ -8,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "invariant.h"
@@ -44,7 +46,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size == 0) return 0;
   const bool php_blocks = (data[0] & 1) != 0;
   const bool with_sink = (data[0] & 2) != 0;
-  const auto optimize = (data[0] & 4) != 0 ? optimize_markup_safe : optimize_markup;
+  const bool safe = (data[0] & 4) != 0;
+  const bool inline_code = (data[0] & 8) != 0;
+  const auto optimize = [safe, inline_code](std::span<const unsigned char> in, bool php,
+                                            ProgressSink* sink, Bytes reuse) {
+    return safe ? optimize_markup_safe(in, php, sink, std::move(reuse),
+                                       InlineCode{inline_code, inline_code})
+                : optimize_markup(in, php, sink, std::move(reuse));
+  };
   // libFuzzer hands over an exact-size heap copy, so a read past the page's end is caught.
   const std::span<const unsigned char> page(data + 1, size - 1);
   const std::vector<unsigned char> before(page.begin(), page.end());

@@ -16,7 +16,15 @@
 std::optional<Bytes> optimize_markup(std::span<const unsigned char> in, bool php_blocks,
                                      ProgressSink* progress, Bytes reuse = {});
 
+// Which inline code the safe profile minifies: <style> elements and style="" values (css), and
+// <script> elements holding JavaScript (js). Off, they are copied byte for byte.
+struct InlineCode {
+  bool css = false;
+  bool js = false;
+};
+
 // The safe profile of the same optimizer: the page keeps its document, text and rendering in a
 // current browser. Same contract as optimize_markup.
 std::optional<Bytes> optimize_markup_safe(std::span<const unsigned char> in, bool php_blocks,
-                                          ProgressSink* progress, Bytes reuse = {});
+                                          ProgressSink* progress, Bytes reuse = {},
+                                          InlineCode code = {});

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <utility>
 
+#include "optimize/css.h"
+#include "optimize/js.h"
 #include "optimize/markup.h"
 #include "optimize/markup_constructs.h"
 #include "optimize/markup_out.h"
@@ -332,6 +334,7 @@ struct State {
   std::int32_t foreign_depth = 0;
   bool styles_white_space = false;  // the page itself mentions white-space: keep text runs whole
   bool p_open = false;              // a P element is the innermost block open
+  InlineCode code{};                // which of <style>, style="" and <script> are minified
   // The last tag name looked up: white space before a tag looks at it, then the tag itself.
   std::size_t named_from = SIZE_MAX;
   std::size_t named_end = 0;
@@ -671,6 +674,135 @@ std::size_t php_holder_end(std::span<const unsigned char> in, std::size_t s,
   return in.size();
 }
 
+// ---- Inline style sheets and scripts ----
+
+// Whether `lit` (lower case) occurs in [from, to) in any case.
+bool contains_nocase(std::span<const unsigned char> in, std::size_t from, std::size_t to,
+                     std::string_view lit) {
+  for (std::size_t k = from; k < to && to - k >= lit.size(); ++k)
+    if (fold[in[k]] == static_cast<unsigned char>(lit[0]) && match_nocase(in.first(to), k, lit))
+      return true;
+  return false;
+}
+
+// The value of attribute `name` (lower case) of the start tag [s, gt), without its quotes; the
+// first one wins, as in the browser. `found` is false when the tag has none.
+std::span<const unsigned char> attribute_of(std::span<const unsigned char> in, std::size_t s,
+                                            std::size_t gt, std::string_view name, bool& found) {
+  found = false;
+  std::size_t j = s + 1;
+  while (j < gt && !kNameStop[in[j]]) ++j;  // the tag name
+  while (j < gt) {
+    while (j < gt && (kHtmlSpace[in[j]] || in[j] == '/')) ++j;
+    const std::size_t from = j;
+    if (j < gt) ++j;  // a leading '=' belongs to the name
+    while (j < gt && !kAttributeStop[in[j]]) ++j;
+    const std::size_t to = j;
+    while (j < gt && kHtmlSpace[in[j]]) ++j;
+    std::span<const unsigned char> value;
+    if (j < gt && in[j] == '=') {
+      ++j;
+      while (j < gt && kHtmlSpace[in[j]]) ++j;
+      if (j < gt && (in[j] == '"' || in[j] == '\'')) {
+        const unsigned char q = in[j];
+        std::size_t close = j + 1;
+        while (close < gt && in[close] != q) ++close;
+        value = in.subspan(j + 1, close - j - 1);
+        j = close + 1;
+      } else {
+        const std::size_t v = j;
+        while (j < gt && !kValueStop[in[j]]) ++j;
+        value = in.subspan(v, j - v);
+      }
+    }
+    if (to - from == name.size() && match_nocase(in, from, name)) {
+      found = true;
+      return value;
+    }
+  }
+  return {};
+}
+
+// ASCII white space at both ends dropped, then compared with `lit` (lower case) in any case.
+bool type_is(std::span<const unsigned char> value, std::string_view lit) {
+  std::size_t a = 0;
+  std::size_t b = value.size();
+  while (a < b && kHtmlSpace[value[a]]) ++a;
+  while (b > a && kHtmlSpace[value[b - 1]]) --b;
+  return b - a == lit.size() && match_nocase(value.subspan(a, b - a), 0, lit);
+}
+
+enum class Code { None, Css, Script, Module };
+
+// What the content of the element whose start tag is [s, gt) holds, by its type: only what a
+// browser runs as CSS or JavaScript is minified; JSON, import maps, templates and unknown types
+// stay byte for byte, and so do scripts with a src (their content is data) or a language.
+Code code_of(std::span<const unsigned char> in, std::size_t s, std::size_t gt,
+             std::span<const unsigned char> name) {
+  bool has_type = false;
+  const std::span<const unsigned char> type = attribute_of(in, s, gt, "type", has_type);
+  if (name.size() == 5 && match_nocase(name, 0, "style"))
+    return !has_type || type_is(type, "") || type_is(type, "text/css") ? Code::Css : Code::None;
+  if (name.size() != 6 || !match_nocase(name, 0, "script")) return Code::None;
+  bool other = false;
+  attribute_of(in, s, gt, "src", other);
+  if (other) return Code::None;
+  attribute_of(in, s, gt, "language", other);
+  if (other) return Code::None;
+  if (!has_type || type_is(type, "")) return Code::Script;
+  if (type_is(type, "module")) return Code::Module;
+  constexpr std::string_view kJavaScript[] = {
+      "text/javascript",        "application/javascript",   "text/ecmascript",
+      "application/ecmascript", "application/x-javascript", "application/x-ecmascript",
+      "text/x-javascript",      "text/x-ecmascript",        "text/jscript",
+      "text/livescript",        "text/javascript1.0",       "text/javascript1.1",
+      "text/javascript1.2",     "text/javascript1.3",       "text/javascript1.4",
+      "text/javascript1.5"};
+  for (const std::string_view t : kJavaScript)
+    if (type_is(type, t)) return Code::Script;
+  return Code::None;
+}
+
+// The content [from, to) of a style or script element, minified at the write cursor when it
+// holds code the minifiers follow and the result opens no end tag or comment in the page.
+// "<!--" and "<script" in a script change where the browser ends it: such content is copied, as
+// is content holding PHP blocks.
+void inline_code(std::span<const unsigned char> in, std::size_t from, std::size_t to, Code code,
+                 State& st) {
+  const std::span<const unsigned char> content = in.subspan(from, to - from);
+  unsigned char* const dst = st.out.base + st.out.n;
+  std::optional<std::size_t> n;
+  const bool php = st.php_blocks && contains_nocase(in, from, to, "<?");
+  if (code == Code::Css && !php && !contains_nocase(in, from, to, "<!--")) {
+    n = minify_css(content, CssInput::Sheet, dst);
+    if (n && contains_nocase(std::span<const unsigned char>(dst, *n), 0, *n, "</style")) n.reset();
+  } else if ((code == Code::Script || code == Code::Module) && !php &&
+             !contains_nocase(in, from, to, "<!--") && !contains_nocase(in, from, to, "<script")) {
+    n = minify_js(content, code == Code::Module ? JsInput::Module : JsInput::Script, dst);
+    const std::span<const unsigned char> made(dst, n ? *n : 0);
+    if (n && (contains_nocase(made, 0, *n, "</script") || contains_nocase(made, 0, *n, "<!--")))
+      n.reset();
+  }
+  if (n) {
+    st.out.n += *n;
+  } else {
+    copy_piece(st.out, in, from, to);
+  }
+}
+
+// A style="" value, minified at the write cursor `dst` when it holds no character reference
+// (the CSS the browser reads is the decoded value) and no PHP block. Returns the bytes written.
+std::size_t inline_style(std::span<const unsigned char> value, bool php_blocks,
+                         unsigned char* dst) {
+  const bool plain = find_byte(value, 0, '&') == value.size() &&
+                     !(php_blocks && contains_nocase(value, 0, value.size(), "<?"));
+  const std::optional<std::size_t> n =
+      plain ? minify_css(value, CssInput::Declarations, dst) : std::nullopt;
+  if (n) return *n;
+  if (!value.empty()) std::memcpy(dst, value.data(), value.size());
+  return value.size();
+}
+
 // A start or end tag from its '<' at `s`, with its name at [name_from, name_end) of `kind`.
 // Returns the end; on a tag cut off by the end of input, the rest is copied.
 std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t name_from,
@@ -723,6 +855,8 @@ std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t na
     const std::size_t attribute_from = j;
     j = attribute_name_end(in, j + 1);
     copy(attribute_from, j);
+    const bool style = j - attribute_from == 5 && match_nocase(in, attribute_from, "style") &&
+                       st.foreign_depth == 0;
     last = Last::Name;
     std::size_t k = j;
     while (k < n && kHtmlSpace[p[k]]) ++k;
@@ -740,7 +874,12 @@ std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t na
       const unsigned char after = peek(in, close + 1);
       const bool slash_goes = drop_slash && after == '/' && peek(in, close + 2) == '>';
       bare = bare && (kHtmlSpace[after] || after == '>' || slash_goes);
-      if (bare) {
+      if (style && st.code.css) {
+        o[w++] = q;
+        w += inline_style(in.subspan(j + 1, close - j - 1), st.php_blocks, o + w);
+        o[w++] = q;
+        last = Last::QuotedValue;
+      } else if (bare) {
         copy(j + 1, close);
         last = Last::UnquotedValue;
       } else {
@@ -931,7 +1070,15 @@ std::size_t markup_at(std::span<const unsigned char> in, std::size_t s, State& s
   }
   if ((kind & kPlainText) != 0) return copy_kept(in, j, in.size(), st);
   // Raw text and pre-like content runs up to its end tag, which is then read as a tag.
-  if ((kind & kRawText) != 0) return copy_kept(in, j, end_tag_start(in, j, name), st);
+  if ((kind & kRawText) != 0) {
+    const std::size_t end = end_tag_start(in, j, name);
+    Code code = end < in.size() ? code_of(in, s, j, name) : Code::None;
+    if ((code == Code::Css && !st.code.css) || (code != Code::Css && !st.code.js))
+      code = Code::None;
+    if (code == Code::None) return copy_kept(in, j, end, st);
+    inline_code(in, j, end, code, st);
+    return end;
+  }
   if ((kind & kPreLike) != 0) return copy_kept(in, j, nested_end_tag_start(in, j, name), st);
   return j;
 }
@@ -951,7 +1098,7 @@ bool mentions_white_space(std::span<const unsigned char> in) {
 }  // namespace markup::safe
 
 std::optional<Bytes> optimize_markup_safe(std::span<const unsigned char> in, bool php_blocks,
-                                          ProgressSink* progress, Bytes reuse) {
+                                          ProgressSink* progress, Bytes reuse, InlineCode code) {
   std::optional<Bytes> buffer =
       output_buffer(in.size(), std::move(reuse));  // never longer than the input
   if (!buffer) return std::nullopt;
@@ -960,6 +1107,7 @@ std::optional<Bytes> optimize_markup_safe(std::span<const unsigned char> in, boo
   const auto total = static_cast<std::int64_t>(in.size());
   State st{markup::Out{result.data()}, php_blocks};
   st.styles_white_space = mentions_white_space(in);
+  st.code = code;
   markup::Ticker ticker{progress, total, total / 100};
   std::size_t i = 0;
   while (i < in.size()) {

@@ -47,7 +47,8 @@ std::optional<Optimized> optimize_page(bool php_blocks, const Bytes& data, Bytes
   ConsoleProgress bar{to};
   ProgressSink* const progress = options.verbose ? &bar : nullptr;
   std::optional<Bytes> result =
-      options.safe ? optimize_markup_safe(data, php_blocks, progress, std::move(output))
+      options.safe ? optimize_markup_safe(data, php_blocks, progress, std::move(output),
+                                          InlineCode{options.css, options.js})
                    : optimize_markup(data, php_blocks, progress, std::move(output));
   if (!result) {
     print_markup_memory_error(to);

@@ -223,3 +223,59 @@ TEST(SafeProgress, EmptyPage) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string safe_with_code(std::string_view page, bool php_blocks = false) {
+  const auto got =
+      optimize_markup_safe(to_bytes(page), php_blocks, nullptr, {}, InlineCode{true, true});
+  EXPECT_TRUE(got.has_value());
+  return got ? to_text(*got) : std::string{};
+}
+
+class InlineCodeTable : public testing::TestWithParam<Case> {};
+TEST_P(InlineCodeTable, Minifies) { EXPECT_EQ(safe_with_code(GetParam().in), GetParam().out); }
+
+// <style>, <script> and style="" by their types; what is not CSS or JavaScript stays.
+const Case kInlineCode[] = {
+    {"style", "<style>\na { color : red ; }\n</style>", "<style>a{color:red}</style>"},
+    {"style_text_css", "<style type=\"TEXT/CSS \">a { b : c }</style>",
+     "<style type=\"TEXT/CSS \">a{b:c}</style>"},
+    {"style_other_type", "<style type=text/less>a { b : c }</style>",
+     "<style type=text/less>a { b : c }</style>"},
+    {"script", "<script>\nvar a = 1 ;\n</script>", "<script>var a=1;</script>"},
+    {"script_javascript_type", "<script type=\"text/javascript\">f( 1 )</script>",
+     "<script type=text/javascript>f(1)</script>"},
+    {"script_module", "<script type=module>import  x from 'y'</script>",
+     "<script type=module>import x from'y'</script>"},
+    {"script_json_kept", "<script type=\"application/json\">{ \"a\" : 1 }</script>",
+     "<script type=application/json>{ \"a\" : 1 }</script>"},
+    {"script_importmap_kept", "<script type=importmap>{ \"a\" : 1 }</script>",
+     "<script type=importmap>{ \"a\" : 1 }</script>"},
+    {"script_template_kept", "<script type=text/template><p>  x </p></script>",
+     "<script type=text/template><p>  x </p></script>"},
+    {"script_src_kept", "<script src=a.js> x  </script>", "<script src=a.js> x  </script>"},
+    {"script_language_kept", "<script language=vbscript>a  b</script>",
+     "<script language=vbscript>a  b</script>"},
+    {"script_html_comment_kept", "<script><!--\nvar a  = 1\n//--></script>",
+     "<script><!--\nvar a  = 1\n//--></script>"},
+    {"script_never_makes_close_tag", "<script>a < /script/.x</script>",
+     "<script>a< /script/.x</script>"},
+    {"script_unfollowable_kept", "<script>var a = 'x</script>", "<script>var a = 'x</script>"},
+    {"script_to_end_of_page_kept", "<script>var  a", "<script>var  a"},
+    {"style_attribute", "<p style=\" color : red ; \">x", "<p style=\"color:red\">x"},
+    {"style_attribute_reference_kept", "<p style=\"font-family : &quot;a  b&quot;\">x",
+     "<p style=\"font-family : &quot;a  b&quot;\">x"},
+    {"style_attribute_in_svg_kept", "<svg><rect style=\"fill : red\"/></svg>",
+     "<svg><rect style=\"fill : red\"/></svg>"},
+};
+INSTANTIATE_TEST_SUITE_P(Safe, InlineCodeTable, testing::ValuesIn(kInlineCode), case_name);
+
+TEST(SafeInlineCode, OffByDefaultAndPhpBlocksKept) {
+  EXPECT_EQ(safe("<style>a { b : c }</style><p style=\"a : b\">"),
+            "<style>a { b : c }</style><p style=\"a : b\">");
+  EXPECT_EQ(safe_with_code("<script>var a = '<?php echo 1 ?>' ;</script>", true),
+            "<script>var a = '<?php echo 1 ?>' ;</script>");
+}
+
+}  // namespace
