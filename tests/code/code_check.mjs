@@ -174,9 +174,9 @@ function inlineCode(html) {
   let m;
   while ((m = element.exec(html)) !== null)
     found.push({ tag: m[1].toLowerCase(), attrs: m[2], text: m[3] });
-  const attribute = /\sstyle\s*=\s*("([^"]*)"|'([^']*)')/gi;
+  const attribute = /\sstyle\s*=\s*("([^"]*)"|'([^']*)'|([^\s"'=<>`]+))/gi;
   while ((m = attribute.exec(html.replace(element, ''))) !== null)
-    found.push({ tag: 'attr', attrs: '', text: m[2] ?? m[3] });
+    found.push({ tag: 'attr', attrs: '', text: m[2] ?? m[3] ?? m[4] });
   return found;
 }
 
