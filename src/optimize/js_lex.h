@@ -55,7 +55,7 @@ inline std::size_t unicode_space(std::span<const unsigned char> in, std::size_t 
   if (c == 0xE1) return b1 == 0x9A && b2 == 0x80 ? 3 : 0;
   if (c == 0xE3) return b1 == 0x80 && b2 == 0x80 ? 3 : 0;
   if (c == 0xE2) {
-    if (b1 == 0x80 && (b2 <= 0x8A || b2 == 0xAF)) return 3;
+    if (b1 == 0x80 && ((b2 >= 0x80 && b2 <= 0x8A) || b2 == 0xAF)) return 3;
     if (b1 == 0x81 && b2 == 0x9F) return 3;
   }
   return 0;

@@ -81,6 +81,7 @@ const Case kLines[] = {
      "c",
      "a\nb\nc"},
     {"unicode_spaces", "a\xC2\xA0=\xE3\x80\x80 1", "a=1"},
+    {"broken_sequence_before_nbsp", "a\xE2\x80\xC2\xA0" "b", "a\xE2\x80 b"},
 };
 INSTANTIATE_TEST_SUITE_P(Lines, JsTable, testing::ValuesIn(kLines), case_name);
 
