@@ -10,8 +10,10 @@
 #include <utility>
 #include <vector>
 
+#include "optimize/css.h"
 #include "optimize/jpeg.h"
 #include "optimize/jpeg_recode.h"
+#include "optimize/js.h"
 #include "optimize/markup.h"
 #include "report/console.h"
 #include "traverse/file_io.h"
@@ -25,10 +27,8 @@ struct TypeRow {
 
 // One row per name a kind is known by; a new kind joins with its row.
 constexpr TypeRow kTypes[] = {
-    {"html", FormatKind::HTML},
-    {"php", FormatKind::PHP},
-    {"jpeg", FormatKind::JPEG},
-    {"jpg", FormatKind::JPEG},
+    {"html", FormatKind::HTML}, {"php", FormatKind::PHP}, {"jpeg", FormatKind::JPEG},
+    {"jpg", FormatKind::JPEG},  {"css", FormatKind::CSS}, {"js", FormatKind::JS},
 };
 
 constexpr int kExitFiltered = 0;
@@ -103,9 +103,17 @@ std::optional<Bytes> filter_bytes(FormatKind kind, Bytes in, const Options& opti
     return in;
   }
   if (kind == FormatKind::Other) return in;
+  // Style sheets and scripts are minified by the safe profile only, as in a run; standard input
+  // may be a classic script or a module, so a script is read as either.
+  if (kind == FormatKind::CSS || kind == FormatKind::JS) {
+    if (!options.safe) return in;
+    return kind == FormatKind::CSS ? optimize_css(in) : optimize_js(in, JsInput::Either);
+  }
   const bool php_blocks = kind == FormatKind::PHP;
-  std::optional<Bytes> page = options.safe ? optimize_markup_safe(in, php_blocks, nullptr)
-                                           : optimize_markup(in, php_blocks, nullptr);
+  std::optional<Bytes> page =
+      options.safe
+          ? optimize_markup_safe(in, php_blocks, nullptr, {}, InlineCode{options.css, options.js})
+          : optimize_markup(in, php_blocks, nullptr);
   if (!page) return std::nullopt;
   // As in a run, only an HTML page carries the banner.
   if (kind != FormatKind::HTML || options.no_banner) return page;

@@ -38,12 +38,16 @@ enum LongOnly : int {
 };
 
 constexpr struct option kLongOptions[] = {
-    {"safe", no_argument, nullptr, kSafe},          {"banner", no_argument, nullptr, kBanner},
-    {"no-banner", no_argument, nullptr, kNoBanner}, {"jobs", required_argument, nullptr, kJobs},
-    {"type", required_argument, nullptr, kType},    {"help", no_argument, nullptr, kHelp},
+    {"safe", no_argument, nullptr, kSafe},
+    {"banner", no_argument, nullptr, kBanner},
+    {"no-banner", no_argument, nullptr, kNoBanner},
+    {"jobs", required_argument, nullptr, kJobs},
+    {"type", required_argument, nullptr, kType},
+    {"help", no_argument, nullptr, kHelp},
     {"version", no_argument, nullptr, 'V'},
     {"precompress", optional_argument, nullptr, kPrecompress},
-    {"css", no_argument, nullptr, kCss},            {"js", no_argument, nullptr, kJs},
+    {"css", no_argument, nullptr, kCss},
+    {"js", no_argument, nullptr, kJs},
     {nullptr, 0, nullptr, 0},
 };
 

@@ -31,7 +31,10 @@ void print_long_options(const char* type_names) {
 	--safe		the deploy profile: pages look the same in a browser; no banner
 	--banner	put the banner on optimized HTML pages (also with --safe)
 	--no-banner	no banner on optimized HTML pages (either profile)
+	--css		minify style sheets (.css; under --safe only)
+	--js		minify scripts (.js, .mjs; under --safe only)
 	--jobs N	optimize N files at a time (1 to 1024; default one per processor)
+	--precompress[=LIST]	compressed copies beside outputs (LIST of br,gz,zst; default br,gz)
 )",
              stdout);
   std::printf("\t--type=KIND\tfilter: - reads KIND (%s), the result goes to stdout\n", type_names);

@@ -33,8 +33,13 @@ const std::string kLongOptions =
     "\t--safe\t\tthe deploy profile: pages look the same in a browser; no banner\n"
     "\t--banner\tput the banner on optimized HTML pages (also with --safe)\n"
     "\t--no-banner\tno banner on optimized HTML pages (either profile)\n"
+    "\t--css\t\tminify style sheets (.css; under --safe only)\n"
+    "\t--js\t\tminify scripts (.js, .mjs; under --safe only)\n"
     "\t--jobs N\toptimize N files at a time (1 to 1024; default one per processor)\n"
-    "\t--type=KIND\tfilter: - reads KIND (html, php, jpeg, jpg), the result goes to stdout\n"
+    "\t--precompress[=LIST]\tcompressed copies beside outputs (LIST of br,gz,zst; default "
+    "br,gz)\n"
+    "\t--type=KIND\tfilter: - reads KIND (html, php, jpeg, jpg, css, js), the result goes to "
+    "stdout\n"
     "\t--help\t\tdisplay this screen\n"
     "\t--version\tdisplay version info, as -V\n";
 
@@ -159,6 +164,7 @@ const LongOptionCase kLongOptionLines[] = {
     {"no_banner", {"--no-banner"}, "\t--no-banner\t"},
     {"jobs", {"--jobs", "2"}, "\t--jobs N\t"},
     {"type", {"--type=html"}, "\t--type=KIND\t"},
+    {"precompress", {"--precompress"}, "\t--precompress[=LIST]\t"},
 };
 
 class LongOption : public testing::TestWithParam<LongOptionCase> {};

@@ -1,6 +1,8 @@
 // Style sheets and scripts on the command line: which runs minify them, what they print.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -101,6 +103,27 @@ TEST(Code, UnfollowableFileIsWrittenUnchanged) {
   EXPECT_EQ(read_file(dir / "sveltered/bad.js"), "var a = 'open\n");
   EXPECT_EQ(read_file(dir / "sveltered/bad.css"), "a { content: 'open }");
   EXPECT_NE(r.out.find("Sveltery Optimized: 2 of 2 files\n"), std::string::npos);
+}
+
+// Compressed siblings are made from what was written: the minified sheet, not the input.
+TEST(Code, PrecompressedSiblingHoldsTheMinifiedSheet) {
+  ASSERT_EQ(std::system("command -v gzip >/dev/null"), 0) << "gzip is needed";
+  TempDir dir;
+  std::string sheet;
+  for (int i = 0; i < 300; ++i) sheet += ".row" + std::to_string(i) + " {\n  color : red ;\n}\n";
+  write_file(dir / "big.css", sheet);
+  const RunResult r = run_sveltery(dir.path(), {"--safe", "--precompress=gz", "big.css"});
+  EXPECT_EQ(r.status, 1);
+  const std::string minified = read_file(dir / "sveltered/big.css");
+  EXPECT_LT(minified.size(), sheet.size() * 2 / 3);
+  std::FILE* pipe = ::popen(("gzip -dc " + shell_quote(dir / "sveltered/big.css.gz")).c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string decoded;
+  char buffer[4096];
+  for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+    decoded.append(buffer, got);
+  EXPECT_EQ(::pclose(pipe), 0);
+  EXPECT_EQ(decoded, minified);
 }
 
 }  // namespace

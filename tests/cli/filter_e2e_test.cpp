@@ -25,6 +25,9 @@ const std::string kCorpusJpeg =
 const std::string kCorpusPhp =
     read_file(SVELTERY_TEST_CORPUS_DIR "/php/icingaweb2/application/layouts/scripts/body.phtml");
 
+const std::string kInlineCode =
+    "<p>a</p><style> a { b : c } </style><script> x = 1 ; </script><p style=\"b : c ;\">";
+
 struct FilterCase {
   const char* name;
   const char* type;
@@ -47,6 +50,11 @@ const FilterCase kFilters[] = {
     {"corpus_jpeg_safe_recoded", "jpeg", "p.jpg", {"--safe"}, kCorpusJpeg},
     {"empty_page", "html", "p.html", {"--no-banner"}, ""},
     {"zero_bytes_kept", "html", "p.html", {"--safe"}, std::string("<p>a\0b</p>", 10)},
+    {"safe_inline_code", "html", "p.html", {"--safe"}, kInlineCode},
+    {"safe_inline_scripts_only", "html", "p.html", {"--safe", "-h", "--js"}, kInlineCode},
+    {"css_safe", "css", "p.css", {"--safe"}, "a { b : c ; }\n/* x */"},
+    {"css_default_copied", "css", "p.css", {}, "a { b : c ; }"},
+    {"js_safe", "js", "p.js", {"--safe"}, "x = 1 ;\n// c\ny ( )"},
 };
 
 class Filter : public testing::TestWithParam<FilterCase> {};

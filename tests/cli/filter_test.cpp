@@ -17,12 +17,13 @@ struct KindCase {
 const KindCase kKinds[] = {
     {"html", FormatKind::HTML}, {"php", FormatKind::PHP}, {"jpeg", FormatKind::JPEG},
     {"jpg", FormatKind::JPEG},  {"htm", std::nullopt},    {"", std::nullopt},
-    {"Html", std::nullopt},     {"html ", std::nullopt},
+    {"Html", std::nullopt},     {"html ", std::nullopt},  {"css", FormatKind::CSS},
+    {"js", FormatKind::JS},     {"mjs", std::nullopt},
 };
 
 TEST(FilterKind, ByExactName) {
   for (const KindCase& c : kKinds) EXPECT_EQ(filter_kind(c.type), c.kind) << c.type;
-  EXPECT_EQ(filter_type_names("|"), "html|php|jpeg|jpg");
+  EXPECT_EQ(filter_type_names("|"), "html|php|jpeg|jpg|css|js");
 }
 
 struct BytesCase {
@@ -47,6 +48,13 @@ const BytesCase kBytes[] = {
     {"jpeg_not_followed_kept", FormatKind::JPEG, false, false, "GIF89a", "GIF89a"},
     {"jpeg_empty", FormatKind::JPEG, false, false, "", ""},
     {"page_empty", FormatKind::HTML, false, true, "", ""},
+    {"css_default_kept", FormatKind::CSS, false, false, "a { b : c }", "a { b : c }"},
+    {"css_safe_minified", FormatKind::CSS, true, false, "a { b : c ; }", "a{b:c}"},
+    {"css_unfollowed_kept", FormatKind::CSS, true, false, "a { b: 'c", "a { b: 'c"},
+    {"js_default_kept", FormatKind::JS, false, false, "a = 1 ;", "a = 1 ;"},
+    {"js_safe_minified", FormatKind::JS, true, false, "a = 1 ; // x\nb ( )", "a=1;\nb()"},
+    // Standard input may be a module: a classic script's "<!--" comment is not read as one.
+    {"js_html_comment_kept", FormatKind::JS, true, false, "a <!-- b\n", "a <!-- b\n"},
 };
 
 class FilterBytes : public testing::TestWithParam<BytesCase> {};
