@@ -322,8 +322,8 @@ check_completion() {
     expect_completion '--safe' sveltery -v --s
     expect_completion '--help' sveltery --h
     expect_completion $'--banner' sveltery --b
-    expect_completion $'html\njpeg\njpg\nphp' sveltery --type ''
-    expect_completion $'jpeg\njpg' sveltery --type j
+    expect_completion $'css\nhtml\njpeg\njpg\njs\nphp' sveltery --type ''
+    expect_completion $'jpeg\njpg\njs' sveltery --type j
     expect_completion "$dirs" sveltery -o ''
     expect_completion "$dirs" sveltery -rvo ''
     expect_completion 'photos' sveltery -o ph
