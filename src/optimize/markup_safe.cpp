@@ -771,20 +771,26 @@ void inline_code(std::span<const unsigned char> in, std::size_t from, std::size_
                  State& st) {
   const std::span<const unsigned char> content = in.subspan(from, to - from);
   unsigned char* const dst = st.out.base + st.out.n;
-  std::optional<std::size_t> n;
+  // Plain values rather than an optional: GCC's -O3 flow analysis misreads the optional here.
+  bool minified = false;
+  std::size_t n = 0;
   const bool php = st.php_blocks && contains_nocase(in, from, to, "<?");
   if (code == Code::Css && !php && !contains_nocase(in, from, to, "<!--")) {
-    n = minify_css(content, CssInput::Sheet, dst);
-    if (n && contains_nocase(std::span<const unsigned char>(dst, *n), 0, *n, "</style")) n.reset();
+    if (const std::optional<std::size_t> got = minify_css(content, CssInput::Sheet, dst)) {
+      n = *got;
+      minified = !contains_nocase(std::span<const unsigned char>(dst, n), 0, n, "</style");
+    }
   } else if ((code == Code::Script || code == Code::Module) && !php &&
              !contains_nocase(in, from, to, "<!--") && !contains_nocase(in, from, to, "<script")) {
-    n = minify_js(content, code == Code::Module ? JsInput::Module : JsInput::Script, dst);
-    const std::span<const unsigned char> made(dst, n ? *n : 0);
-    if (n && (contains_nocase(made, 0, *n, "</script") || contains_nocase(made, 0, *n, "<!--")))
-      n.reset();
+    const JsInput kind = code == Code::Module ? JsInput::Module : JsInput::Script;
+    if (const std::optional<std::size_t> got = minify_js(content, kind, dst)) {
+      n = *got;
+      const std::span<const unsigned char> made(dst, n);
+      minified = !contains_nocase(made, 0, n, "</script") && !contains_nocase(made, 0, n, "<!--");
+    }
   }
-  if (n) {
-    st.out.n += *n;
+  if (minified) {
+    st.out.n += n;
   } else {
     copy_piece(st.out, in, from, to);
   }
