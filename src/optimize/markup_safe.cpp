@@ -4,6 +4,7 @@
 #include <bit>
 #include <cassert>
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
 #include <iterator>
 #include <new>
@@ -15,6 +16,7 @@
 #include "optimize/markup.h"
 #include "optimize/markup_constructs.h"
 #include "optimize/markup_out.h"
+#include "optimize/open_elements.h"
 
 namespace markup::safe {
 namespace {
@@ -228,6 +230,7 @@ struct Meaning {
   std::array<Left, 2> left = {left_of(kPlain, false), left_of(kPlain, true)};
   std::array<std::uint16_t, 2> before = {kind_before(kPlain, false), kind_before(kPlain, true)};
   ElementSet bit = 0;  // its own bit when kEndRules names it, or 0
+  tree::Tag tag = tree::Other;  // what the tree builder's rules call it
 };
 
 // Every name this profile knows: those of kNames and of kEndRules. Row 0 stands for every other
@@ -237,7 +240,7 @@ struct NameRow {
   Meaning meaning;
 };
 struct NameRows {
-  std::array<NameRow, 128> rows{};
+  std::array<NameRow, 256> rows{};
   std::size_t count = 1;
 };
 inline constexpr NameRows kRows = [] {
@@ -263,6 +266,9 @@ inline constexpr NameRows kRows = [] {
     if (bits == 64) throw "more names in kEndRules than bits in an ElementSet";
     m.bit = ElementSet{1} << bits++;
   };
+  for (std::size_t k = 1; k < tree::kTagCount; ++k)
+    if (tree::kTagNames[k].size() <= kLongestName)
+      row(tree::kTagNames[k]).tag = static_cast<tree::Tag>(k);
   for (std::size_t r = 0; r < std::size(kEndRules); ++r) {
     const EndRule& rule = kEndRules[r];
     give_bit(rule.self);
@@ -335,6 +341,7 @@ struct State {
   bool styles_white_space = false;  // the page itself mentions white-space: keep text runs whole
   bool p_open = false;              // a P element is the innermost block open
   InlineCode code{};                // which of <style>, style="" and <script> are minified
+  tree::OpenElements tree;          // what the parser has built so far, as far as it is certain
   // The last tag name looked up: white space before a tag looks at it, then the tag itself.
   std::size_t named_from = SIZE_MAX;
   std::size_t named_end = 0;
@@ -505,6 +512,7 @@ inline std::size_t copy_text(std::span<const unsigned char> in, std::size_t j, u
 
 // Text up to the next '<' or white space run; returns its end.
 std::size_t text_content(std::span<const unsigned char> in, std::size_t i, State& st) {
+  st.tree.text(false);
   st.left = Left::Text;
   st.text_has_content = true;
   const unsigned char* const p = in.data();
@@ -535,6 +543,24 @@ std::uint16_t kind_at(std::span<const unsigned char> in, std::size_t j, State& s
   return st.named->before[closing];
 }
 
+// The token at `j` for the tree: a tag with its name, the end of input, or something else.
+tree::Next next_at(std::span<const unsigned char> in, std::size_t j, State& st) {
+  if (j == in.size()) return {tree::Next::EndOfInput, {}};
+  const bool closing = peek(in, j + 1) == '/';
+  const std::size_t from = j + 1 + static_cast<std::size_t>(closing);
+  if (in[j] != '<' || !kAsciiLetter[peek(in, from)]) return {};
+  name_at(in, from, st);
+  tree::Next next{closing ? tree::Next::EndTag : tree::Next::StartTag,
+                  tree::name_with(st.named->tag, in.subspan(from, st.named_end - from))};
+  if (closing && (next.name.tag == tree::Body || next.name.tag == tree::Html)) {
+    std::size_t k = find_byte(in, st.named_end, '>');
+    if (k < in.size()) ++k;
+    while (k < in.size() && kTextSpace[in[k]]) ++k;
+    next.ends_page = k == in.size();
+  }
+  return next;
+}
+
 // White space between `left` and something of kind `right` (a tag, or kPlain for text).
 // `right_is_tag` tells a tag of kind kPlain from text.
 bool space_cannot_show(Left left, std::uint16_t right, bool right_is_tag) {
@@ -560,18 +586,25 @@ std::size_t text_space(std::span<const unsigned char> in, std::size_t i, State& 
   }
   const Left left = st.left;
   if (st.foreign_depth > 0) {
+    st.tree.text(true);
     st.left = Left::Text;
     return copy_kept(in, i, j, st);
   }
   const bool text_right = j < in.size() && in[j] != '<';
   if (!(left == Left::Text && st.text_has_content && text_right)) {  // not between two words
     const int prev = st.out.prev();
-    if (prev == ' ' || prev == '\n') return j;  // already one, after a dropped comment
+    if (prev == ' ' || prev == '\n') {  // already one, after a dropped comment
+      st.tree.text(true);
+      return j;
+    }
     if (left == Left::Start || (left != Left::Text && !text_right)) {
       const std::uint16_t right = j == in.size() ? kEdge : text_right ? kPlain : kind_at(in, j, st);
-      if (space_cannot_show(left, right, !text_right)) return j;
+      // A run that goes makes no node of its own in the tree: the tree does not change with it.
+      if (space_cannot_show(left, right, !text_right) && st.tree.space_may_go(next_at(in, j, st)))
+        return j;
     }
   }
+  st.tree.text(true);
   st.left = Left::Text;
   if (!line_break || st.styles_white_space) return copy_kept(in, i, j, st);
   st.out.put('\n');
@@ -827,7 +860,8 @@ std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t na
   std::size_t j = name_end;
   copy(s, j);
   // Outside SVG and MathML, "/>" on a void element is read as '>'.
-  const bool drop_slash = p[name_from - 1] == '<' && st.foreign_depth == 0 && (kind & kVoid) != 0;
+  const bool drop_slash = p[name_from - 1] == '<' && st.foreign_depth == 0 && (kind & kVoid) != 0 &&
+                          st.tree.known() && st.tree.in_html_content();
   Last last = Last::Name;
   while (j < n) {
     bool spaced = false;
@@ -930,6 +964,8 @@ std::size_t comment_close(std::span<const unsigned char> in, std::size_t s) {
 // one (the text nodes would change).
 std::size_t drop_comment(std::span<const unsigned char> in, std::size_t s, std::size_t end,
                          State& st) {
+  // In a table the text on both sides would be read as one run, which may move out of the table.
+  if (!st.tree.comment_may_go()) return copy_kept(in, s, end, st);
   if (st.left == Left::Text) {
     std::size_t k = end;
     while (k < in.size() && kTextSpace[in[k]]) ++k;
@@ -967,14 +1003,18 @@ bool end_implied(const Meaning& self, ElementSet next, bool closing, const State
 
 // An end tag "</name>" ending at `j`, of `self` (an element with an end rule), that the parser
 // would imply from what follows it (after white space that goes anyway).
+// `*next` is what follows it, and `*spaced` tells whether white space stands between: the caller
+// asks the tree whether that may go too, once the end tag is read.
 bool end_tag_omissible(std::span<const unsigned char> in, std::size_t j, std::size_t name_end,
-                       const Meaning& self, State& st) {
+                       const Meaning& self, State& st, tree::Next* next, bool* spaced) {
   if (st.foreign_depth > 0 || j != name_end + 1 || in[name_end] != '>') return false;
   std::size_t k = j;
   while (k < in.size() && kTextSpace[in[k]]) ++k;
+  *spaced = k > j;
   if (k == in.size()) {
     if (k > j && !space_cannot_show(st.left, kEdge, true)) return false;
-    return kEndRules[self.end_rule - 1].by_end_of_input;
+    *next = {tree::Next::EndOfInput, {}};
+    return kEndRules[self.end_rule - 1].by_end_of_input && st.tree.end_tag_may_go(self.tag, *next);
   }
   if (in[k] != '<') return false;
   const std::uint16_t next_kind = kind_at(in, k, st);
@@ -982,7 +1022,97 @@ bool end_tag_omissible(std::span<const unsigned char> in, std::size_t j, std::si
   // kind_at has looked the next tag's name up, when it has one.
   const bool closing = peek(in, k + 1) == '/';
   if (!kAsciiLetter[peek(in, k + (closing ? 2 : 1))]) return false;
-  return end_implied(self, st.named->bit, closing, st);
+  *next = next_at(in, k, st);
+  return end_implied(self, st.named->bit, closing, st) && st.tree.end_tag_may_go(self.tag, *next);
+}
+
+// Whether the doctype at `s` is exactly "<!DOCTYPE html>" (any case, any white space): the one
+// that leaves no doubt about the page's mode.
+bool html_doctype(std::span<const unsigned char> in, std::size_t s) {
+  std::size_t k = s + 9;
+  if (!kHtmlSpace[peek(in, k)]) return false;
+  while (kHtmlSpace[peek(in, k)]) ++k;
+  if (!match_nocase(in, k, "html")) return false;
+  k += 4;
+  while (kHtmlSpace[peek(in, k)]) ++k;
+  return peek(in, k) == '>';
+}
+
+// The end of a tag's attributes from `k` on: its '>' (the tokenizer's reading of quoted values),
+// or `to` when it runs past `to`.
+std::size_t tag_close(std::span<const unsigned char> in, std::size_t k, std::size_t to) {
+  while (k < to) {
+    const unsigned char c = in[k];
+    if (c == '>') return k;
+    if (c == '=') {
+      ++k;
+      while (k < to && kHtmlSpace[in[k]]) ++k;
+      if (k < to && (in[k] == '"' || in[k] == '\'')) {
+        const std::size_t q = find_byte(in.first(to), k + 1, in[k]);
+        if (q >= to) return to;
+        k = q + 1;
+      }
+      continue;
+    }
+    ++k;
+  }
+  return to;
+}
+
+// The tags in content [from, to) that the profile copies as it is (a PRE element's), told to the
+// tree as the browser reads them. False when the content is not read for sure: a tag or comment
+// running past `to`, or an element whose content is read as text (so `to` may not be the end).
+bool read_copied_tags(std::span<const unsigned char> in, std::size_t from, std::size_t to,
+                      State& st) {
+  std::size_t k = from;
+  while (k < to) {
+    std::size_t lt = find_byte(in.first(to), k, '<');
+    if (lt > k) {
+      bool space_only = true;
+      for (std::size_t t = k; t < lt && space_only; ++t) space_only = kHtmlSpace[in[t]];
+      st.tree.text(space_only);
+    }
+    if (lt >= to) return true;
+    const bool closing = peek(in, lt + 1) == '/';
+    const std::size_t name_from = lt + 1 + static_cast<std::size_t>(closing);
+    if (kAsciiLetter[peek(in, name_from)] && name_from < to) {
+      name_at(in, name_from, st);
+      const std::size_t name_end = st.named_end;
+      const tree::Name name =
+          tree::name_with(st.named->tag, in.subspan(name_from, name_end - name_from));
+      // An element whose content is read otherwise, or a scope boundary (or a select) that the
+      // PRE's end tag would not close past.
+      const tree::Tag t = name.tag;
+      const bool changes_reading =
+          (st.named->kind & (kRawText | kPlainText)) != 0 ||
+          (!closing && (t == tree::Applet || t == tree::Caption || t == tree::Html ||
+                        t == tree::Table || t == tree::Td || t == tree::Th ||
+                        t == tree::Marquee || t == tree::Object || t == tree::Template ||
+                        t == tree::Svg || t == tree::Math || t == tree::Select));
+      const std::size_t gt = tag_close(in, std::min(name_end, to), to);
+      if (gt >= to || changes_reading) return false;
+      if (closing) {
+        st.tree.end_tag(name);
+      } else {
+        st.tree.start_tag(name, in[gt - 1] == '/');
+      }
+      k = gt + 1;
+      continue;
+    }
+    if (peek(in, lt + 1) == '!' || peek(in, lt + 1) == '?' || closing) {
+      // A comment, a bogus comment or a PHP block: nothing for the tree, when it ends here.
+      const std::size_t end = match_exact(in, lt + 1, "!--") ? comment_close(in, lt)
+                              : st.php_blocks && peek(in, lt + 1) == '?'
+                                  ? php_block_end(in, lt)
+                                  : find_byte(in, lt + 1, '>') + 1;
+      if (end > to) return false;
+      k = end;
+      continue;
+    }
+    st.tree.text(false);  // a '<' that is text
+    k = lt + 1;
+  }
+  return true;
 }
 
 // Everything that starts at a '<' at `s`; returns where the next step starts.
@@ -991,7 +1121,9 @@ std::size_t markup_at(std::span<const unsigned char> in, std::size_t s, State& s
   if (b == '!') {
     if (match_exact(in, s + 2, "--")) return comment(in, s, st);
     // Declarations, CDATA sections and bogus comments: copied through their end.
-    st.left = match_nocase(in, s + 2, "doctype") ? Left::EdgeEnd : Left::OtherTag;
+    const bool doctype = match_nocase(in, s + 2, "doctype");
+    if (doctype) st.tree.doctype(html_doctype(in, s));
+    st.left = doctype ? Left::EdgeEnd : Left::OtherTag;
     st.text_has_content = false;
     if (match_exact(in, s + 2, "[CDATA[")) {
       std::size_t j = s + 9;
@@ -1035,6 +1167,9 @@ std::size_t markup_at(std::span<const unsigned char> in, std::size_t s, State& s
   name_at(in, name_from, st);
   const Meaning* meaning = st.named;
   std::size_t name_end = st.named_end;
+  const tree::Name tree_name =
+      tree::name_with(meaning->tag, in.subspan(name_from, name_end - name_from));
+  const std::uint16_t named_kind = meaning->kind;
   bool self_closing = false;
   const std::size_t tag_at = st.out.n;
   std::size_t j = 0;
@@ -1051,6 +1186,9 @@ std::size_t markup_at(std::span<const unsigned char> in, std::size_t s, State& s
     j = copy_kept(in, s, end, st);
     meaning = &kNoMeaning;
     name_end = name_from;
+    // Its content is not read as the browser reads it, nor is a "/>" known.
+    if ((named_kind & (kRawText | kPreLike | kPlainText)) != 0 || !st.tree.in_html_content())
+      st.tree.lose();
   } else {
     j = tag(in, s, name_from, name_end, meaning->kind, st, &self_closing);
   }
@@ -1060,12 +1198,17 @@ std::size_t markup_at(std::span<const unsigned char> in, std::size_t s, State& s
   const std::span<const unsigned char> name = in.subspan(name_from, name_end - name_from);
   if (closing) {
     if ((kind & kForeign) != 0 && st.foreign_depth > 0) --st.foreign_depth;
-    if ((kind & kOptionalEnd) != 0 && end_tag_omissible(in, j, name_end, *meaning, st))
-      st.out.n = tag_at;
+    tree::Next next;
+    bool spaced = false;
+    const bool omissible = (kind & kOptionalEnd) != 0 &&
+                           end_tag_omissible(in, j, name_end, *meaning, st, &next, &spaced);
+    st.tree.end_tag(tree_name);
+    if (omissible && (!spaced || st.tree.space_may_go(next))) st.out.n = tag_at;
     // The end of any block may have closed the P (or it was never the innermost block).
     st.p_open = st.p_open && (kind & (kBlock | kListItem)) == 0;
     return j;
   }
+  st.tree.start_tag(tree_name, self_closing);
   // A block start tag: the P is open when it is the block.
   const bool block = (kind & kEdge) == kEdge || (kind & kListItem) != 0;
   st.p_open = block ? (kind & kParagraph) != 0 : st.p_open;
@@ -1085,7 +1228,13 @@ std::size_t markup_at(std::span<const unsigned char> in, std::size_t s, State& s
     inline_code(in, j, end, code, st);
     return end;
   }
-  if ((kind & kPreLike) != 0) return copy_kept(in, j, nested_end_tag_start(in, j, name), st);
+  if ((kind & kPreLike) != 0) {
+    const std::size_t end = nested_end_tag_start(in, j, name);
+    if (read_copied_tags(in, j, end, st)) return copy_kept(in, j, end, st);
+    // Where the content ends is not known for sure: the rest of the page stays as it is.
+    st.tree.lose();
+    return copy_kept(in, j, in.size(), st);
+  }
   return j;
 }
 
@@ -1111,7 +1260,9 @@ std::optional<Bytes> optimize_markup_safe(std::span<const unsigned char> in, boo
   Bytes& result = *buffer;
   using namespace markup::safe;
   const auto total = static_cast<std::int64_t>(in.size());
-  State st{markup::Out{result.data()}, php_blocks};
+  State st;
+  st.out = markup::Out{result.data()};
+  st.php_blocks = php_blocks;
   st.styles_white_space = mentions_white_space(in);
   st.code = code;
   markup::Ticker ticker{progress, total, total / 100};

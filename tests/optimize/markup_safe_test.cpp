@@ -132,7 +132,9 @@ const Case kEndTags[] = {
     {"dt_dd", "<dl><dt>a</dt><dd>b</dd></dl>", "<dl><dt>a<dd>b</dl>"},
     {"option", "<select><option>a</option><option>b</option></select>",
      "<select><option>a<option>b</select>"},
-    {"head_body_html", "<head></head>\n<body>x</body>\n</html>\n", "<head><body>x"},
+    {"head_body_html", "<head></head>\n<body><p>x</p></body>\n</html>\n", "<head><body><p>x</p>"},
+    // The parser adds white space after </body> to the body's last text: it stays.
+    {"space_joining_text_after_body_kept", "<body>x</body>\n</html>", "<body>x</body>\n"},
     {"with_attributes_kept", "<ul><li>a</li x><li>b", "<ul><li>a</li x><li>b"},
 };
 INSTANTIATE_TEST_SUITE_P(EndTags, Safe, testing::ValuesIn(kEndTags), case_name);

@@ -1,0 +1,174 @@
+// The tree builder's state that the safe profile's drops depend on: the stack of open elements,
+// the list of active formatting elements and the insertion mode, as the HTML parser keeps them.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+namespace markup::tree {
+
+// The element names the parser's rules name, as small numbers. kTagNames holds them in the same
+// order; Other is every other name.
+enum Tag : std::uint8_t {
+  Other, A, Address, AnnotationXml, Applet, Area, Article, Aside, B, Base, Basefont, Bgsound,
+  Big, Blockquote, Body, Br, Button, Caption, Center, Code, Col, Command, Colgroup, Dd, Desc, Details,
+  Dialog, Dir, Div, Dl, Dt, Em, Embed, Fieldset, Figcaption, Figure, Font, Footer, ForeignObject,
+  Form, Frame, Frameset, H1, H2, H3, H4, H5, H6, Head, Header, Hgroup, Hr, Html, I, Iframe,
+  Image, Img, Input, Isindex, Keygen, Li, Link, Listing, Main, Marquee, Math, Menu, Meta, Mi, Mn, Mo, Ms,
+  Mtext, Nav, Nobr, Noembed, Noframes, Noscript, Object, Ol, Optgroup, Option, P, Param,
+  Plaintext, Pre, Rb, Rp, Rt, Rtc, Ruby, S, Script, Search, Section, Select, Small, Source,
+  Span, Strike, Strong, Style, Sub, Summary, Sup, Svg, Table, Tbody, Td, Template, Textarea, Tfoot, Th, Thead,
+  Title, Tr, Track, Tt, U, Ul, Var, Wbr, Xmp,
+  kTagCount
+};
+
+inline constexpr std::string_view kTagNames[] = {
+    "", "a", "address", "annotation-xml", "applet", "area", "article", "aside", "b", "base",
+    "basefont", "bgsound", "big", "blockquote", "body", "br", "button", "caption", "center",
+    "code", "col", "command", "colgroup", "dd", "desc", "details", "dialog", "dir", "div", "dl", "dt", "em",
+    "embed", "fieldset", "figcaption", "figure", "font", "footer", "foreignobject", "form",
+    "frame", "frameset", "h1", "h2", "h3", "h4", "h5", "h6", "head", "header", "hgroup", "hr",
+    "html", "i", "iframe", "image", "img", "input", "isindex", "keygen", "li", "link", "listing", "main",
+    "marquee", "math", "menu", "meta", "mi", "mn", "mo", "ms", "mtext", "nav", "nobr", "noembed",
+    "noframes", "noscript", "object", "ol", "optgroup", "option", "p", "param", "plaintext", "pre",
+    "rb", "rp", "rt", "rtc", "ruby", "s", "script", "search", "section", "select", "small",
+    "source", "span", "strike", "strong", "style", "sub", "summary", "sup", "svg", "table", "tbody", "td", "template",
+    "textarea", "tfoot", "th", "thead", "title", "tr", "track", "tt", "u", "ul", "var", "wbr", "xmp"};
+static_assert(std::size(kTagNames) == kTagCount);
+
+// A tag name: its Tag, and for Other a hash of the name folded to lower case, so that two
+// elements of other names can be told apart (the end tag of a custom element closes it).
+struct Name {
+  Tag tag = Other;
+  std::uint64_t hash = 0;
+};
+
+// The name [from, to) of a tag as the tokenizer reads it (folded to lower case).
+Name name_of(std::span<const unsigned char> name);
+// The same for a name whose Tag is known already: only Other names are hashed.
+Name name_with(Tag tag, std::span<const unsigned char> name);
+
+enum class Ns : std::uint8_t { Html, Svg, Math };
+
+enum class Mode : std::uint8_t {
+  Initial, BeforeHtml, BeforeHead, InHead, AfterHead, InBody, Text, InTable, InCaption,
+  InColumnGroup, InTableBody, InRow, InCell, InSelect, AfterBody, AfterAfterBody,
+  Unknown  // the parser may have reorganised the tree: nothing more is dropped
+};
+
+// What follows an end tag the profile may leave out.
+struct Next {
+  enum Kind : std::uint8_t { StartTag, EndTag, EndOfInput, Other } kind = Other;
+  Name name{};
+  bool ends_page = false;  // nothing but white space follows the tag (told for </body>, </html>)
+};
+
+// The tree builder's state over a page's tokens, kept only as far as it is certain: whatever the
+// model does not follow (a furthest block, foster parenting, template, frameset, select in a
+// table, a stack deeper than kMaxDepth) turns the mode to Unknown for the rest of the page.
+class OpenElements {
+ public:
+  static constexpr std::size_t kMaxDepth = 256;
+  static constexpr std::size_t kMaxFormatting = 256;
+
+  void doctype(bool no_quirks);  // no_quirks: exactly <!DOCTYPE html>
+  void start_tag(Name name, bool self_closing);
+  void end_tag(Name name);
+  void text(bool space_only);  // character tokens; a run of white space alone when space_only
+  void lose() { mode_ = Mode::Unknown; }
+
+  [[nodiscard]] bool known() const { return mode_ != Mode::Unknown; }
+  [[nodiscard]] Mode mode() const { return mode_; }
+  // A run of white space alone here, before `next`, makes no node that renders: the parser
+  // ignores it, or inserts it as a text node of its own (joining no other text) with no element
+  // rebuilt around it.
+  [[nodiscard]] bool space_may_go(const Next& next) const;
+  // A comment here may go: no two runs of text on either side would join into one that the
+  // parser places elsewhere (table text).
+  [[nodiscard]] bool comment_may_go() const;
+  // The current node is an HTML element or the tree is unknown: a "/>" on a void element means
+  // nothing (the caller checks known() too).
+  [[nodiscard]] bool in_html_content() const;
+  // The end tag of `self` here, followed by `next`, may go: the parser closes the same element
+  // at the same point from `next` alone and builds the same tree.
+  [[nodiscard]] bool end_tag_may_go(Tag self, const Next& next) const;
+
+  [[nodiscard]] std::size_t depth() const { return depth_; }
+  // The names of the open elements, outermost first, for tests ("html body p").
+  [[nodiscard]] std::size_t copy_stack(std::span<Tag> to) const;
+
+ private:
+  struct Entry {
+    Name name;
+    Ns ns = Ns::Html;
+    std::int32_t formatting = -1;  // its entry in the formatting list, or -1
+  };
+  struct Formatting {
+    Name name;
+    std::int32_t element = -1;  // its place on the stack, -1 once popped; kMarker for a marker
+  };
+  static constexpr std::int32_t kMarker = -2;
+
+  void body_start(Name name, bool self_closing);
+  void body_end(Name name);
+  void table_start(Name name, bool self_closing);
+  void table_end(Name name);
+  void select_start(Name name);
+  void select_end(Name name);
+  void foreign_start(Name name, bool self_closing);
+  void foreign_end(Name name);
+  void to_body();  // the html element the parser makes up before content
+  void insert_text(bool space_only);
+  [[nodiscard]] bool tag_acts(const Next& next) const;
+
+  void push(Name name, Ns ns = Ns::Html);
+  void pop();
+  void pop_until(Tag tag);
+  void pop_until_in(bool (*stop)(Tag));
+  void insert_void(Name name);
+  void generate_implied_end_tags(Tag except);
+  void close_p();
+  void close_p_in_button_scope();
+  void reconstruct();
+  [[nodiscard]] bool reconstruct_pending() const;
+  void push_formatting(Name name);
+  [[nodiscard]] bool formatting_after_marker(Tag tag) const;
+  void push_marker();
+  void clear_to_marker();
+  void remove_formatting(std::size_t k);
+  void adoption_agency(Name name);
+  void any_other_end_tag(Name name);
+  void reset_mode();
+  void close_cell();
+
+  [[nodiscard]] const Entry& current() const { return stack_[depth_ - 1]; }
+  [[nodiscard]] bool current_is(Tag tag) const;
+  // An HTML element for which `match` holds, in the scope that `boundary` ends.
+  template <class Match>
+  [[nodiscard]] bool has_in_scope(Match match, bool (*boundary)(Ns, Tag)) const {
+    for (std::size_t k = depth_; k-- > 0;) {
+      const Entry& e = stack_[k];
+      if (e.ns == Ns::Html && match(e.name.tag)) return true;
+      if (boundary(e.ns, e.name.tag)) return false;
+    }
+    return false;
+  }
+  [[nodiscard]] bool on_stack(Tag tag) const;
+  [[nodiscard]] bool foreign_here() const;
+
+  std::array<Entry, kMaxDepth> stack_{};
+  std::size_t depth_ = 0;
+  std::array<Formatting, kMaxFormatting> formatting_{};
+  std::size_t formatting_count_ = 0;
+  Mode mode_ = Mode::Initial;
+  Mode text_return_ = Mode::InBody;  // the mode after a raw text element's end tag
+  enum class Quirks : std::uint8_t { No, Yes, Maybe } quirks_ = Quirks::Yes;
+  bool form_open_ = false;  // the form element pointer is set
+  bool head_made_ = false;  // the head element pointer is set
+  bool text_last_ = false;  // the last node inserted is text with more than white space in it
+};
+
+}  // namespace markup::tree
