@@ -1212,7 +1212,7 @@ bool OpenElements::space_may_go(const Next& next) const {
 bool OpenElements::tag_acts(const Next& next) const {
   const Tag n = next.name.tag;
   if (next.kind == Next::EndOfInput) return true;
-  if (next.kind == Next::Other) return false;
+  if (next.kind == Next::OtherToken) return false;
   const bool in_cell = mode_ == Mode::InCell || mode_ == Mode::InCaption;
   if (mode_ == Mode::InSelect) {
     if (next.kind == Next::StartTag) return n == Option || n == Optgroup || n == Hr;

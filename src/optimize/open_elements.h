@@ -61,7 +61,7 @@ enum class Mode : std::uint8_t {
 
 // What follows an end tag the profile may leave out.
 struct Next {
-  enum Kind : std::uint8_t { StartTag, EndTag, EndOfInput, Other } kind = Other;
+  enum Kind : std::uint8_t { StartTag, EndTag, EndOfInput, OtherToken } kind = OtherToken;
   Name name{};
   bool ends_page = false;  // nothing but white space follows the tag (told for </body>, </html>)
 };
