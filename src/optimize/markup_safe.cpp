@@ -543,12 +543,26 @@ std::uint16_t kind_at(std::span<const unsigned char> in, std::size_t j, State& s
   return st.named->before[closing];
 }
 
-// The token at `j` for the tree: a tag with its name, the end of input, or something else.
+std::size_t comment_close(std::span<const unsigned char> in, std::size_t s);
+
+// The token at `j` for the tree: a tag with its name, a comment, the end of input, or something
+// else.
 tree::Next next_at(std::span<const unsigned char> in, std::size_t j, State& st) {
   if (j == in.size()) return {tree::Next::EndOfInput, {}};
   const bool closing = peek(in, j + 1) == '/';
   const std::size_t from = j + 1 + static_cast<std::size_t>(closing);
-  if (in[j] != '<' || !kAsciiLetter[peek(in, from)]) return {};
+  if (in[j] != '<') return {};
+  if (!kAsciiLetter[peek(in, from)]) {
+    const unsigned char b = peek(in, j + 1);
+    const bool comment = (b == '!' && !match_nocase(in, j + 2, "doctype")) ||
+                         (b == '?' && !st.php_blocks) ||
+                         (closing && in.size() - j > 2 && in[j + 2] != '>');
+    if (!comment) return {};
+    std::size_t k = match_exact(in, j + 1, "!--") ? comment_close(in, j)
+                                                  : std::min(find_byte(in, j + 1, '>') + 1, in.size());
+    while (k < in.size() && kTextSpace[in[k]]) ++k;
+    return {tree::Next::Comment, {}, k == in.size()};
+  }
   name_at(in, from, st);
   tree::Next next{closing ? tree::Next::EndTag : tree::Next::StartTag,
                   tree::name_with(st.named->tag, in.subspan(from, st.named_end - from))};

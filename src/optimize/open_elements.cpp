@@ -1212,6 +1212,8 @@ bool OpenElements::space_may_go(const Next& next) const {
 bool OpenElements::tag_acts(const Next& next) const {
   const Tag n = next.name.tag;
   if (next.kind == Next::EndOfInput) return true;
+  // Text on the other side of a comment that goes would join the run.
+  if (next.kind == Next::Comment) return next.ends_page;
   if (next.kind == Next::OtherToken) return false;
   const bool in_cell = mode_ == Mode::InCell || mode_ == Mode::InCaption;
   if (mode_ == Mode::InSelect) {

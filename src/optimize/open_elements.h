@@ -61,9 +61,11 @@ enum class Mode : std::uint8_t {
 
 // What follows an end tag the profile may leave out.
 struct Next {
-  enum Kind : std::uint8_t { StartTag, EndTag, EndOfInput, OtherToken } kind = OtherToken;
+  // Comment: a comment or bogus comment, which the parser inserts as a node of its own.
+  enum Kind : std::uint8_t { StartTag, EndTag, EndOfInput, Comment, OtherToken } kind = OtherToken;
   Name name{};
-  bool ends_page = false;  // nothing but white space follows the tag (told for </body>, </html>)
+  // Nothing but white space follows it (told for comments, </body> and </html>).
+  bool ends_page = false;
 };
 
 // The tree builder's state over a page's tokens, kept only as far as it is certain: whatever the
