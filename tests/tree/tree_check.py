@@ -11,7 +11,7 @@ the text must be byte for byte the same. Comments may go. With --chromium, Chrom
 
 Pages come from a tree of files (ROOT), from a table (--table FILE, one page a line) or from the
 seeded generator of malformed pages (--generate COUNT --seed N). Each batch of pages is optimized
-with one run of the optimizer (--sveltery BIN, flags --flags, default '--safe --no-banner').
+with one run of the optimizer (--sveltery BIN, flags --flags, default '--safe --no-banner -h -p').
 In PHP pages (.php, .phtml, .php3) the PHP blocks are set aside before parsing, in both pages.
 """
 
@@ -296,8 +296,10 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("root", nargs="?", help="a tree of pages (.html, .htm; .php with --php)")
     parser.add_argument("--sveltery", required=True, metavar="BINARY")
-    parser.add_argument("--flags", default="--safe --no-banner",
-                        help="optimizer options (default: '--safe --no-banner'); pass with '='")
+    # Pages only (-h -p): their inline style sheets and scripts stay as they are, so that their
+    # text can be compared byte for byte; the code check proves the minified ones.
+    parser.add_argument("--flags", default="--safe --no-banner -h -p",
+                        help="optimizer options (default: '--safe --no-banner -h -p'); pass with '='")
     parser.add_argument("--php", action="store_true", help="PHP pages under root too")
     parser.add_argument("--table", metavar="FILE", help="pages one a line ('#' lines are notes)")
     parser.add_argument("--generate", type=int, metavar="COUNT", help="generated malformed pages")
