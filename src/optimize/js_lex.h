@@ -215,8 +215,10 @@ class Lexer {
         return string(i);
       case '`':
         return template_piece(i, i + 1);
-      case '#':
-        if (i + 1 < in_.size() && kIdentStart[in_[i + 1]]) return word(i, i + 1);
+      case '#':  // a private name: '#' and a name of at least one code point
+        if (i + 1 < in_.size() && kIdentStart[in_[i + 1]] && unicode_space(in_, i + 1) == 0 &&
+            line_terminator(in_, i + 1) == 0)
+          return word(i, i + 1);
         return 0;
       case '/':
         if (regex_ok_) return regex(i);

@@ -150,6 +150,9 @@ INSTANTIATE_TEST_SUITE_P(Comments, JsTable, testing::ValuesIn(kComments), case_n
 
 // What the tokenizer cannot follow stays as it is.
 const Case kDeclined[] = {
+    // '#' before a line separator or NBSP names nothing: no private name, no token.
+    {"hash_before_separator", "#\xE2\x80\xA8! x", "<declined>"},
+    {"hash_before_nbsp", "a. #\xC2\xA0x", "<declined>"},
     {"unterminated_string", "a = 'x", "<declined>"},
     {"string_line_break", "a = 'x\ny'", "<declined>"},
     {"unterminated_template", "`a ${b}", "<declined>"},
