@@ -338,6 +338,7 @@ class Lexer {
       if (e == 'e' || e == 'E') {
         ++j;
         if (peek(in_, j) == '+' || peek(in_, j) == '-') ++j;
+        if (!kDigit[peek(in_, j)]) return 0;  // "1e" and "1e-" are no numbers: "1e-->" is not "1e--"
         digits();
       }
     }

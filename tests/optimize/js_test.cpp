@@ -153,6 +153,7 @@ const Case kDeclined[] = {
     // '#' before a line separator or NBSP names nothing: no private name, no token.
     {"hash_before_separator", "#\xE2\x80\xA8! x", "<declined>"},
     {"hash_before_nbsp", "a. #\xC2\xA0x", "<declined>"},
+    {"exponent_without_digits", ".0E\xC2\xA0-->x", "<declined>"},
     {"unterminated_string", "a = 'x", "<declined>"},
     {"string_line_break", "a = 'x\ny'", "<declined>"},
     {"unterminated_template", "`a ${b}", "<declined>"},
