@@ -75,7 +75,7 @@ class Emitter {
     if (last == '/' && (first == '/' || first == '*')) return true;
     if (last == '<' && (first == '!' || first == '/')) return true;
     if (last == '-' && first == '>') return true;
-    if (last == '.' && js::kDigit[first]) return true;
+    if (last == '.' && (js::kDigit[first] || first == '.')) return true;  // ". ." after "." is no "..."
     if (prev_type_ != Tok::Punct || (type != Tok::Punct && type != Tok::Number)) return false;
     // Punctuators match longest first: "+" then "+" would read as "++".
     unsigned char joined[8] = {};

@@ -89,6 +89,7 @@ INSTANTIATE_TEST_SUITE_P(Lines, JsTable, testing::ValuesIn(kLines), case_name);
 const Case kMerging[] = {
     {"words", "var  a = typeof  b", "var a=typeof b"},
     {"plus_plus", "a + +b, a++ + b, a - -b, a - --b", "a+ +b,a+++b,a- -b,a- --b"},
+    {"dots_never_spread", "a.. .b", "a.. .b"},
     {"division_regex", "a / /re/.source", "a/ /re/.source"},
     {"regex_flags_then_word", "x = /a/g in o", "x=/a/g in o"},
     {"regex_then_word", "x = /a/ in o", "x=/a/ in o"},
