@@ -67,9 +67,11 @@ class Emitter {
   bool needs_space(Tok type, std::size_t start) const {
     const unsigned char last = in_[prev_end_ - 1];
     const unsigned char first = in_[start];
-    const bool word_next = js::kIdentPart[first];
-    if (word_next &&
-        (js::kIdentPart[last] || prev_type_ == Tok::Regex || prev_type_ == Tok::Number))
+    // A name may end in an escape ("\u{d}") or a non-ASCII letter, and begin with one: the
+    // token's type decides, not its bytes.
+    const bool word_next = js::kIdentPart[first] || type == Tok::Word;
+    if (word_next && (js::kIdentPart[last] || prev_type_ == Tok::Word ||
+                      prev_type_ == Tok::Regex || prev_type_ == Tok::Number))
       return true;  // names run together; a regex takes letters as flags; 1 in, 1.in
     if (prev_type_ == Tok::Number && first == '.') return true;  // 1 .toString()
     if (last == '/' && (first == '/' || first == '*')) return true;

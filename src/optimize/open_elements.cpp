@@ -1217,7 +1217,9 @@ bool OpenElements::tag_acts(const Next& next) const {
   if (next.kind == Next::OtherToken) return false;
   const bool in_cell = mode_ == Mode::InCell || mode_ == Mode::InCaption;
   if (mode_ == Mode::InSelect) {
-    if (next.kind == Next::StartTag) return n == Option || n == Optgroup || n == Hr;
+    // Older parsers ignore <hr> in a select, so text around it joins: only these two act in
+    // both.
+    if (next.kind == Next::StartTag) return n == Option || n == Optgroup;
     if (n == Option) return current_is(Option);
     return n == Optgroup && (current_is(Optgroup) || current_is(Option));
   }

@@ -90,6 +90,8 @@ const Case kMerging[] = {
     {"words", "var  a = typeof  b", "var a=typeof b"},
     {"plus_plus", "a + +b, a++ + b, a - -b, a - --b", "a+ +b,a+++b,a- -b,a- --b"},
     {"dots_never_spread", "a.. .b", "a.. .b"},
+    {"names_ending_in_escapes_or_letters_beyond_ascii", "\\u{d} 0, a\\u0062 c, \xC3\xA9 x, x \xC3\xA9",
+     "\\u{d} 0,a\\u0062 c,\xC3\xA9 x,x \xC3\xA9"},
     {"division_regex", "a / /re/.source", "a/ /re/.source"},
     {"regex_flags_then_word", "x = /a/g in o", "x=/a/g in o"},
     {"regex_then_word", "x = /a/ in o", "x=/a/ in o"},
