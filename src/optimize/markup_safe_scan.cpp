@@ -1,0 +1,134 @@
+// Where constructs end, by the tokenizer's rules: raw text, comments, PHP blocks, tags.
+#include "optimize/markup_safe_scan.h"
+
+#include "optimize/markup_constructs.h"
+
+namespace markup::safe {
+
+std::size_t end_tag_start(std::span<const unsigned char> in, std::size_t j,
+                          std::span<const unsigned char> name) {
+  for (;;) {
+    j = find_byte(in, j, '<');
+    if (j == in.size()) return j;
+    if (peek(in, j + 1) == '/' && in.size() - (j + 2) > name.size()) {
+      std::size_t k = 0;
+      while (k < name.size() && fold[in[j + 2 + k]] == fold[name[k]]) ++k;
+      const unsigned char after = in[j + 2 + name.size()];
+      if (k == name.size() && (kHtmlSpace[after] || after == '/' || after == '>')) return j;
+    }
+    ++j;
+  }
+}
+
+std::size_t nested_end_tag_start(std::span<const unsigned char> in, std::size_t j,
+                                 std::span<const unsigned char> name) {
+  std::int32_t depth = 0;
+  for (;;) {
+    j = find_byte(in, j, '<');
+    if (j == in.size()) return j;
+    const bool closing = peek(in, j + 1) == '/';
+    const std::size_t at = j + (closing ? 2 : 1);
+    if (in.size() - at > name.size()) {
+      std::size_t k = 0;
+      while (k < name.size() && fold[in[at + k]] == fold[name[k]]) ++k;
+      const unsigned char after = in[at + name.size()];
+      if (k == name.size() && (kHtmlSpace[after] || after == '/' || after == '>')) {
+        if (!closing) {
+          ++depth;
+        } else if (depth-- == 0) {
+          return j;
+        }
+      }
+    }
+    ++j;
+  }
+}
+
+std::size_t php_holder_end(std::span<const unsigned char> in, std::size_t s,
+                           std::string_view stop) {
+  const std::size_t first_stop = [&] {
+    for (std::size_t k = s + 1; k < in.size(); ++k)
+      if (match_exact(in, k, stop)) return k;
+    return in.size();
+  }();
+  bool holds_php = false;
+  for (std::size_t k = s + 1; k + 1 < first_stop && !holds_php; ++k)
+    holds_php = in[k] == '<' && in[k + 1] == '?';
+  if (!holds_php) return 0;
+  unsigned char quote = 0;
+  std::size_t k = s + 1;
+  while (k < in.size()) {
+    if (in[k] == '<' && peek(in, k + 1) == '?') {
+      k = php_block_end(in, k);
+      continue;
+    }
+    if (quote != 0) {
+      if (in[k] == quote) quote = 0;
+    } else if (stop.size() == 1 && (in[k] == '"' || in[k] == '\'')) {
+      quote = in[k];
+    } else if (match_exact(in, k, stop)) {
+      return k + stop.size();
+    }
+    ++k;
+  }
+  return in.size();
+}
+
+bool conditional_comment(std::span<const unsigned char> in, std::size_t s) {
+  return match_exact(in, s + 4, "[if") || match_exact(in, s + 4, "<![endif");
+}
+
+std::size_t comment_close(std::span<const unsigned char> in, std::size_t s) {
+  if (peek(in, s + 4) == '>') return s + 5;                            // "<!-->"
+  if (peek(in, s + 4) == '-' && peek(in, s + 5) == '>') return s + 6;  // "<!--->"
+  std::size_t j = s + 4;
+  for (;;) {
+    j = find_byte(in, j, '-');
+    if (j == in.size()) return j;
+    if (peek(in, j + 1) == '-') {
+      if (peek(in, j + 2) == '>') return j + 3;
+      if (peek(in, j + 2) == '!' && peek(in, j + 3) == '>') return j + 4;
+    }
+    ++j;
+  }
+}
+
+bool html_doctype(std::span<const unsigned char> in, std::size_t s) {
+  std::size_t k = s + 9;
+  if (!kHtmlSpace[peek(in, k)]) return false;
+  while (kHtmlSpace[peek(in, k)]) ++k;
+  if (!match_nocase(in, k, "html")) return false;
+  k += 4;
+  while (kHtmlSpace[peek(in, k)]) ++k;
+  return peek(in, k) == '>';
+}
+
+std::size_t tag_close(std::span<const unsigned char> in, std::size_t k, std::size_t to) {
+  while (k < to) {
+    const unsigned char c = in[k];
+    if (c == '>') return k;
+    if (c == '=') {
+      ++k;
+      while (k < to && kHtmlSpace[in[k]]) ++k;
+      if (k < to && (in[k] == '"' || in[k] == '\'')) {
+        const std::size_t q = find_byte(in.first(to), k + 1, in[k]);
+        if (q >= to) return to;
+        k = q + 1;
+      }
+      continue;
+    }
+    ++k;
+  }
+  return to;
+}
+
+bool mentions_white_space(std::span<const unsigned char> in) {
+  static constexpr std::string_view kWord = "hite-space";
+  constexpr std::size_t kDash = 4;  // where the '-' stands in kWord
+  for (std::size_t dash = find_byte(in, kDash, '-'); dash < in.size();
+       dash = find_byte(in, dash + 1, '-'))
+    if (match_exact(in, dash - kDash, kWord)) return true;
+  return false;
+}
+
+}  // namespace markup::safe

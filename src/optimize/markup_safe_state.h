@@ -1,0 +1,56 @@
+// What the safe profile's single pass carries from token to token, and how it copies bytes.
+#pragma once
+
+#include <cassert>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <span>
+
+#include "optimize/markup.h"
+#include "optimize/markup_out.h"
+#include "optimize/markup_safe_names.h"
+#include "optimize/open_elements.h"
+
+namespace markup::safe {
+
+// What one pass over a page carries from token to token.
+struct State {
+  Out out;
+  bool php_blocks = false;
+  Left left = Left::Start;
+  bool text_has_content = false;  // the text since the last tag holds more than white space
+  std::int32_t foreign_depth = 0;
+  bool styles_white_space = false;  // the page itself mentions white-space: keep text runs whole
+  bool p_open = false;              // a P element is the innermost block open
+  InlineCode code{};                // which of <style>, style="" and <script> are minified
+  tree::OpenElements tree;          // what the parser has built so far, as far as it is certain
+  // The last tag name looked up: white space before a tag looks at it, then the tag itself.
+  std::size_t named_from = SIZE_MAX;
+  std::size_t named_end = 0;
+  const Meaning* named = &kNoMeaning;
+};
+
+// Copies [from, to) to the output. Most pieces (names, values, short runs) are at most 32 bytes and
+// go as one 32-byte move while the input has that many bytes left: the output never runs ahead of
+// the input, so the move stays inside the buffer, and what it writes past the piece is written over
+// later.
+inline void copy_piece(Out& out, std::span<const unsigned char> in, std::size_t from,
+                       std::size_t to) {
+  assert(out.n <= from);
+  if (to - from <= 32 && in.size() - from >= 32) {
+    std::memcpy(out.base + out.n, in.data() + from, 32);
+    out.n += to - from;
+  } else {
+    out.copy(in, from, to);
+  }
+}
+
+// Copies [s, end) unchanged and returns `end`.
+inline std::size_t copy_kept(std::span<const unsigned char> in, std::size_t s, std::size_t end,
+                             State& st) {
+  copy_piece(st.out, in, s, end);
+  return end;
+}
+
+}  // namespace markup::safe
