@@ -26,45 +26,51 @@ constexpr std::uint64_t fnv(std::string_view name) {
 
 // The HTML elements of the parser's "special" category.
 constexpr TagSet kSpecial = tag_set(
-    {Address, Applet, Area, Article, Aside, Base, Basefont, Bgsound, Blockquote, Body, Br, Button,
-     Caption, Center, Col, Colgroup, Dd, Details, Dir, Div, Dl, Dt, Embed, Fieldset, Figcaption,
-     Figure, Footer, Form, Frame, Frameset, H1, H2, H3, H4, H5, H6, Head, Header, Hgroup, Hr, Html,
-     Iframe, Img, Input, Keygen, Li, Link, Listing, Main, Marquee, Menu, Meta, Nav, Noembed,
-     Noframes, Noscript, Object, Ol, P, Param, Plaintext, Pre, Script, Search, Section, Select,
-     Source, Style, Summary, Table, Tbody, Td, Template, Textarea, Tfoot, Th, Thead, Title, Tr,
-     Track, Ul, Wbr, Xmp});
+    {Address,  Applet,   Area,     Article, Aside,   Base,     Basefont,   Bgsound, Blockquote,
+     Body,     Br,       Button,   Caption, Center,  Col,      Colgroup,   Dd,      Details,
+     Dir,      Div,      Dl,       Dt,      Embed,   Fieldset, Figcaption, Figure,  Footer,
+     Form,     Frame,    Frameset, H1,      H2,      H3,       H4,         H5,      H6,
+     Head,     Header,   Hgroup,   Hr,      Html,    Iframe,   Img,        Input,   Keygen,
+     Li,       Link,     Listing,  Main,    Marquee, Menu,     Meta,       Nav,     Noembed,
+     Noframes, Noscript, Object,   Ol,      P,       Param,    Plaintext,  Pre,     Script,
+     Search,   Section,  Select,   Source,  Style,   Summary,  Table,      Tbody,   Td,
+     Template, Textarea, Tfoot,    Th,      Thead,   Title,    Tr,         Track,   Ul,
+     Wbr,      Xmp});
 // Start tags that close an open P (in button scope) and open a block.
-constexpr TagSet kClosesP = tag_set({Address, Article, Aside, Blockquote, Center, Details, Dialog,
-                                     Dir, Div, Dl, Fieldset, Figcaption, Figure, Footer, Header,
-                                     Hgroup, Main, Menu, Nav, Ol, P, Section, Summary, Ul});
+constexpr TagSet kClosesP =
+    tag_set({Address, Article, Aside,    Blockquote, Center, Details, Dialog,  Dir,
+             Div,     Dl,      Fieldset, Figcaption, Figure, Footer,  Header,  Hgroup,
+             Main,    Menu,    Nav,      Ol,         P,      Section, Summary, Ul});
 // End tags that generate implied end tags and pop up to their element when it is in scope.
-constexpr TagSet kBlockEnd = tag_set({Address, Article, Aside, Blockquote, Button, Center, Details,
-                                      Dialog, Dir, Div, Dl, Fieldset, Figcaption, Figure, Footer,
-                                      Header, Hgroup, Listing, Main, Menu, Nav, Ol, Pre, Section,
-                                      Summary, Ul});
+constexpr TagSet kBlockEnd =
+    tag_set({Address, Article, Aside,    Blockquote, Button, Center,  Details, Dialog, Dir,
+             Div,     Dl,      Fieldset, Figcaption, Figure, Footer,  Header,  Hgroup, Listing,
+             Main,    Menu,    Nav,      Ol,         Pre,    Section, Summary, Ul});
 // Elements that one of the parsers in use counts as special and another does not (the standard
 // has added some since older parsers were written): a rule that would stop at one is not followed.
 constexpr TagSet kMaybeSpecial = tag_set(
     {Figcaption, Hgroup, Keygen, Main, Search, Source, Summary, Track, Command, Image, Isindex});
 constexpr TagSet kImpliedEnd = tag_set({Dd, Dt, Li, Optgroup, Option, P, Rb, Rp, Rt, Rtc});
 constexpr TagSet kHeading = tag_set({H1, H2, H3, H4, H5, H6});
+// Void elements of the head, inserted and popped where they stand.
+constexpr TagSet kHeadVoid = tag_set({Base, Basefont, Bgsound, Link, Meta});
 constexpr TagSet kFormatting =
     tag_set({B, Big, Code, Em, Font, I, S, Small, Strike, Strong, Tt, U});
 // Start tags that leave SVG and MathML (font too, with some attributes: not followed).
-constexpr TagSet kBreakout = tag_set(
-    {B, Big, Blockquote, Body, Br, Center, Code, Dd, Div, Dl, Dt, Em, Embed, Font, H1, H2, H3, H4,
-     H5, H6, Head, Hr, I, Img, Li, Listing, Menu, Meta, Nobr, Ol, P, Pre, Ruby, S, Small, Span,
-     Strike, Strong, Sub, Sup, Table, Tt, U, Ul, Var});
+constexpr TagSet kBreakout =
+    tag_set({B,      Big,     Blockquote, Body, Br,    Center, Code, Dd,  Div,  Dl, Dt,    Em,
+             Embed,  Font,    H1,         H2,   H3,    H4,     H5,   H6,  Head, Hr, I,     Img,
+             Li,     Listing, Menu,       Meta, Nobr,  Ol,     P,    Pre, Ruby, S,  Small, Span,
+             Strike, Strong,  Sub,        Sup,  Table, Tt,     U,    Ul,  Var});
 // Elements whose content the profile copies without reading its tags: in SVG and MathML the
 // parser reads tags there.
 constexpr TagSet kCopiedContent = tag_set({Script, Style, Title, Noscript, Textarea, Xmp, Iframe,
                                            Noembed, Noframes, Plaintext, Pre, Listing});
 // Elements whose content is raw text or RCDATA in HTML: the next token is their end tag.
-constexpr TagSet kRawText = tag_set(
-    {Script, Style, Title, Noscript, Textarea, Xmp, Iframe, Noembed, Noframes});
+constexpr TagSet kRawText =
+    tag_set({Script, Style, Title, Noscript, Textarea, Xmp, Iframe, Noembed, Noframes});
 constexpr TagSet kTableSection = tag_set({Tbody, Tfoot, Thead});
-constexpr TagSet kTablePart =
-    tag_set({Caption, Col, Colgroup, Tbody, Td, Tfoot, Th, Thead, Tr});
+constexpr TagSet kTablePart = tag_set({Caption, Col, Colgroup, Tbody, Td, Tfoot, Th, Thead, Tr});
 
 constexpr std::uint64_t kAnnotationXml = fnv("annotation-xml");
 constexpr std::uint64_t kForeignObject = fnv("foreignobject");
@@ -137,40 +143,76 @@ bool OpenElements::on_stack(Tag tag) const {
 
 namespace {
 
-bool is_special(Ns ns, Tag tag) {
-  if (ns == Ns::Html) return kSpecial[tag];
-  if (ns == Ns::Math) return tag == Mi || tag == Mo || tag == Mn || tag == Ms || tag == Mtext ||
-                             tag == AnnotationXml;
-  return tag == ForeignObject || tag == Desc || tag == Title;
-}
+// The special elements of each namespace, indexed by Ns.
+constexpr std::array<TagSet, 3> kSpecialIn = {kSpecial, tag_set({ForeignObject, Desc, Title}),
+                                              tag_set({Mi, Mo, Mn, Ms, Mtext, AnnotationXml})};
+static_assert(static_cast<int>(Ns::Html) == 0 && static_cast<int>(Ns::Svg) == 1 &&
+              static_cast<int>(Ns::Math) == 2);
 
-// Scope boundaries, by the kind of scope.
-bool default_boundary(Ns ns, Tag tag) {
-  if (ns != Ns::Html) return is_special(ns, tag);
-  return tag == Applet || tag == Caption || tag == Html || tag == Table || tag == Td ||
-         tag == Th || tag == Marquee || tag == Object || tag == Template;
+bool is_special(Ns ns, Tag tag) { return kSpecialIn[static_cast<std::size_t>(ns)][tag]; }
+
+// The elements that end a walk down the stack for each scope family, by namespace:
+// [family][ns][tag]. Every family but table scope stops at the foreign special elements; select
+// scope stops at everything but optgroup and option.
+using ScopeBoundaries = std::array<std::array<TagSet, 3>, 5>;
+constexpr ScopeBoundaries kScopeBoundary = [] {
+  ScopeBoundaries t{};
+  const TagSet html = tag_set({Applet, Caption, Html, Table, Td, Th, Marquee, Object, Template});
+  for (const Scope family : {Scope::Default, Scope::ListItem, Scope::Button}) {
+    auto& f = t[static_cast<std::size_t>(family)];
+    f = kSpecialIn;
+    f[0] = html;
+  }
+  t[static_cast<std::size_t>(Scope::ListItem)][0][Ol] = true;
+  t[static_cast<std::size_t>(Scope::ListItem)][0][Ul] = true;
+  t[static_cast<std::size_t>(Scope::Button)][0][Button] = true;
+  t[static_cast<std::size_t>(Scope::Table)][0] = tag_set({Html, Table, Template});
+  for (TagSet& ns : t[static_cast<std::size_t>(Scope::Select)]) ns.fill(true);
+  t[static_cast<std::size_t>(Scope::Select)][0][Optgroup] = false;
+  t[static_cast<std::size_t>(Scope::Select)][0][Option] = false;
+  return t;
+}();
+
+bool ends_scope(Scope family, Ns ns, Tag tag) {
+  return kScopeBoundary[static_cast<std::size_t>(family)][static_cast<std::size_t>(ns)][tag];
 }
-bool list_item_boundary(Ns ns, Tag tag) {
-  return default_boundary(ns, tag) || (ns == Ns::Html && (tag == Ol || tag == Ul));
-}
-bool button_boundary(Ns ns, Tag tag) {
-  return default_boundary(ns, tag) || (ns == Ns::Html && tag == Button);
-}
-bool table_boundary(Ns ns, Tag tag) {
-  return ns == Ns::Html && (tag == Html || tag == Table || tag == Template);
-}
-bool select_boundary(Ns ns, Tag tag) { return !(ns == Ns::Html && (tag == Optgroup || tag == Option)); }
 
 bool is_heading(Tag tag) { return kHeading[tag]; }
 bool maybe_special(Ns ns, Tag tag) { return ns == Ns::Html && kMaybeSpecial[tag]; }
+// Special in one of the parsers in use: a rule that stops at special elements is not followed.
+bool special_in_some(Ns ns, Tag tag) { return is_special(ns, tag) || maybe_special(ns, tag); }
 bool is_cell(Tag tag) { return tag == Td || tag == Th; }
 bool is_section(Tag tag) { return kTableSection[tag]; }
 
 }  // namespace
 
+template <class Match>
+bool OpenElements::in_scope_where(Match match, Scope family) const {
+  for (std::size_t k = depth_; k-- > 0;) {
+    const Entry& e = stack_[k];
+    if (e.ns == Ns::Html && match(e.name.tag)) return true;
+    if (ends_scope(family, e.ns, e.name.tag)) return false;
+  }
+  return false;
+}
+
+bool OpenElements::in_scope(Tag tag, Scope family) const {
+  return in_scope_where([tag](Tag t) { return t == tag; }, family);
+}
+
+void OpenElements::clear_to(bool (*stop)(Tag)) {
+  while (depth_ > 0 && !(current().ns == Ns::Html && stop(current().name.tag))) pop();
+}
+
+void OpenElements::close_through(Tag tag) {
+  generate_implied_end_tags(Other);
+  pop_until(tag);
+}
+
 void OpenElements::generate_implied_end_tags(Tag except) {
   // Older parsers do not close RB and RTC here.
-  if (depth_ > 0 && current().ns == Ns::Html && (current().name.tag == Rb || current().name.tag == Rtc)) {
+  if (depth_ > 0 && current().ns == Ns::Html &&
+      (current().name.tag == Rb || current().name.tag == Rtc)) {
     lose();
     return;
   }
@@ -185,7 +227,7 @@ void OpenElements::close_p() {
 }
 
 void OpenElements::close_p_in_button_scope() {
-  if (has_in_scope([&](Tag t) { return t == P; }, button_boundary)) close_p();
+  if (in_scope(P, Scope::Button)) close_p();
 }
 
 bool OpenElements::reconstruct_pending() const {
@@ -241,7 +283,8 @@ void OpenElements::clear_to_marker() {
 }
 
 void OpenElements::remove_formatting(std::size_t k) {
-  if (formatting_[k].element >= 0) stack_[static_cast<std::size_t>(formatting_[k].element)].formatting = -1;
+  if (formatting_[k].element >= 0)
+    stack_[static_cast<std::size_t>(formatting_[k].element)].formatting = -1;
   for (std::size_t j = k + 1; j < formatting_count_; ++j) {
     formatting_[j - 1] = formatting_[j];
     if (formatting_[j - 1].element >= 0)
@@ -263,8 +306,8 @@ bool OpenElements::foreign_here() const { return depth_ > 0 && current().ns != N
 
 void OpenElements::text(bool space_only) {
   if (!known()) return;
-  if (space_only && (mode_ == Mode::Initial || mode_ == Mode::BeforeHtml ||
-                     mode_ == Mode::BeforeHead))
+  if (space_only &&
+      (mode_ == Mode::Initial || mode_ == Mode::BeforeHtml || mode_ == Mode::BeforeHead))
     return;  // ignored
   const bool joins = text_last_;
   insert_text(space_only);
@@ -287,9 +330,7 @@ void OpenElements::insert_text(bool space_only) {
       [[fallthrough]];
     case Mode::BeforeHead:
       if (space_only) return;
-      push({Head, 0});
-      head_made_ = true;
-      mode_ = Mode::InHead;
+      open_head();
       [[fallthrough]];
     case Mode::InHead:
       if (space_only) return;
@@ -298,8 +339,7 @@ void OpenElements::insert_text(bool space_only) {
       [[fallthrough]];
     case Mode::AfterHead:
       if (space_only) return;
-      push({Body, 0});
-      mode_ = Mode::InBody;
+      open_body();
       [[fallthrough]];
     case Mode::InBody:
     case Mode::InCell:
@@ -324,6 +364,18 @@ void OpenElements::insert_text(bool space_only) {
       lose();
       return;
   }
+}
+
+// The head and body elements the parser makes up when the page has no tags of them.
+void OpenElements::open_head() {
+  push({Head, 0});
+  head_made_ = true;
+  mode_ = Mode::InHead;
+}
+
+void OpenElements::open_body() {
+  push({Body, 0});
+  mode_ = Mode::InBody;
 }
 
 void OpenElements::to_body() {
@@ -356,14 +408,12 @@ void OpenElements::start_tag(Name name, bool self_closing) {
       [[fallthrough]];
     case Mode::BeforeHead:
       if (tag == Html) return;
-      push({Head, 0});
-      head_made_ = true;
-      mode_ = Mode::InHead;
+      open_head();
       if (tag == Head) return;
       [[fallthrough]];
     case Mode::InHead:
       if (tag == Html || tag == Head) return;
-      if (tag == Base || tag == Basefont || tag == Bgsound || tag == Link || tag == Meta) {
+      if (kHeadVoid[tag]) {
         text_last_ = false;
         return;
       }
@@ -381,9 +431,7 @@ void OpenElements::start_tag(Name name, bool self_closing) {
       mode_ = Mode::AfterHead;
       [[fallthrough]];
     case Mode::AfterHead:
-      if (tag == Html || tag == Head || tag == Base || tag == Basefont || tag == Bgsound ||
-          tag == Link || tag == Meta)
-        return;
+      if (tag == Html || tag == Head || kHeadVoid[tag]) return;
       if (tag == Body) {
         push(name);
         mode_ = Mode::InBody;
@@ -394,8 +442,7 @@ void OpenElements::start_tag(Name name, bool self_closing) {
         lose();
         return;
       }
-      push({Body, 0});
-      mode_ = Mode::InBody;
+      open_body();
       body_start(name, self_closing);
       return;
     case Mode::InBody:
@@ -429,8 +476,7 @@ void OpenElements::body_start(Name name, bool self_closing) {
   const Tag tag = name.tag;
   if (tag == Html || tag == Body || kTablePart[tag] || tag == Frame || tag == Head)
     return;  // merged into the root or body, or ignored here
-  if (tag == Base || tag == Basefont || tag == Bgsound || tag == Link || tag == Meta ||
-      tag == Param || tag == Source || tag == Track) {
+  if (kHeadVoid[tag] || tag == Param || tag == Source || tag == Track) {
     text_last_ = false;  // void
     return;
   }
@@ -440,7 +486,7 @@ void OpenElements::body_start(Name name, bool self_closing) {
     lose();
     return;
   }
-  if (tag == Dialog && has_in_scope([](Tag t) { return t == P; }, button_boundary)) {
+  if (tag == Dialog && in_scope(P, Scope::Button)) {
     lose();
     return;
   }
@@ -487,8 +533,8 @@ void OpenElements::body_start(Name name, bool self_closing) {
     case Dt:
       for (std::size_t k = depth_; k-- > 0;) {
         const Entry& e = stack_[k];
-        const bool match = e.ns == Ns::Html && (tag == Li ? e.name.tag == Li
-                                                          : (e.name.tag == Dd || e.name.tag == Dt));
+        const bool match = e.ns == Ns::Html &&
+                           (tag == Li ? e.name.tag == Li : (e.name.tag == Dd || e.name.tag == Dt));
         if (match) {
           const Tag found = e.name.tag;
           generate_implied_end_tags(found);
@@ -507,9 +553,8 @@ void OpenElements::body_start(Name name, bool self_closing) {
       push(name);
       return;
     case Button:
-      if (has_in_scope([&](Tag t) { return t == Button; }, default_boundary)) {
-        generate_implied_end_tags(Other);
-        pop_until(Button);
+      if (in_scope(Button, Scope::Default)) {
+        close_through(Button);
       }
       reconstruct();
       push(name);
@@ -527,7 +572,7 @@ void OpenElements::body_start(Name name, bool self_closing) {
       return;
     case Nobr:
       reconstruct();
-      if (has_in_scope([](Tag t) { return t == Nobr; }, default_boundary)) {
+      if (in_scope(Nobr, Scope::Default)) {
         adoption_agency(name);
         if (!known()) return;
         reconstruct();
@@ -543,7 +588,7 @@ void OpenElements::body_start(Name name, bool self_closing) {
       push_marker();
       return;
     case Table:
-      if (quirks_ != Quirks::Yes && has_in_scope([&](Tag t) { return t == P; }, button_boundary)) {
+      if (quirks_ != Quirks::Yes && in_scope(P, Scope::Button)) {
         if (quirks_ == Quirks::Maybe) {
           lose();
           return;
@@ -582,7 +627,7 @@ void OpenElements::body_start(Name name, bool self_closing) {
     case Rtc:
     case Rp:
     case Rt:
-      if (has_in_scope([](Tag t) { return t == Ruby; }, default_boundary)) {
+      if (in_scope(Ruby, Scope::Default)) {
         lose();  // older parsers close other elements here
         return;
       }
@@ -636,9 +681,7 @@ void OpenElements::end_tag(Name name) {
       [[fallthrough]];
     case Mode::BeforeHead:
       if (tag != Head && tag != Body && tag != Html && tag != Br) return;
-      push({Head, 0});
-      head_made_ = true;
-      mode_ = Mode::InHead;
+      open_head();
       [[fallthrough]];
     case Mode::InHead:
       if (tag == Head) {
@@ -660,8 +703,7 @@ void OpenElements::end_tag(Name name) {
         return;
       }
       if (tag != Body && tag != Html && tag != Br) return;
-      push({Body, 0});
-      mode_ = Mode::InBody;
+      open_body();
       body_end(name);
       return;
     case Mode::InBody:
@@ -699,13 +741,12 @@ void OpenElements::end_tag(Name name) {
 void OpenElements::body_end(Name name) {
   const Tag tag = name.tag;
   if (kBlockEnd[tag]) {
-    if (!has_in_scope([&](Tag t) { return t == tag; }, default_boundary)) return;
-    generate_implied_end_tags(Other);
-    pop_until(tag);
+    if (!in_scope(tag, Scope::Default)) return;
+    close_through(tag);
     return;
   }
   if (kHeading[tag]) {
-    if (!has_in_scope([&](Tag t) { return kHeading[t]; }, default_boundary)) return;
+    if (!in_scope_where(is_heading, Scope::Default)) return;
     generate_implied_end_tags(Other);
     pop_until_in(is_heading);
     return;
@@ -721,12 +762,12 @@ void OpenElements::body_end(Name name) {
       return;
     case Body:
     case Html:
-      if (!has_in_scope([&](Tag t) { return t == Body; }, default_boundary)) return;
+      if (!in_scope(Body, Scope::Default)) return;
       mode_ = tag == Body ? Mode::AfterBody : Mode::AfterAfterBody;
       return;
     case Form:
       form_open_ = false;
-      if (!has_in_scope([&](Tag t) { return t == Form; }, default_boundary)) return;
+      if (!in_scope(Form, Scope::Default)) return;
       generate_implied_end_tags(Other);
       if (current_is(Form)) {
         pop();
@@ -735,26 +776,25 @@ void OpenElements::body_end(Name name) {
       }
       return;
     case P:
-      if (has_in_scope([&](Tag t) { return t == P; }, button_boundary)) close_p();
+      if (in_scope(P, Scope::Button)) close_p();
       text_last_ = false;  // otherwise an empty P is made and closed
       return;
     case Li:
-      if (!has_in_scope([&](Tag t) { return t == Li; }, list_item_boundary)) return;
+      if (!in_scope(Li, Scope::ListItem)) return;
       generate_implied_end_tags(Li);
       pop_until(Li);
       return;
     case Dd:
     case Dt:
-      if (!has_in_scope([&](Tag t) { return t == tag; }, default_boundary)) return;
+      if (!in_scope(tag, Scope::Default)) return;
       generate_implied_end_tags(tag);
       pop_until(tag);
       return;
     case Applet:
     case Marquee:
     case Object:
-      if (!has_in_scope([&](Tag t) { return t == tag; }, default_boundary)) return;
-      generate_implied_end_tags(Other);
-      pop_until(tag);
+      if (!in_scope(tag, Scope::Default)) return;
+      close_through(tag);
       clear_to_marker();
       return;
     case Br:
@@ -803,9 +843,10 @@ void OpenElements::adoption_agency(Name name) {
   }
   const auto element = static_cast<std::size_t>(at);
   for (std::size_t j = depth_; j-- > element + 1;)
-    if (default_boundary(stack_[j].ns, stack_[j].name.tag)) return;  // not in scope: ignored
+    if (ends_scope(Scope::Default, stack_[j].ns, stack_[j].name.tag))
+      return;  // not in scope: ignored
   for (std::size_t j = element + 1; j < depth_; ++j)
-    if (is_special(stack_[j].ns, stack_[j].name.tag) || maybe_special(stack_[j].ns, stack_[j].name.tag)) {
+    if (special_in_some(stack_[j].ns, stack_[j].name.tag)) {
       lose();  // a furthest block: the tree is rebuilt
       return;
     }
@@ -839,6 +880,12 @@ bool body_context(Tag t) { return is_section(t) || t == Template || t == Html; }
 bool row_context(Tag t) { return t == Tr || t == Template || t == Html; }
 }  // namespace
 
+void OpenElements::close_caption() {
+  close_through(Caption);
+  clear_to_marker();
+  mode_ = Mode::InTable;
+}
+
 void OpenElements::close_cell() {
   generate_implied_end_tags(Other);
   pop_until_in(is_cell);
@@ -848,9 +895,6 @@ void OpenElements::close_cell() {
 
 void OpenElements::table_start(Name name, bool self_closing) {
   const Tag tag = name.tag;
-  const auto clear_to = [this](bool (*stop)(Tag)) {
-    while (depth_ > 0 && !(current().ns == Ns::Html && stop(current().name.tag))) pop();
-  };
   for (;;) {  // each turn one mode's rules; `continue` reprocesses the token
     if (!known()) return;
     switch (mode_) {
@@ -859,11 +903,8 @@ void OpenElements::table_start(Name name, bool self_closing) {
           body_start(name, self_closing);
           return;
         }
-        if (!has_in_scope([&](Tag t) { return t == Caption; }, table_boundary)) return;
-        generate_implied_end_tags(Other);
-        pop_until(Caption);
-        clear_to_marker();
-        mode_ = Mode::InTable;
+        if (!in_scope(Caption, Scope::Table)) return;
+        close_caption();
         continue;
       case Mode::InColumnGroup:
         if (tag == Html) return;
@@ -883,7 +924,7 @@ void OpenElements::table_start(Name name, bool self_closing) {
           body_start(name, self_closing);
           return;
         }
-        if (!has_in_scope([&](Tag t) { return is_cell(t); }, table_boundary)) return;
+        if (!in_scope_where(is_cell, Scope::Table)) return;
         close_cell();
         continue;
       case Mode::InRow:
@@ -895,7 +936,7 @@ void OpenElements::table_start(Name name, bool self_closing) {
           return;
         }
         if (kTablePart[tag]) {
-          if (!has_in_scope([&](Tag t) { return t == Tr; }, table_boundary)) return;
+          if (!in_scope(Tr, Scope::Table)) return;
           clear_to(row_context);
           pop();
           mode_ = Mode::InTableBody;
@@ -916,7 +957,7 @@ void OpenElements::table_start(Name name, bool self_closing) {
           continue;
         }
         if (tag == Caption || tag == Col || tag == Colgroup || is_section(tag)) {
-          if (!has_in_scope([&](Tag t) { return is_section(t); }, table_boundary)) return;
+          if (!in_scope_where(is_section, Scope::Table)) return;
           clear_to(body_context);
           pop();
           mode_ = Mode::InTable;
@@ -977,22 +1018,13 @@ void OpenElements::table_start(Name name, bool self_closing) {
 
 void OpenElements::table_end(Name name) {
   const Tag tag = name.tag;
-  const auto clear_to = [this](bool (*stop)(Tag)) {
-    while (depth_ > 0 && !(current().ns == Ns::Html && stop(current().name.tag))) pop();
-  };
-  const auto table_scope = [this](Tag want) {
-    return has_in_scope([&](Tag t) { return t == want; }, table_boundary);
-  };
   for (;;) {
     if (!known()) return;
     switch (mode_) {
       case Mode::InCaption:
         if (tag == Caption || tag == Table) {
-          if (!table_scope(Caption)) return;
-          generate_implied_end_tags(Other);
-          pop_until(Caption);
-          clear_to_marker();
-          mode_ = Mode::InTable;
+          if (!in_scope(Caption, Scope::Table)) return;
+          close_caption();
           if (tag == Caption) return;
           continue;
         }
@@ -1011,16 +1043,15 @@ void OpenElements::table_end(Name name) {
         continue;
       case Mode::InCell:
         if (is_cell(tag)) {
-          if (!table_scope(tag)) return;
-          generate_implied_end_tags(Other);
-          pop_until(tag);
+          if (!in_scope(tag, Scope::Table)) return;
+          close_through(tag);
           clear_to_marker();
           mode_ = Mode::InRow;
           return;
         }
         if (tag == Body || tag == Caption || tag == Col || tag == Colgroup || tag == Html) return;
         if (tag == Table || is_section(tag) || tag == Tr) {
-          if (!table_scope(tag)) return;
+          if (!in_scope(tag, Scope::Table)) return;
           close_cell();
           continue;
         }
@@ -1028,8 +1059,8 @@ void OpenElements::table_end(Name name) {
         return;
       case Mode::InRow:
         if (tag == Tr || tag == Table || is_section(tag)) {
-          if (is_section(tag) && !table_scope(tag)) return;
-          if (!table_scope(Tr)) return;
+          if (is_section(tag) && !in_scope(tag, Scope::Table)) return;
+          if (!in_scope(Tr, Scope::Table)) return;
           clear_to(row_context);
           pop();
           mode_ = Mode::InTableBody;
@@ -1042,8 +1073,8 @@ void OpenElements::table_end(Name name) {
         break;
       case Mode::InTableBody:
         if (is_section(tag) || tag == Table) {
-          if (is_section(tag) ? !table_scope(tag)
-                              : !has_in_scope([&](Tag t) { return is_section(t); }, table_boundary))
+          if (is_section(tag) ? !in_scope(tag, Scope::Table)
+                              : !in_scope_where(is_section, Scope::Table))
             return;
           clear_to(body_context);
           pop();
@@ -1060,7 +1091,7 @@ void OpenElements::table_end(Name name) {
     }
     // In table.
     if (tag == Table) {
-      if (!table_scope(Table)) return;
+      if (!in_scope(Table, Scope::Table)) return;
       pop_until(Table);
       reset_mode();
       return;
@@ -1069,6 +1100,12 @@ void OpenElements::table_end(Name name) {
     lose();  // any other end tag, with foster parenting
     return;
   }
+}
+
+void OpenElements::close_select() {
+  if (!in_scope(Select, Scope::Select)) return;
+  pop_until(Select);
+  reset_mode();
 }
 
 void OpenElements::select_start(Name name) {
@@ -1085,9 +1122,7 @@ void OpenElements::select_start(Name name) {
       push(name);
       return;
     case Select:
-      if (!has_in_scope([&](Tag t) { return t == Select; }, select_boundary)) return;
-      pop_until(Select);
-      reset_mode();
+      close_select();
       return;
     default:
       // Parsers differ here: older ones drop other tags in a select, newer ones keep them.
@@ -1108,9 +1143,7 @@ void OpenElements::select_end(Name name) {
       if (current_is(Option)) pop();
       return;
     case Select:
-      if (!has_in_scope([&](Tag t) { return t == Select; }, select_boundary)) return;
-      pop_until(Select);
-      reset_mode();
+      close_select();
       return;
     default:
       lose();
@@ -1226,42 +1259,41 @@ bool OpenElements::tag_acts(const Next& next) const {
   if (next.kind == Next::StartTag) {
     if (kTablePart[n]) return in_cell;
     // Text a table fosters out lands right before it, joined to text there.
-    return !(n == Html || n == Body || n == Head || n == Frame || n == Frameset ||
-             n == Template || n == Table || (n == Form && form_open_));
+    return !(n == Html || n == Body || n == Head || n == Frame || n == Frameset || n == Template ||
+             n == Table || (n == Form && form_open_));
   }
   if (n == P || n == Br) return true;
-  if (in_cell && (kTablePart[n] || n == Table))
-    return has_in_scope([&](Tag t) { return t == n; }, table_boundary);
+  if (in_cell && (kTablePart[n] || n == Table)) return in_scope(n, Scope::Table);
   if (kBlockEnd[n] || n == Applet || n == Marquee || n == Object)
-    return has_in_scope([&](Tag t) { return t == n; }, default_boundary);
-  if (kHeading[n]) return has_in_scope([](Tag t) { return kHeading[t]; }, default_boundary);
-  if (n == Li) return has_in_scope([](Tag t) { return t == Li; }, list_item_boundary);
-  if (n == Dd || n == Dt) return has_in_scope([&](Tag t) { return t == n; }, default_boundary);
+    return in_scope(n, Scope::Default);
+  if (kHeading[n]) return in_scope_where(is_heading, Scope::Default);
+  if (n == Li) return in_scope(Li, Scope::ListItem);
+  if (n == Dd || n == Dt) return in_scope(n, Scope::Default);
   // After </body> or </html> text still joins what went before: only the end of the page is safe.
   if (n == Body || n == Html) return next.ends_page;
   if (n == Form || n == Template || kTablePart[n]) return false;
-  if (kFormatting[n] || n == A || n == Nobr) return depth_ > 0 && current().ns == Ns::Html &&
-                                                    same(current().name, next.name);
+  if (kFormatting[n] || n == A || n == Nobr)
+    return depth_ > 0 && current().ns == Ns::Html && same(current().name, next.name);
   for (std::size_t k = depth_; k-- > 0;) {  // any other end tag
     if (stack_[k].ns == Ns::Html && same(stack_[k].name, next.name)) return true;
-    if (is_special(stack_[k].ns, stack_[k].name.tag) || maybe_special(stack_[k].ns, stack_[k].name.tag))
-      return false;
+    if (special_in_some(stack_[k].ns, stack_[k].name.tag)) return false;
   }
   return false;
 }
 
 bool OpenElements::comment_may_go() const {
-  return known() && mode_ != Mode::InTable && mode_ != Mode::InTableBody &&
-         mode_ != Mode::InRow && mode_ != Mode::InColumnGroup;
+  return known() && mode_ != Mode::InTable && mode_ != Mode::InTableBody && mode_ != Mode::InRow &&
+         mode_ != Mode::InColumnGroup;
 }
 
 bool OpenElements::in_html_content() const { return !foreign_here(); }
 
 bool OpenElements::end_tag_may_go(Tag self, const Next& next) const {
   if (!known() || foreign_here()) return false;
-  const bool body_rules = mode_ == Mode::InBody || mode_ == Mode::InCell || mode_ == Mode::InCaption;
+  const bool body_rules =
+      mode_ == Mode::InBody || mode_ == Mode::InCell || mode_ == Mode::InCaption;
   if (self == Body)
-    return mode_ == Mode::InBody && has_in_scope([&](Tag t) { return t == Body; }, default_boundary) &&
+    return mode_ == Mode::InBody && in_scope(Body, Scope::Default) &&
            (next.kind == Next::EndOfInput || (next.kind == Next::EndTag && next.name.tag == Html));
   if (self == Html)
     return (mode_ == Mode::InBody || mode_ == Mode::AfterBody || mode_ == Mode::AfterAfterBody) &&
@@ -1275,9 +1307,6 @@ bool OpenElements::end_tag_may_go(Tag self, const Next& next) const {
       ((body_rules && (kBlockEnd[n] || kHeading[n] || n == Li || n == Dd || n == Dt ||
                        n == Applet || n == Marquee || n == Object)) ||
        (mode_ == Mode::InCell && is_cell(n)));
-  const auto table_scope = [this](Tag want) {
-    return has_in_scope([&](Tag t) { return t == want; }, table_boundary);
-  };
   switch (self) {
     case Li:
       return body_rules && ((next.kind == Next::StartTag && n == Li) || parent_closes);
@@ -1296,22 +1325,23 @@ bool OpenElements::end_tag_may_go(Tag self, const Next& next) const {
       if (mode_ != Mode::InCell) return false;
       if (next.kind == Next::StartTag) return kTablePart[n];
       return next.kind == Next::EndTag && (n == Tr || n == Table || is_section(n)) &&
-             table_scope(n);
+             in_scope(n, Scope::Table);
     case Tr:
       if (mode_ != Mode::InRow) return false;
       if (next.kind == Next::StartTag) return n == Tr || is_section(n);
-      return next.kind == Next::EndTag && (n == Table || is_section(n)) && table_scope(n);
+      return next.kind == Next::EndTag && (n == Table || is_section(n)) &&
+             in_scope(n, Scope::Table);
     case Tbody:
     case Thead:
     case Tfoot:
       if (mode_ != Mode::InTableBody) return false;
       if (next.kind == Next::StartTag) return is_section(n);
-      return next.kind == Next::EndTag && n == Table && table_scope(Table);
+      return next.kind == Next::EndTag && n == Table && in_scope(Table, Scope::Table);
     case Option:
       if (mode_ != Mode::InSelect) return false;
       if (next.kind == Next::StartTag) return n == Option || n == Optgroup;
       return next.kind == Next::EndTag &&
-             ((n == Select && has_in_scope([&](Tag t) { return t == Select; }, select_boundary)) ||
+             ((n == Select && in_scope(Select, Scope::Select)) ||
               (n == Optgroup && parent.ns == Ns::Html && parent.name.tag == Optgroup));
     case Head:
       return mode_ == Mode::InHead && next.kind == Next::StartTag && n == Body;

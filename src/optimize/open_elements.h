@@ -53,6 +53,9 @@ Name name_with(Tag tag, std::span<const unsigned char> name);
 
 enum class Ns : std::uint8_t { Html, Svg, Math };
 
+// The families of the parser's "has an element in scope": each ends its walk at other elements.
+enum class Scope : std::uint8_t { Default, ListItem, Button, Table, Select };
+
 enum class Mode : std::uint8_t {
   Initial, BeforeHtml, BeforeHead, InHead, AfterHead, InBody, Text, InTable, InCaption,
   InColumnGroup, InTableBody, InRow, InCell, InSelect, AfterBody, AfterAfterBody,
@@ -123,6 +126,8 @@ class OpenElements {
   void foreign_start(Name name, bool self_closing);
   void foreign_end(Name name);
   void to_body();  // the html element the parser makes up before content
+  void open_head();
+  void open_body();
   void insert_text(bool space_only);
   [[nodiscard]] bool tag_acts(const Next& next) const;
 
@@ -145,19 +150,18 @@ class OpenElements {
   void any_other_end_tag(Name name);
   void reset_mode();
   void close_cell();
+  void close_caption();
 
   [[nodiscard]] const Entry& current() const { return stack_[depth_ - 1]; }
   [[nodiscard]] bool current_is(Tag tag) const;
-  // An HTML element for which `match` holds, in the scope that `boundary` ends.
+  // An HTML element for which `match` holds is in the scope of `family`: one walk down from the
+  // current node, which ends at the family's first boundary.
   template <class Match>
-  [[nodiscard]] bool has_in_scope(Match match, bool (*boundary)(Ns, Tag)) const {
-    for (std::size_t k = depth_; k-- > 0;) {
-      const Entry& e = stack_[k];
-      if (e.ns == Ns::Html && match(e.name.tag)) return true;
-      if (boundary(e.ns, e.name.tag)) return false;
-    }
-    return false;
-  }
+  [[nodiscard]] bool in_scope_where(Match match, Scope family) const;
+  [[nodiscard]] bool in_scope(Tag tag, Scope family) const;
+  void clear_to(bool (*stop)(Tag));  // pops down to the first HTML element for which `stop` holds
+  void close_through(Tag tag);       // generates implied end tags, then pops through `tag`
+  void close_select();
   [[nodiscard]] bool on_stack(Tag tag) const;
   [[nodiscard]] bool foreign_here() const;
 
