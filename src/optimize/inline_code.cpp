@@ -1,6 +1,7 @@
 // Inline code of pages under the safe profile: the element's type, then the CSS or JS minifier.
 #include "optimize/inline_code.h"
 
+#include <initializer_list>
 #include <optional>
 #include <string_view>
 
@@ -12,12 +13,14 @@ namespace markup::safe {
 
 namespace {
 
-// Whether `lit` (lower case) occurs in [from, to) in any case.
-bool contains_nocase(std::span<const unsigned char> in, std::size_t from, std::size_t to,
-                     std::string_view lit) {
-  for (std::size_t k = from; k < to && to - k >= lit.size(); ++k)
-    if (fold[in[k]] == static_cast<unsigned char>(lit[0]) && match_nocase(in.first(to), k, lit))
-      return true;
+// Whether one of `lits` (lower case, each starting with '<') occurs in [from, to) in any case.
+// One pass, from one '<' to the next: most code holds few.
+bool holds_any(std::span<const unsigned char> in, std::size_t from, std::size_t to,
+               std::initializer_list<std::string_view> lits) {
+  const std::span<const unsigned char> range = in.first(to);
+  for (std::size_t k = find_byte(range, from, '<'); k < to; k = find_byte(range, k + 1, '<'))
+    for (const std::string_view lit : lits)
+      if (match_nocase(range, k, lit)) return true;
   return false;
 }
 
@@ -103,19 +106,19 @@ void inline_code(std::span<const unsigned char> in, std::size_t from, std::size_
   // Plain values rather than an optional: GCC's -O3 flow analysis misreads the optional here.
   bool minified = false;
   std::size_t n = 0;
-  const bool php = st.php_blocks && contains_nocase(in, from, to, "<?");
-  if (code == Code::Css && !php && !contains_nocase(in, from, to, "<!--")) {
+  const bool php = st.php_blocks && holds_any(in, from, to, {"<?"});
+  if (code == Code::Css && !php && !holds_any(in, from, to, {"<!--"})) {
     if (const std::optional<std::size_t> got = minify_css(content, CssInput::Sheet, dst)) {
       n = *got;
-      minified = !contains_nocase(std::span<const unsigned char>(dst, n), 0, n, "</style");
+      minified = !holds_any(std::span<const unsigned char>(dst, n), 0, n, {"</style"});
     }
   } else if ((code == Code::Script || code == Code::Module) && !php &&
-             !contains_nocase(in, from, to, "<!--") && !contains_nocase(in, from, to, "<script")) {
+             !holds_any(in, from, to, {"<!--", "<script"})) {
     const JsInput kind = code == Code::Module ? JsInput::Module : JsInput::Script;
     if (const std::optional<std::size_t> got = minify_js(content, kind, dst)) {
       n = *got;
       const std::span<const unsigned char> made(dst, n);
-      minified = !contains_nocase(made, 0, n, "</script") && !contains_nocase(made, 0, n, "<!--");
+      minified = !holds_any(made, 0, n, {"</script", "<!--"});
     }
   }
   if (minified) {
@@ -128,7 +131,7 @@ void inline_code(std::span<const unsigned char> in, std::size_t from, std::size_
 std::size_t inline_style(std::span<const unsigned char> value, bool php_blocks,
                          unsigned char* dst) {
   const bool plain = find_byte(value, 0, '&') == value.size() &&
-                     !(php_blocks && contains_nocase(value, 0, value.size(), "<?"));
+                     !(php_blocks && holds_any(value, 0, value.size(), {"<?"}));
   const std::optional<std::size_t> n =
       plain ? minify_css(value, CssInput::Declarations, dst) : std::nullopt;
   if (n) return *n;

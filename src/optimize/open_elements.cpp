@@ -105,6 +105,7 @@ void OpenElements::push(Name name, Ns ns) {
     return;
   }
   stack_[depth_++] = Entry{name, ns, -1};
+  if (ns == Ns::Html) ++open_html_[name.tag];
   text_last_ = false;
 }
 
@@ -112,6 +113,7 @@ void OpenElements::pop() {
   if (depth_ == 0) return;
   text_last_ = false;
   const Entry& e = stack_[--depth_];
+  if (e.ns == Ns::Html) --open_html_[e.name.tag];
   if (e.formatting >= 0) formatting_[static_cast<std::size_t>(e.formatting)].element = -1;
 }
 
@@ -133,12 +135,6 @@ void OpenElements::pop_until_in(bool (*stop)(Tag)) {
     pop();
     if (last) return;
   }
-}
-
-bool OpenElements::on_stack(Tag tag) const {
-  for (std::size_t k = 0; k < depth_; ++k)
-    if (stack_[k].ns == Ns::Html && stack_[k].name.tag == tag) return true;
-  return false;
 }
 
 namespace {
@@ -197,7 +193,7 @@ bool OpenElements::in_scope_where(Match match, Scope family) const {
 }
 
 bool OpenElements::in_scope(Tag tag, Scope family) const {
-  return in_scope_where([tag](Tag t) { return t == tag; }, family);
+  return open_html_[tag] != 0 && in_scope_where([tag](Tag t) { return t == tag; }, family);
 }
 
 void OpenElements::clear_to(bool (*stop)(Tag)) {

@@ -162,11 +162,13 @@ class OpenElements {
   void clear_to(bool (*stop)(Tag));  // pops down to the first HTML element for which `stop` holds
   void close_through(Tag tag);       // generates implied end tags, then pops through `tag`
   void close_select();
-  [[nodiscard]] bool on_stack(Tag tag) const;
   [[nodiscard]] bool foreign_here() const;
 
   std::array<Entry, kMaxDepth> stack_{};
   std::size_t depth_ = 0;
+  // How many HTML elements of each name the stack holds: a name not open is in no scope, which
+  // is most of the parser's questions, answered without a walk.
+  std::array<std::uint16_t, kTagCount> open_html_{};
   std::array<Formatting, kMaxFormatting> formatting_{};
   std::size_t formatting_count_ = 0;
   Mode mode_ = Mode::Initial;
