@@ -34,7 +34,9 @@ enum LongOnly : int {
   kHelp,
   kPrecompress,
   kCss,
-  kJs
+  kJs,
+  kUpdate,
+  kDelete
 };
 
 constexpr struct option kLongOptions[] = {
@@ -48,6 +50,8 @@ constexpr struct option kLongOptions[] = {
     {"precompress", optional_argument, nullptr, kPrecompress},
     {"css", no_argument, nullptr, kCss},
     {"js", no_argument, nullptr, kJs},
+    {"update", no_argument, nullptr, kUpdate},
+    {"delete", no_argument, nullptr, kDelete},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -149,6 +153,12 @@ Screen parse_options(int argc, char** argv, Options& options) {
         options.precompress = *set;
         break;
       }
+      case kUpdate:
+        options.update = true;
+        break;
+      case kDelete:
+        options.delete_gone = true;
+        break;
       case 'D':
         return Screen::Documentation;
       case 'H':
@@ -160,6 +170,11 @@ Screen parse_options(int argc, char** argv, Options& options) {
       default:
         return Screen::ShortUsage;  // getopt has already complained on stderr
     }
+  }
+  // Only a walk that met the whole tree can tell a source that is gone.
+  if (options.delete_gone && !(options.update && options.recurse)) {
+    print_delete_needs_update();
+    return Screen::ShortUsage;
   }
   // A deploy profile adds no bytes and publishes no path unless asked to.
   options.no_banner = banner ? !*banner : options.safe;

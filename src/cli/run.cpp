@@ -20,6 +20,7 @@
 #include "run/drive.h"
 #include "run/scheduler.h"
 #include "run/stop.h"
+#include "run/update.h"
 #include "traverse/file_io.h"
 #include "traverse/options.h"
 
@@ -127,16 +128,30 @@ int run_with(int argc, char** argv, const Options& options) {
   print_demo_line();
   const bool report = options.verbose || options.final_report || options.logging;
   if (report) print_outputting_to(options.output_dir.c_str());
+  std::optional<UpdateRun> update;
+  if (options.update && run_state.output_root) {
+    update.emplace(options);
+    update->load(*run_state.output_root);
+    run_state.update = &*update;
+  }
   Scheduler scheduler(options, worker_count(options));
   for (; optind < argc && stop_signal() == 0; ++optind)
     process_input_path(argv[optind], options, run_state, scheduler);
-  const Totals totals = scheduler.finish();
+  Totals totals = scheduler.finish();
+  if (update) {
+    // A stopped walk did not meet every source: nothing is taken for gone. What was written is
+    // recorded all the same.
+    if (options.delete_gone && stop_signal() == 0)
+      totals.failures +=
+          update->delete_gone(run_state.output_root, options.output_dir, announce(options));
+    if (!update->save(*run_state.output_root, options.output_dir)) ++totals.failures;
+  }
   if (const int signal_number = stop_signal(); signal_number != 0) {
     // The report of a run cut short would count only part of the files as if it were whole.
     print_stopped(signal_number);
     return kExitOnSignalBase + signal_number;
   }
-  if (report) print_final_report(totals, options.precompress);
+  if (report) print_final_report(totals, options.precompress, options.update);
   return totals.failures > 0 ? kExitRunHadFailures : kExitAfterRun;
 }
 

@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -135,6 +136,23 @@ void print_filter_alone() {
 }
 void print_filter_read_error() { std::fputs("Error: reading standard input\n", stderr); }
 void print_filter_write_error() { std::fputs("Error: writing to standard output\n", stderr); }
+void print_deleted(std::FILE* to, const char* path) {
+  std::fprintf(to, "Deleted: %s\n", Shown(path).c_str());
+}
+void print_delete_error(std::FILE* to, const char* path, int err) {
+  std::fprintf(to, "Error: deleting: %s (%s)\n", Shown(path).c_str(), std::strerror(err));
+}
+void print_manifest_ignored(const char* path) {
+  std::fprintf(stderr, "sveltery: %s: not a record this version can read, ignored: every file is done again\n",
+               Shown(path).c_str());
+}
+void print_manifest_write_error(const char* path, int err) {
+  std::fprintf(stderr, "sveltery: %s: the record of this run could not be written (%s): the next --update run does every file again\n",
+               Shown(path).c_str(), std::strerror(err));
+}
+void print_delete_needs_update() {
+  std::fprintf(stderr, "sveltery: --delete works only with --update and -r\n");
+}
 void print_stopped(int signal_number) {
   const char* name = signal_number == SIGINT ? "SIGINT" : "SIGTERM";
   std::fprintf(stderr, "sveltery: stopped by %s: files not yet started were not written\n", name);

@@ -40,6 +40,14 @@ void print_newline(std::FILE* to);
 void print_sibling_written(std::FILE* to, const char* path, std::int64_t output_size,
                            std::int64_t sibling_size);
 
+// --update and --delete
+void print_deleted(std::FILE* to, const char* path);  // "Deleted: path": an output whose source went
+void print_delete_error(std::FILE* to, const char* path, int err);
+// Standard error: the record of the last run could not be used or kept.
+void print_manifest_ignored(const char* path);  // damaged or unreadable: every file is done again
+void print_manifest_write_error(const char* path, int err);
+void print_delete_needs_update();  // --delete without --update and -r
+
 // Whole-file I/O; `err` is errno saved right after the failing call.
 void print_open_input_error(std::FILE* to, const char* path, int err);
 void print_file_size_error(std::FILE* to, const char* path);

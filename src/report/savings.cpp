@@ -49,7 +49,7 @@ void print_precompressed_line(const Totals& totals, EncodingSet asked) {
 
 }  // namespace
 
-void print_final_report(const Totals& totals, EncodingSet precompressed) {
+void print_final_report(const Totals& totals, EncodingSet precompressed, bool update) {
   // Style sheets and scripts are optimized under --safe only; without it their sums are zero and
   // the report is the one it has always been.
   print_report_line(
@@ -64,4 +64,6 @@ void print_final_report(const Totals& totals, EncodingSet precompressed) {
   if (!precompressed.empty()) print_precompressed_line(totals, precompressed);
   std::printf("Sveltery Optimized: %ld of %ld files\n", static_cast<long>(totals.files_optimized),
               static_cast<long>(totals.files_seen));
+  if (update)
+    std::printf("Sveltery Up to date: %ld files\n", static_cast<long>(totals.files_up_to_date));
 }

@@ -16,4 +16,5 @@ void print_file_savings(std::FILE* to, std::int64_t input_size, std::int64_t out
 
 // The report at the end of a run: one line per present format and the closing count. With
 // `precompressed` not empty, the line of the compressed siblings comes before the count.
-void print_final_report(const Totals& totals, EncodingSet precompressed = {});
+// `update`: an --update run, which adds "Sveltery Up to date: N files" (outputs left as they were).
+void print_final_report(const Totals& totals, EncodingSet precompressed = {}, bool update = false);

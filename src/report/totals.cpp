@@ -39,6 +39,7 @@ void add_totals(Totals& totals, const Totals& delta) {
   add_php_totals(totals, delta.php_in, delta.php_out);
   add_css_totals(totals, delta.css_in, delta.css_out);
   add_js_totals(totals, delta.js_in, delta.js_out);
+  totals.files_up_to_date += delta.files_up_to_date;
   totals.precompressed_files += delta.precompressed_files;
   totals.precompressed_in += delta.precompressed_in;
   for (std::size_t k = 0; k < std::size(totals.sibling_bytes); ++k)

@@ -24,6 +24,7 @@ struct Totals {
   std::int64_t css_out = 0;
   std::int64_t js_in = 0;
   std::int64_t js_out = 0;
+  std::int64_t files_up_to_date = 0;     // --update: outputs left as they were
 };
 
 void reset_totals(Totals& totals);

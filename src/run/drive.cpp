@@ -13,6 +13,7 @@
 #include "report/console.h"
 #include "run/stop.h"
 #include "traverse/file_io.h"
+#include "traverse/manifest.h"
 #include "traverse/pipeline.h"
 #include "traverse/siblings.h"
 
@@ -83,6 +84,14 @@ class Driver final : public WalkEvents {
     work.in_new_dir = output.made;
     work.input_dir = std::move(input_dir);
     work.input_name = input_name;
+    if (run_.update != nullptr) {
+      // An output left as the last run wrote it costs no worker and prints nothing.
+      name_in_record(work);
+      if (const std::optional<Totals> share = run_.update->up_to_date_share(work)) {
+        scheduler_.count(*share);
+        return;
+      }
+    }
     std::optional<NameKey> output_key;
     if (output.dir) output_key = NameKey{output.dir->id(), work.output_name};
     FileCost cost{.bytes_held = bytes_held(work)};
@@ -161,6 +170,18 @@ class Driver final : public WalkEvents {
   }
 
  private:
+  // Names `work`'s output in the record by its path below the output directory. An output whose
+  // name could not be kept safely is not recorded: it is done again on every run.
+  void name_in_record(FileWork& work) const {
+    const std::string& dir = run_.mapping.output_dir;
+    if (work.output_path.compare(0, dir.size(), dir) != 0) return;
+    std::string_view name = std::string_view(work.output_path).substr(dir.size());
+    while (!name.empty() && name.front() == '/') name.remove_prefix(1);
+    if (!safe_output_name(name)) return;
+    work.record_name = name;
+    work.recorder = run_.update;
+  }
+
   // Made with its source's mode (the run's umask is cleared) in `parent`, and opened without
   // following a link: a link or anything else planted where the mirror goes is an error, never
   // followed, never replaced. A mirror that was there already is given the mode through its

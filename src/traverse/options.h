@@ -26,6 +26,8 @@ struct Options {
   int jobs = 0;            // --jobs: workers for the run; 0 when not given
   std::string type;        // --type: what standard input holds when "-" is the input; "" if none
   EncodingSet precompress;  // --precompress: compressed siblings written beside outputs
+  bool update = false;       // --update: outputs recorded as up to date are left as they are
+  bool delete_gone = false;  // --delete: outputs whose sources are gone are removed
 };
 
 // Announce mode: per-file messages and savings lines are printed.

@@ -471,6 +471,7 @@ Totals run_file(const FileWork& work, const Options& options, std::FILE* to, Scr
   }
   FileRun run{work, options, to, *input, scratch};
   const Totals delta = run_format(format_of(work.kind), run);
+  if (work.recorder != nullptr && delta.failures == 0) work.recorder->written(work, delta);
   release_if_large(scratch.input);
   release_if_large(scratch.output);
   release_if_large(scratch.encoded);

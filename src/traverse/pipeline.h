@@ -21,6 +21,18 @@ FormatKind classify_extension(std::string_view path, const Options& options);
 // False for a file that is only counted: a switched-off format without copying.
 bool has_work(FormatKind kind, const Options& options);
 
+struct FileWork;
+
+// Told of every output written whole (an --update run keeps a record of them). Called on the
+// thread that ran the file: an implementation guards its own state.
+struct OutputRecorder {
+  // `share`: what the file added to the totals.
+  virtual void written(const FileWork& work, const Totals& share) = 0;
+
+ protected:
+  ~OutputRecorder() = default;
+};
+
 // One regular file's work, a value a worker can take: what to read, where to write, how.
 struct FileWork {
   std::string path;         // shown in messages and in the banner
@@ -33,6 +45,8 @@ struct FileWork {
   DirRef output_dir;  // where the output goes: `output_name` in it; null: unreachable
   std::string output_name;
   int output_dir_error = 0;  // why the output's directory is unreachable
+  OutputRecorder* recorder = nullptr;  // told once the output is written; null: nobody asks
+  std::string record_name;             // the output's name relative to the output directory
 };
 
 // The bytes a file holds in memory while it runs (copies go file to file).

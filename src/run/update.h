@@ -1,0 +1,62 @@
+#pragma once
+// An --update run: the record of the last run, read at the start; the files found up to date,
+// which are never handed to a worker; the outputs written, recorded as workers finish them; the
+// outputs whose sources are gone, removed with --delete; the new record, written at the end.
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "report/totals.h"
+#include "traverse/dir_fd.h"
+#include "traverse/manifest.h"
+#include "traverse/options.h"
+#include "traverse/pipeline.h"
+
+class UpdateRun final : public OutputRecorder {
+ public:
+  explicit UpdateRun(const Options& options);
+
+  // Reads the record in the output directory `root`. A record that cannot be read or trusted is
+  // ignored with one line on standard error: every file is then done again.
+  void load(const DirFd& root);
+
+  // On the walking thread, before `work` is handed in: when its output (in its directory, held
+  // open) and the output's siblings are as the record left them and its source has not changed,
+  // the file's share of the totals, which stands for running it again.
+  std::optional<Totals> up_to_date_share(const FileWork& work);
+
+  // On the thread that ran the file: records the output just written.
+  void written(const FileWork& work, const Totals& share) override;
+
+  // After the walk: removes each output the record lists, not met by this run, whose source is
+  // gone, with its siblings, then the mirror directories that leaves empty where the source
+  // directory is gone too. Only regular files whose size and time are as recorded are removed,
+  // and every name is reached from `root` without following a link. Lines go to standard output
+  // under `announce`; returns the run's failures ("Error:" lines).
+  std::int64_t delete_gone(const DirRef& root, const std::string& output_dir, bool announce);
+
+  // Writes the new record into `root` unless it is what was read; false after the line on
+  // standard error.
+  bool save(const DirFd& root, const std::string& output_dir);
+
+ private:
+  struct Known {
+    ManifestEntry entry;
+    bool met = false;      // the walk met its output's name in this run
+    bool removed = false;  // --delete took it (or it was gone already)
+  };
+  const Options& options_;
+  const std::string fingerprint_;
+  bool trusted_ = false;  // the record was written under this run's options and version
+  Bytes read_;            // the record as read
+  std::unordered_map<std::string, Known> known_;
+  std::vector<ManifestEntry> kept_;  // walking thread: found up to date
+  std::mutex written_mutex_;
+  std::vector<ManifestEntry> written_;  // workers: written in this run
+};
