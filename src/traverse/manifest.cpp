@@ -11,11 +11,13 @@ namespace {
 constexpr std::string_view kMagic = "sveltery-manifest 1";
 constexpr char kHex[] = "0123456789abcdef";
 
-// Space, '%', control bytes and DEL as %XX: a name is then one word of a line.
+// Space, '%', control bytes and DEL are written as %XX: a name is then one word of a line.
+bool escaped(unsigned char b) { return b <= 0x20 || b == '%' || b == 0x7F; }
+
 void put_name(std::string& out, std::string_view name) {
   for (const char c : name) {
     const auto b = static_cast<unsigned char>(c);
-    if (b <= 0x20 || b == '%' || b == 0x7F) {
+    if (escaped(b)) {
       out += '%';
       out += kHex[b >> 4];
       out += kHex[b & 0xF];
@@ -31,11 +33,13 @@ int hex_value(char c) {
   return -1;
 }
 
-// One word of a line back into its bytes; none for a bad escape or an escape that was not needed.
+// One word of a line back into its bytes; none for anything put_name would not have written (a
+// bad escape, an escape that was not needed, a byte that needed one).
 std::optional<std::string> take_name(std::string_view word) {
   std::string name;
   for (std::size_t i = 0; i < word.size(); ++i) {
     if (word[i] != '%') {
+      if (escaped(static_cast<unsigned char>(word[i]))) return std::nullopt;
       name += word[i];
       continue;
     }
@@ -43,7 +47,7 @@ std::optional<std::string> take_name(std::string_view word) {
     const int hi = hex_value(word[i + 1]), lo = hex_value(word[i + 2]);
     if (hi < 0 || lo < 0) return std::nullopt;
     const auto b = static_cast<unsigned char>(hi << 4 | lo);
-    if (!(b <= 0x20 || b == '%' || b == 0x7F) || b == 0) return std::nullopt;
+    if (!escaped(b) || b == 0) return std::nullopt;
     name += static_cast<char>(b);
     i += 2;
   }
@@ -56,6 +60,15 @@ void put_number(std::string& out, Number n) {
   const auto done = std::to_chars(buffer, buffer + sizeof buffer, n);
   out.append(buffer, done.ptr);
   out += ' ';
+}
+
+// A decimal written as put_number writes it: no sign but '-', no leading zero.
+template <class Number>
+bool parse_number(std::string_view word, Number& n) {
+  const auto done = std::from_chars(word.data(), word.data() + word.size(), n);
+  if (done.ec != std::errc() || done.ptr != word.data() + word.size()) return false;
+  const std::string_view digits = word.front() == '-' ? word.substr(1) : word;
+  return !digits.empty() && (digits.size() == 1 || digits.front() != '0') && word != "-0";
 }
 
 // Reads a line's words from left to right.
@@ -74,16 +87,12 @@ class Words {
   // A decimal from -1 up; none for anything else.
   bool number(std::int64_t& n) {
     const std::optional<std::string_view> word = next();
-    if (!word) return false;
-    const auto done = std::from_chars(word->data(), word->data() + word->size(), n);
-    return done.ec == std::errc() && done.ptr == word->data() + word->size() && n >= -1;
+    return word && parse_number(*word, n) && n >= -1;
   }
   bool size(std::int64_t& n) { return number(n); }
   bool id(std::uint64_t& n) {
     const std::optional<std::string_view> word = next();
-    if (!word) return false;
-    const auto done = std::from_chars(word->data(), word->data() + word->size(), n);
-    return done.ec == std::errc() && done.ptr == word->data() + word->size();
+    return word && parse_number(*word, n);
   }
   bool count(std::int64_t& n) { return number(n) && n >= 0; }
   bool done() const { return pos_ >= line_.size(); }
