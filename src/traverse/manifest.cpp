@@ -74,7 +74,8 @@ bool parse_number(std::string_view word, Number& n) {
 // Reads a line's words from left to right.
 class Words {
  public:
-  explicit Words(std::string_view line) : line_(line) {}
+  // A line that ends in a space has an empty last word: it reads as no words at all.
+  explicit Words(std::string_view line) : line_(line.ends_with(' ') ? std::string_view() : line) {}
   std::optional<std::string_view> next() {
     if (pos_ >= line_.size()) return std::nullopt;
     const std::size_t space = line_.find(' ', pos_);
