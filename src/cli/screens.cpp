@@ -35,6 +35,8 @@ void print_long_options(const char* type_names) {
 	--js		minify scripts (.js, .mjs; under --safe only)
 	--jobs N	optimize N files at a time (1 to 1024; default one per processor)
 	--precompress[=LIST]	compressed copies beside outputs (LIST of br,gz,zst; default br,gz)
+	--update	leave outputs the last --update run wrote and whose sources are unchanged
+	--delete	with --update and -r: remove outputs whose sources are gone
 )",
              stdout);
   std::printf("\t--type=KIND\tfilter: - reads KIND (%s), the result goes to stdout\n", type_names);

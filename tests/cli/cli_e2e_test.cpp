@@ -38,6 +38,8 @@ const std::string kLongOptions =
     "\t--jobs N\toptimize N files at a time (1 to 1024; default one per processor)\n"
     "\t--precompress[=LIST]\tcompressed copies beside outputs (LIST of br,gz,zst; default "
     "br,gz)\n"
+    "\t--update\tleave outputs the last --update run wrote and whose sources are unchanged\n"
+    "\t--delete\twith --update and -r: remove outputs whose sources are gone\n"
     "\t--type=KIND\tfilter: - reads KIND (html, php, jpeg, jpg, css, js), the result goes to "
     "stdout\n"
     "\t--help\t\tdisplay this screen\n"
@@ -165,6 +167,7 @@ const LongOptionCase kLongOptionLines[] = {
     {"jobs", {"--jobs", "2"}, "\t--jobs N\t"},
     {"type", {"--type=html"}, "\t--type=KIND\t"},
     {"precompress", {"--precompress"}, "\t--precompress[=LIST]\t"},
+    {"update", {"--update"}, "\t--update\t"},
 };
 
 class LongOption : public testing::TestWithParam<LongOptionCase> {};

@@ -19,7 +19,7 @@ build=$(realpath -- "$build") && src=$(realpath -- "$src") && binary=$(realpath 
   exit 1
 
 readonly options=(a c f h j l o p r v D H L V)
-readonly long_options=(safe banner no-banner jobs type precompress css js help version)
+readonly long_options=(safe banner no-banner jobs type precompress css js update delete help version)
 readonly maintainer='Sveltery maintainers <maintainers@sveltery.example>'
 readonly manpage=$src/docs/sveltery.1
 readonly completion=$src/completions/sveltery
