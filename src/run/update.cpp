@@ -214,6 +214,11 @@ std::int64_t UpdateRun::delete_gone(const DirRef& root, const std::string& outpu
 }
 
 bool UpdateRun::save(const DirFd& root, const std::string& output_dir) {
+  {
+    // Every entry found up to date and nothing else: the record would be written as it was read.
+    const std::lock_guard<std::mutex> lock(written_mutex_);
+    if (trusted_ && written_.empty() && kept_.size() == known_.size()) return true;
+  }
   Manifest manifest{std::string(kProgramVersion), fingerprint_, std::move(kept_)};
   {
     const std::lock_guard<std::mutex> lock(written_mutex_);

@@ -58,8 +58,8 @@ template <class Number>
 void put_number(std::string& out, Number n) {
   char buffer[24];
   const auto done = std::to_chars(buffer, buffer + sizeof buffer, n);
-  out.append(buffer, done.ptr);
-  out += ' ';
+  *done.ptr = ' ';  // the buffer has room: 20 digits and a sign at most
+  out.append(buffer, static_cast<std::size_t>(done.ptr - buffer) + 1);
 }
 
 // A decimal written as put_number writes it: no sign but '-', no leading zero.
@@ -154,7 +154,10 @@ std::string options_fingerprint(const Options& options) {
   f += options.copy_other ? "c" : "";
   f += ",precompress=";
   for (const Encoding e : kEncodings)
-    if (options.precompress.has(e)) f += std::string(encoding_name(e)) + "+";
+    if (options.precompress.has(e)) {
+      f += encoding_name(e);
+      f += '+';
+    }
   return f;
 }
 
@@ -187,7 +190,7 @@ std::string encode_manifest(const Manifest& manifest) {
   put_name(out, manifest.fingerprint);
   out += '\n';
   for (const ManifestEntry& e : manifest.entries) {
-    put_number(out, e.current ? 1 : 0);
+    put_number(out, std::int64_t{e.current ? 1 : 0});
     put_number(out, e.source_state.size);
     put_number(out, e.source_state.mtime_ns);
     put_number(out, e.source_ino);
