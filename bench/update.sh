@@ -51,10 +51,14 @@ sync
 echo "== nothing changed (ms)"
 rs=() up=() fs=()
 for ((r = 0; r < runs; r++)); do
-  ((have_rsync)) && rs+=("$(ms rsync -a --dry-run tree/ mirror/)")
+  last=n/a
+  if ((have_rsync)); then
+    last=$(ms rsync -a --dry-run tree/ mirror/)
+    rs+=("$last")
+  fi
   fs+=("$(ms find tree -type f -printf '%s %T@\n')")
   up+=("$(ms "$bin" -r --update "${extra[@]}" -o out tree)")
-  echo "run $r: rsync -a --dry-run ${rs[-1]:-n/a}  find -printf ${fs[-1]}  sveltery --update ${up[-1]}"
+  echo "run $r: rsync -a --dry-run $last  find -printf ${fs[-1]}  sveltery --update ${up[-1]}"
 done
 up_m=$(median "${up[@]}") fs_m=$(median "${fs[@]}")
 if ((have_rsync)); then
@@ -71,7 +75,8 @@ for ((r = 0; r < runs; r++)); do
   rm -rf full
   sync
   full+=("$(ms "$bin" -r "${extra[@]}" -o full tree)")
-  sleep 0.01
+  # The full run's writes are flushed first: the record's fsync would otherwise wait for them.
+  sync
   xargs -d '\n' touch <touched
   part+=("$(ms "$bin" -r --update "${extra[@]}" -o out tree)")
   echo "run $r: full run ${full[-1]}  sveltery --update ${part[-1]}"
