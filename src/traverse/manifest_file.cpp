@@ -6,11 +6,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <new>
 #include <string>
 
-#include "traverse/file_io.h"
+#include "traverse/descriptor_io.h"
 #include "traverse/manifest.h"
 
 ManifestRead read_manifest_file(const DirFd& root) {
@@ -45,35 +44,27 @@ ManifestRead read_manifest_file(const DirFd& root) {
 
 bool write_manifest_file(const DirFd& root, std::string_view text) {
   const std::string name(kManifestName);
-  const OutputPlace place{root.fd(), name.c_str(), name.c_str()};
-  // create_temp_output prints only its own open failure; the caller says what failed instead.
-  std::FILE* quiet = std::fopen("/dev/null", "w");
-  if (quiet == nullptr) return false;
-  std::optional<TempOutput> temp = create_temp_output(quiet, place);
-  const int open_error = errno;
-  std::fclose(quiet);
-  if (!temp) {
-    errno = open_error;
-    return false;
+  const std::string temp = fresh_temp_name(name);
+  // Made exclusively under a fresh name: nothing already there is opened or followed.
+  const int fd = ::openat(root.fd(), temp.c_str(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  bool ok = write_all(fd, text.data(), text.size()) && ::fsync(fd) == 0;
+  int err = errno;
+  // A close that fails may mean the data never reached the disk.
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    err = errno;
   }
-  for (std::size_t done = 0; done < text.size();) {
-    const ssize_t n = ::write(temp->fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      const int err = n < 0 ? errno : EIO;
-      discard_temp_output(*temp);
-      errno = err;
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
+  if (ok && ::renameat(root.fd(), temp.c_str(), root.fd(), name.c_str()) != 0) {
+    ok = false;
+    err = errno;
   }
-  if (::fsync(temp->fd) != 0) {
-    const int err = errno;
-    discard_temp_output(*temp);
+  if (!ok) {
+    ::unlinkat(root.fd(), temp.c_str(), 0);
     errno = err;
     return false;
   }
-  if (!finish_temp_output(*temp, place, 0600)) return false;
   ::fsync(root.fd());  // the new name itself; a file system that cannot sync directories is fine
   return true;
 }
