@@ -123,7 +123,8 @@ std::optional<Totals> UpdateRun::up_to_date_share(const FileWork& work) {
       now.siblings[k] = regular_state(dir, sibling_name(work.output_name, e));
   }
   if (!up_to_date(entry, work.path, work.st, now)) return std::nullopt;
-  kept_.push_back(entry);
+  it->second.kept = true;
+  ++kept_;
   Totals share = entry.share;
   share.files_up_to_date = 1;
   return share;
@@ -217,23 +218,25 @@ bool UpdateRun::save(const DirFd& root, const std::string& output_dir) {
   {
     // Every entry found up to date and nothing else: the record would be written as it was read.
     const std::lock_guard<std::mutex> lock(written_mutex_);
-    if (trusted_ && written_.empty() && kept_.size() == known_.size()) return true;
+    if (trusted_ && written_.empty() && kept_ == known_.size()) return true;
   }
-  Manifest manifest{std::string(kProgramVersion), fingerprint_, std::move(kept_)};
+  Manifest manifest{std::string(kProgramVersion), fingerprint_, {}};
   {
     const std::lock_guard<std::mutex> lock(written_mutex_);
     // Never moved once listed: `now` below holds views of their names.
-    manifest.entries.reserve(manifest.entries.size() + written_.size() + known_.size());
+    manifest.entries.reserve(written_.size() + known_.size());
     for (ManifestEntry& entry : written_) manifest.entries.push_back(std::move(entry));
     written_.clear();
   }
+  for (auto& [name, known] : known_)
+    if (known.kept) manifest.entries.push_back(known.entry);
   std::unordered_set<std::string_view> now;
   now.reserve(manifest.entries.size());
   for (const ManifestEntry& entry : manifest.entries) now.insert(entry.output);
   // What the record listed and this run neither found up to date nor wrote stays listed, so that
   // --delete can still remove it; it is up to date next time only if nothing here touched it.
   for (auto& [name, known] : known_) {
-    if (known.removed || now.count(name) != 0) continue;
+    if (known.removed || known.kept || now.count(name) != 0) continue;
     ManifestEntry entry = known.entry;
     entry.current = trusted_ && !known.met && entry.current;
     manifest.entries.push_back(std::move(entry));

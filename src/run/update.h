@@ -49,6 +49,7 @@ class UpdateRun final : public OutputRecorder {
   struct Known {
     ManifestEntry entry;
     bool met = false;      // the walk met its output's name in this run
+    bool kept = false;     // found up to date: listed again as it is
     bool removed = false;  // --delete took it (or it was gone already)
   };
   const Options& options_;
@@ -56,7 +57,7 @@ class UpdateRun final : public OutputRecorder {
   bool trusted_ = false;  // the record was written under this run's options and version
   Bytes read_;            // the record as read
   std::unordered_map<std::string, Known> known_;
-  std::vector<ManifestEntry> kept_;  // walking thread: found up to date
+  std::size_t kept_ = 0;  // entries found up to date
   std::mutex written_mutex_;
   std::vector<ManifestEntry> written_;  // workers: written in this run
 };
