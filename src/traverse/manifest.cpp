@@ -120,7 +120,8 @@ std::optional<ManifestEntry> take_entry(std::string_view line) {
     if (!take_state(words, s)) return std::nullopt;
   Totals& t = e.share;
   for (std::int64_t* n : {&t.files_optimized, &t.html_in, &t.html_out, &t.jpeg_in, &t.jpeg_out,
-                          &t.php_in, &t.php_out, &t.precompressed_files, &t.precompressed_in})
+                          &t.php_in, &t.php_out, &t.css_in, &t.css_out, &t.js_in, &t.js_out,
+                          &t.precompressed_files, &t.precompressed_in})
     if (!words.count(*n)) return std::nullopt;
   for (std::int64_t& n : t.sibling_bytes)
     if (!words.count(n)) return std::nullopt;
@@ -152,6 +153,8 @@ std::string options_fingerprint(const Options& options) {
   f += options.jpeg ? "j" : "";
   f += options.php ? "p" : "";
   f += options.copy_other ? "c" : "";
+  f += options.css ? "s" : "";
+  f += options.js ? "x" : "";
   f += ",precompress=";
   for (const Encoding e : kEncodings)
     if (options.precompress.has(e)) {
@@ -203,7 +206,8 @@ std::string encode_manifest(const Manifest& manifest) {
     }
     const Totals& t = e.share;
     for (const std::int64_t n : {t.files_optimized, t.html_in, t.html_out, t.jpeg_in, t.jpeg_out,
-                                 t.php_in, t.php_out, t.precompressed_files, t.precompressed_in})
+                                 t.php_in, t.php_out, t.css_in, t.css_out, t.js_in, t.js_out,
+                                 t.precompressed_files, t.precompressed_in})
       put_number(out, n);
     for (const std::int64_t n : t.sibling_bytes) put_number(out, n);
     put_name(out, e.output);

@@ -196,6 +196,8 @@ const OptionCase kOptionCases[] = {
     {"NoJpeg", [](Options& o) { o.jpeg = false; }, true},
     {"NoPhp", [](Options& o) { o.php = false; }, true},
     {"NoCopies", [](Options& o) { o.copy_other = false; }, true},
+    {"StyleSheets", [](Options& o) { o.css = true; }, true},
+    {"Scripts", [](Options& o) { o.js = true; }, true},
     {"Zstd", [](Options& o) { o.precompress.add(Encoding::Zstd); }, true},
     {"Verbose", [](Options& o) { o.verbose = o.logging = o.final_report = true; }, false},
     {"Jobs", [](Options& o) { o.jobs = 7; }, false},
