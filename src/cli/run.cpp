@@ -135,15 +135,22 @@ int run_with(int argc, char** argv, const Options& options) {
     run_state.update = &*update;
   }
   Scheduler scheduler(options, worker_count(options));
-  for (; optind < argc && stop_signal() == 0; ++optind)
+  for (; optind < argc && stop_signal() == 0; ++optind) {
+    if (update) update->walked(argv[optind]);
     process_input_path(argv[optind], options, run_state, scheduler);
+  }
   Totals totals = scheduler.finish();
   if (update) {
-    // A stopped walk did not meet every source: nothing is taken for gone. What was written is
-    // recorded all the same.
-    if (options.delete_gone && stop_signal() == 0)
-      totals.failures +=
-          update->delete_gone(run_state.output_root, options.output_dir, announce(options));
+    // A stopped walk, or one with errors (an unreadable directory, a path given from another
+    // working directory), may not have met every source: nothing is taken for gone. What was
+    // written is recorded all the same.
+    if (options.delete_gone && stop_signal() == 0) {
+      if (totals.failures > 0)
+        print_delete_skipped(totals.failures);
+      else
+        totals.failures +=
+            update->delete_gone(run_state.output_root, options.output_dir, announce(options));
+    }
     if (!update->save(*run_state.output_root, options.output_dir)) ++totals.failures;
   }
   if (const int signal_number = stop_signal(); signal_number != 0) {

@@ -142,6 +142,13 @@ void print_deleted(std::FILE* to, const char* path) {
 void print_delete_error(std::FILE* to, const char* path, int err) {
   std::fprintf(to, "Error: deleting: %s (%s)\n", Shown(path).c_str(), std::strerror(err));
 }
+void print_name_kept_for_record(std::FILE* to, const char* path) {
+  std::fprintf(to, "Error: name kept for the --update record: %s\n", Shown(path).c_str());
+}
+void print_delete_skipped(std::int64_t failures) {
+  std::fprintf(stderr, "sveltery: --delete: nothing deleted, since the run had %lld error%s\n",
+               static_cast<long long>(failures), failures == 1 ? "" : "s");
+}
 void print_manifest_ignored(const char* path) {
   std::fprintf(stderr, "sveltery: %s: not a record this version can read, ignored: every file is done again\n",
                Shown(path).c_str());

@@ -43,6 +43,10 @@ void print_sibling_written(std::FILE* to, const char* path, std::int64_t output_
 // --update and --delete
 void print_deleted(std::FILE* to, const char* path);  // "Deleted: path": an output whose source went
 void print_delete_error(std::FILE* to, const char* path, int err);
+// "Error: name kept for the --update record: out/.sveltery-manifest": an input mapped onto it.
+void print_name_kept_for_record(std::FILE* to, const char* path);
+// Standard error: --delete took nothing, since a run with errors may not have met every source.
+void print_delete_skipped(std::int64_t failures);
 // Standard error: the record of the last run could not be used or kept.
 void print_manifest_ignored(const char* path);  // damaged or unreadable: every file is done again
 void print_manifest_write_error(const char* path, int err);

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <string_view>
 #include <utility>
@@ -87,6 +88,13 @@ class Driver final : public WalkEvents {
     if (run_.update != nullptr) {
       // An output left as the last run wrote it costs no worker and prints nothing.
       name_in_record(work);
+      if (work.output_name == kManifestName && output.dir && run_.output_root &&
+          output.dir->id() == run_.output_root->id()) {
+        // The record takes that name at the end of the run: the file would be lost under it.
+        scheduler_.count(kFailed);
+        scheduler_.say([&](std::FILE* to) { print_name_kept_for_record(to, work.output_path.c_str()); });
+        return;
+      }
       if (const std::optional<Totals> share = run_.update->up_to_date_share(work)) {
         scheduler_.count(*share);
         return;
@@ -175,10 +183,19 @@ class Driver final : public WalkEvents {
   void name_in_record(FileWork& work) const {
     const std::string& dir = run_.mapping.output_dir;
     if (work.output_path.compare(0, dir.size(), dir) != 0) return;
-    std::string_view name = std::string_view(work.output_path).substr(dir.size());
-    while (!name.empty() && name.front() == '/') name.remove_prefix(1);
+    // "out/./a.txt" (the walk of ".") is recorded as "a.txt".
+    std::string name;
+    std::string_view rest = std::string_view(work.output_path).substr(dir.size());
+    while (!rest.empty()) {
+      const std::size_t slash = std::min(rest.find('/'), rest.size());
+      const std::string_view part = rest.substr(0, slash);
+      rest.remove_prefix(std::min(slash + 1, rest.size()));
+      if (part.empty() || part == ".") continue;
+      if (!name.empty()) name += '/';
+      name += part;
+    }
     if (!safe_output_name(name)) return;
-    work.record_name = name;
+    work.record_name = std::move(name);
     work.recorder = run_.update;
   }
 

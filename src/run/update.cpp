@@ -107,6 +107,18 @@ void UpdateRun::load(const DirFd& root) {
   }
 }
 
+void UpdateRun::walked(std::string_view path) {
+  while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
+  roots_.emplace_back(path);
+}
+
+bool UpdateRun::below_walked(std::string_view source) const {
+  return std::any_of(roots_.begin(), roots_.end(), [&](const std::string& root) {
+    if (source.size() < root.size() || source.compare(0, root.size(), root) != 0) return false;
+    return source.size() == root.size() || root == "/" || source[root.size()] == '/';
+  });
+}
+
 std::optional<Totals> UpdateRun::up_to_date_share(const FileWork& work) {
   if (!work.output_dir) return std::nullopt;
   const auto it = known_.find(work.record_name);
@@ -157,7 +169,7 @@ std::int64_t UpdateRun::delete_gone(const DirRef& root, const std::string& outpu
                                     bool announce) {
   std::vector<Known*> gone;
   for (auto& [name, known] : known_)
-    if (!known.met && source_gone(known.entry.source)) gone.push_back(&known);
+    if (!known.met && below_walked(known.entry.source) && source_gone(known.entry.source)) gone.push_back(&known);
   std::sort(gone.begin(), gone.end(),
             [](const Known* a, const Known* b) { return a->entry.output < b->entry.output; });
   std::int64_t failures = 0;

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -34,8 +35,11 @@ class UpdateRun final : public OutputRecorder {
   // On the thread that ran the file: records the output just written.
   void written(const FileWork& work, const Totals& share) override;
 
-  // After the walk: removes each output the record lists, not met by this run, whose source is
-  // gone, with its siblings, then the mirror directories that leaves empty where the source
+  // A command-line path this run walks: only sources below one are ever taken for gone.
+  void walked(std::string_view path);
+
+  // After the walk: removes each output the record lists, not met by this run, whose source lay
+  // below a path this run walked and is gone, with its siblings, then the mirror directories that leaves empty where the source
   // directory is gone too. Only regular files whose size and time are as recorded are removed,
   // and every name is reached from `root` without following a link. Lines go to standard output
   // under `announce`; returns the run's failures ("Error:" lines).
@@ -46,6 +50,7 @@ class UpdateRun final : public OutputRecorder {
   bool save(const DirFd& root, const std::string& output_dir);
 
  private:
+  bool below_walked(std::string_view source) const;
   struct Known {
     ManifestEntry entry;
     bool met = false;      // the walk met its output's name in this run
@@ -57,6 +62,7 @@ class UpdateRun final : public OutputRecorder {
   bool trusted_ = false;  // the record was written under this run's options and version
   Bytes read_;            // the record as read
   std::unordered_map<std::string, Known> known_;
+  std::vector<std::string> roots_;  // the paths walked, without trailing '/'
   std::size_t kept_ = 0;  // entries found up to date
   std::mutex written_mutex_;
   std::vector<ManifestEntry> written_;  // workers: written in this run

@@ -251,6 +251,8 @@ struct DeleteCase {
   std::vector<std::string> gone;      // under the test's directory
   std::vector<std::string> kept;      // the same
   std::vector<std::string> deleted;   // the "Deleted:" lines, in order
+  const char* walked = "site";         // the path the second run is given
+  int status = 1;
 };
 
 const DeleteCase kDelete[] = {
@@ -305,6 +307,21 @@ const DeleteCase kDelete[] = {
      {"out/site/css/site.css"},
      {"out/site/css"},
      {"out/site/css/site.css"}},
+    // A path that names nothing (a typo, another working directory) makes every source look
+    // gone: a run with errors deletes nothing.
+    {"WalkedPathNamesNothing",
+     [](const TempDir& d) { ::rename((d / "site").c_str(), (d / "elsewhere").c_str()); },
+     {},
+     {"out/site/robots.txt", "out/site/blog/index.htm"},
+     {},
+     "site",
+     2},
+    // Sources are taken for gone only below the paths this run walks.
+    {"RemovedOutsideThePathWalked", [](const TempDir& d) { ::unlink((d / "site/robots.txt").c_str()); },
+     {},
+     {"out/site/robots.txt"},
+     {},
+     "site/css"},
 };
 
 class Delete : public testing::TestWithParam<DeleteCase> {};
@@ -314,8 +331,10 @@ TEST_P(Delete, RemovesOnlyWhatItWroteForSourcesThatAreGone) {
   make_site(dir);
   ASSERT_EQ(run_sveltery(dir.path(), kArgs).status, 1);
   c.change(dir);
-  const RunResult r = run_sveltery(dir.path(), with(kArgs, {"-l", "--delete"}));
-  EXPECT_EQ(r.status, 1) << r.out;
+  std::vector<std::string> args = with(kArgs, {"-l", "--delete"});
+  args.back() = c.walked;
+  const RunResult r = run_sveltery(dir.path(), args);
+  EXPECT_EQ(r.status, c.status) << r.out;
   for (const std::string& path : c.gone) EXPECT_FALSE(exists(dir / path)) << path;
   for (const std::string& path : c.kept) EXPECT_TRUE(exists(dir / path)) << path;
   std::vector<std::string> lines;
@@ -325,7 +344,7 @@ TEST_P(Delete, RemovesOnlyWhatItWroteForSourcesThatAreGone) {
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(lines, expected) << r.out;
   // Nothing is left to delete, and nothing written is taken for gone.
-  const RunResult again = run_sveltery(dir.path(), with(kArgs, {"-l", "--delete"}));
+  const RunResult again = run_sveltery(dir.path(), args);
   EXPECT_EQ(again.out.find("Deleted:"), std::string::npos) << again.out;
 }
 INSTANTIATE_TEST_SUITE_P(Update, Delete, testing::ValuesIn(kDelete),
@@ -342,6 +361,23 @@ TEST(Update, DeleteNeedsUpdateAndRecursion) {
     EXPECT_EQ(r.err, "sveltery: --delete works only with --update and -r\n");
     EXPECT_FALSE(exists(dir / "sveltered"));
   }
+}
+
+// The record's name is the program's: an input mapped onto it is refused, not lost under it.
+TEST(Update, InputNamedLikeTheRecordIsRefused) {
+  TempDir dir;
+  write_file(dir / "site/.sveltery-manifest", "a page of the site\n");
+  write_file(dir / "site/a.txt", "a\n");
+  for (int run = 0; run < 2; ++run) {
+    const RunResult r = run_sveltery(dir / "site", {"-r", "-l", "--update", "-o", "../out", "."});
+    EXPECT_EQ(r.status, 2) << r.out;
+    EXPECT_NE(r.out.find("Error: name kept for the --update record: ../out/./.sveltery-manifest\n"),
+              std::string::npos) << r.out;
+    // The second run finds a.txt as the first left it: the record was not overwritten by a page.
+    EXPECT_EQ(r.out.find("Copying: ./a.txt"), run == 0 ? r.out.find("Copying") : std::string::npos)
+        << r.out;
+  }
+  EXPECT_EQ(read_file(dir / "site/.sveltery-manifest"), "a page of the site\n");
 }
 
 }  // namespace
