@@ -17,8 +17,11 @@ runs=${3:-5}
 extra=("${@:4}")
 bin=$PWD/build/release/src/sveltery
 [[ -x $bin ]] || { cmake --preset release >/dev/null && cmake --build --preset release --target sveltery >/dev/null; }
+if ! command -v rsync >/dev/null; then
+  if [[ $(id -u) -eq 0 ]]; then apt-get install -y rsync >/dev/null || true; else sudo apt-get install -y rsync >/dev/null || true; fi
+fi
 have_rsync=1
-command -v rsync >/dev/null || { have_rsync=0; echo "rsync is missing (apt-get install rsync): its column is left out" >&2; }
+command -v rsync >/dev/null || { have_rsync=0; echo "rsync could not be installed: its column is left out" >&2; }
 scratch=$(mktemp -d /tmp/sveltery-update-XXXXXX)
 trap 'rm -rf "$scratch"' EXIT
 
