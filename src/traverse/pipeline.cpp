@@ -243,11 +243,6 @@ struct Format {
   bool banner;  // a PHP page's banner would be output in front of its code: only HTML has one
 };
 
-void count_html(Totals& t, std::int64_t in, std::int64_t out) { add_html_totals(t, in, out); }
-void count_php(Totals& t, std::int64_t in, std::int64_t out) { add_php_totals(t, in, out); }
-void count_jpeg(Totals& t, std::int64_t in, std::int64_t out) { add_jpeg_totals(t, in, out); }
-void count_css(Totals& t, std::int64_t in, std::int64_t out) { add_css_totals(t, in, out); }
-void count_js(Totals& t, std::int64_t in, std::int64_t out) { add_js_totals(t, in, out); }
 
 // The first row whose extension ends the path and whose format is on wins; the last row
 // (no extension) is everything else.
@@ -258,7 +253,7 @@ constexpr Format kFormats[] = {
      Read::Whole,
      true,
      optimize_php,
-     count_php,
+     add_php_totals,
      Report::SavingsAfterWrite,
      false},
     {FormatKind::HTML,
@@ -267,7 +262,7 @@ constexpr Format kFormats[] = {
      Read::Whole,
      true,
      optimize_html,
-     count_html,
+     add_html_totals,
      Report::SavingsAfterWrite,
      true},
     {FormatKind::JPEG,
@@ -276,7 +271,7 @@ constexpr Format kFormats[] = {
      Read::JpegHead,
      false,
      optimize_jpeg_file,
-     count_jpeg,
+     add_jpeg_totals,
      Report::SavingsBeforeWrite,
      false},
     {FormatKind::CSS,
@@ -285,7 +280,7 @@ constexpr Format kFormats[] = {
      Read::Whole,
      true,
      optimize_css_file,
-     count_css,
+     add_css_totals,
      Report::SavingsAfterWrite,
      false},
     {FormatKind::JS,
@@ -294,7 +289,7 @@ constexpr Format kFormats[] = {
      Read::Whole,
      true,
      optimize_js_file,
-     count_js,
+     add_js_totals,
      Report::SavingsAfterWrite,
      false},
     {FormatKind::Other,
