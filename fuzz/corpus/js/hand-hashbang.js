@@ -1,5 +1,0 @@
-0#!/usr/bin/env node
-/*! kept: a licence */
-// @license kept too
-var a = 1 // dropped
-//# sourceMappingURL=hashbang.js.map
