@@ -54,7 +54,7 @@ set(CPACK_PACKAGE_NAME sveltery)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Sveltery maintainers")
 set(CPACK_PACKAGE_CONTACT "Sveltery maintainers <maintainers@sveltery.example>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "optimizer that shrinks HTML, PHP and JPEG web content")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "optimizer that shrinks HTML, PHP, JPEG, CSS and JavaScript web content")
 set(CPACK_PACKAGE_DESCRIPTION
   "sveltery writes smaller copies of web pages and images into an output
 directory, mirroring the input tree; the input files are never modified.

@@ -29,14 +29,6 @@ std::vector<std::string> significant_tokens(std::span<const unsigned char> in, C
                 in.begin() + static_cast<std::ptrdiff_t>(t.end));
     // The white space that ends a hex escape is part of the escape, not a separator.
     while (css::kSpace[static_cast<unsigned char>(text.back())]) text.pop_back();
-    // A quoted value after '=' that reads the same as a name counts as that name.
-    const std::string equals{static_cast<char>(css::Tok::Delim), '='};
-    if (t.type == css::Tok::String && !t.broken && !seen.empty() && seen.back() == equals &&
-        css::plain_name(in.subspan(t.start + 1, t.end - t.start - 2))) {
-      text.assign(1, static_cast<char>(css::Tok::Ident));
-      text.append(in.begin() + static_cast<std::ptrdiff_t>(t.start + 1),
-                  in.begin() + static_cast<std::ptrdiff_t>(t.end - 1));
-    }
     const bool semicolon = t.type == css::Tok::Semicolon;
     const auto last_is = [&](css::Tok type) {
       return !seen.empty() && seen.back()[0] == static_cast<char>(type);

@@ -194,15 +194,6 @@ class Minifier {
     gap_ws_ = false;
   }
 
-  // A quoted attribute value in a selector that reads the same as a name: [type="button"] is
-  // [type=button].
-  bool attribute_value(const Token& t) const {
-    if (mode_ != Mode::Selector || nest_.empty() || nest_.back() != '[' ||
-        !is_delim(in_, prev_, '='))
-      return false;
-    return css::plain_name(in_.subspan(t.start + 1, t.end - t.start - 2));
-  }
-
   void flush_semicolon() {
     if (!pending_semicolon_) return;
     pending_semicolon_ = false;
@@ -364,10 +355,7 @@ class Minifier {
   // What stands between the last token written and `t`: nothing, one space, the white space as
   // it was (verbatim values), or an empty comment where two tokens would otherwise merge.
   void write_gap(const Token& t) {
-    if (gap_start_ == kNone) {
-      if (unquoted_ && would_merge(in_, prev_, t)) put(' ');
-      return;
-    }
+    if (gap_start_ == kNone) return;
     const std::size_t from = gap_start_;
     const bool ws = gap_ws_;
     gap_start_ = kNone;
@@ -421,15 +409,8 @@ class Minifier {
           (text_is(in_, t, "expression(") || text_is(in_, t, "alpha(")))))
       verbatim_ = true;
     write_gap(t);
-    const bool unquote = t.type == Tok::String && attribute_value(t);
     prev_ = t;
-    unquoted_ = unquote;
-    if (unquote) {
-      copy(t.start + 1, t.end - 1);
-      prev_.type = Tok::Ident;  // what follows must not merge with it
-    } else {
-      copy(t.start, t.end);
-    }
+    copy(t.start, t.end);
     after_kept_comment_ = false;
     if (mode_ == Mode::Value) value_start_ = false;
     switch (t.type) {
@@ -511,7 +492,6 @@ class Minifier {
   Token semicolon_{};
   Token prev_{};  // the last token written; End before the first
   bool after_kept_comment_ = false;
-  bool unquoted_ = false;          // prev_ went out without its quotes
   std::size_t gap_start_ = kNone;  // white space or comments since prev_, from here
   bool gap_ws_ = false;
 };

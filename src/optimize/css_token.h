@@ -266,19 +266,6 @@ inline Token string_token(std::span<const unsigned char> in, std::size_t start) 
   return t;
 }
 
-// An ASCII name that needs no quotes and no escapes: a letter or '_', or '-' and one of them,
-// then letters, digits, '-' and '_'.
-inline bool plain_name(std::span<const unsigned char> s) {
-  static constexpr auto kStart = byte_set("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz_");
-  static constexpr auto kRest =
-      byte_set("0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz_-");
-  std::size_t i = !s.empty() && s[0] == '-' ? 1 : 0;
-  if (i >= s.size() || !kStart[s[i]]) return false;
-  for (++i; i < s.size(); ++i)
-    if (!kRest[s[i]]) return false;
-  return true;
-}
-
 // The token that starts at `i` (< in.size()).
 inline Token next_token(std::span<const unsigned char> in, std::size_t i) {
   const unsigned char c = in[i];

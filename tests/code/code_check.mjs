@@ -81,16 +81,15 @@ function compareScripts(input, output, module) {
 
 // ---- style sheets ----
 
-const plainName = /^-?[A-Za-z_][A-Za-z0-9_-]*$/;
-
 // What css-tree leaves raw (nested rules, which it does not read) is read again as a style sheet;
-// past that, as its tokens without white space and comments.
+// past that, as its tokens without white space and comments, each with its kind: a string that
+// became a name is a difference even where the two are spelled alike.
 function rawOutline(text, depth) {
   if (depth < 3 && /[{}]/.test(text)) return ['raw {', ...sheetOutline(text, 'stylesheet', depth + 1), '}'];
   const tokens = [];
   csstree.tokenize(text, (type, start, end) => {
     if (type !== csstree.tokenTypes.WhiteSpace && type !== csstree.tokenTypes.Comment)
-      tokens.push(text.slice(start, end));
+      tokens.push(`${type}:${text.slice(start, end)}`);
   });
   return [`raw ${tokens.join(' ')}`];
 }
@@ -99,14 +98,6 @@ function rawOutline(text, depth) {
 function sheetOutline(text, context, depth = 0) {
   const ast = csstree.parse(text, { context, parseCustomProperty: false });
   const outline = [];
-  csstree.walk(ast, {
-    enter(node) {
-      if (node.type === 'AttributeSelector' && node.value && node.value.type === 'String' &&
-          plainName.test(node.value.value)) {
-        node.value = { type: 'Identifier', name: node.value.value };  // [a="b"] is [a=b]
-      }
-    },
-  });
   csstree.walk(ast, {
     enter(node) {
       if (node.type === 'Rule') outline.push(`rule ${csstree.generate(node.prelude)} {`);
