@@ -39,7 +39,9 @@ void print_long_options(const char* type_names) {
 	--delete	with --update and -r: remove outputs whose sources are gone
 )",
              stdout);
-  std::printf("\t--type=KIND\tfilter: - reads KIND (%s), the result goes to stdout\n", type_names);
+  // Continued on a line of its own, under the descriptions: the screen stays within 80 columns.
+  std::printf("\t--type=KIND\tfilter: - reads KIND (%s),\n\t\t\tthe result goes to stdout\n",
+              type_names);
   std::fputs(R"(	--help		display this screen
 	--version	display version info, as -V
 )",

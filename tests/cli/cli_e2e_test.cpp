@@ -40,8 +40,8 @@ const std::string kLongOptions =
     "br,gz)\n"
     "\t--update\tleave outputs the last --update run wrote and whose sources are unchanged\n"
     "\t--delete\twith --update and -r: remove outputs whose sources are gone\n"
-    "\t--type=KIND\tfilter: - reads KIND (html, php, jpeg, jpg, css, js), the result goes to "
-    "stdout\n"
+    "\t--type=KIND\tfilter: - reads KIND (html, php, jpeg, jpg, css, js),\n"
+    "\t\t\tthe result goes to stdout\n"
     "\t--help\t\tdisplay this screen\n"
     "\t--version\tdisplay version info, as -V\n";
 
