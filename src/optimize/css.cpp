@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "optimize/code_scan.h"
 #include "optimize/css_token.h"
 
 namespace {
@@ -118,7 +119,7 @@ Block block_of_at_rule(std::span<const unsigned char> in, const Token& at, Block
 
 class Minifier {
  public:
-  Minifier(std::span<const unsigned char> in, unsigned char* out, Block base) : in_(in), out_(out) {
+  Minifier(std::span<const unsigned char> in, unsigned char* out, Block base) : in_(in), out_(in, out) {
     blocks_.push_back(base);
   }
 
@@ -141,7 +142,7 @@ class Minifier {
     // A sheet ends at its top level; an attribute's declarations may end without their ';'.
     if (blocks_.size() != 1 || !nest_.empty()) return std::nullopt;
     if (verbatim_ && !trim_end_ && gap_start_ != kNone) copy(gap_start_, in_.size());
-    return n_;
+    return out_.size();
   }
 
  private:
@@ -149,11 +150,8 @@ class Minifier {
     return t.end - t.start >= 5 && in_[t.start + 2] == '!';
   }
 
-  void copy(std::size_t from, std::size_t to) {
-    std::memcpy(out_ + n_, in_.data() + from, to - from);
-    n_ += to - from;
-  }
-  void put(unsigned char b) { out_[n_++] = b; }
+  void copy(std::size_t from, std::size_t to) { out_.copy(from, to); }
+  void put(unsigned char b) { out_.put(b); }
 
   // One space after the previous token. A hex escape swallows one white space after it, so right
   // after one that ends the token a second is needed; the gap there began with a comment (else
@@ -257,12 +255,17 @@ class Minifier {
   // The same answer from the bytes alone, for the items that hold no string, comment, escape or
   // url and no block inside brackets (most declarations); none for the others.
   std::optional<bool> item_is_rule_by_bytes(std::size_t from) const {
-    static constexpr auto kStop = byte_set("{};()[]\"'/\\");
+    static constexpr code::ByteSet kPlain = [] {
+      code::ByteSet t{};
+      for (bool& b : t) b = true;
+      return code::without(t, "{};()[]\"'/\\");
+    }();
     if (match_exact(in_, from, "--")) return std::nullopt;  // a custom property
     std::size_t depth = 0;
-    for (std::size_t i = from; i < in_.size(); ++i) {
+    for (std::size_t i = from;; ++i) {
+      i = code::skip_run(in_, i, kPlain);
+      if (i >= in_.size()) break;
       const unsigned char c = in_[i];
-      if (!kStop[c]) continue;
       switch (c) {
         case '(':
           if (i - from >= 3 && match_nocase(in_, i - 3, "url")) return std::nullopt;
@@ -366,7 +369,7 @@ class Minifier {
       copy(from, t.start);
       return;
     }
-    const std::size_t before = n_;
+    const std::size_t before = out_.size();
     if (ws) {
       if (space_needed(prev_, t)) put_space();
     } else if (prev_.type != Tok::End && !after_kept_comment_ && would_merge(in_, prev_, t)) {
@@ -376,7 +379,7 @@ class Minifier {
       put('/');
     }
     // "<" "!" "--x" with their spaces gone would open a CDO: three tokens, no pair of them merges.
-    if (n_ == before && n_ >= 2 && out_[n_ - 2] == '<' && out_[n_ - 1] == '!' &&
+    if (out_.size() == before && before >= 2 && out_.last(2) == '<' && out_.last() == '!' &&
         in_[t.start] == '-')
       put(' ');
   }
@@ -478,8 +481,7 @@ class Minifier {
   }
 
   std::span<const unsigned char> in_;
-  unsigned char* out_;
-  std::size_t n_ = 0;
+  code::CodeWriter out_;
   std::vector<Block> blocks_;        // the innermost last
   std::vector<unsigned char> nest_;  // open '(' , function 'f', '[' and '{' inside an item
   Mode mode_ = Mode::Start;

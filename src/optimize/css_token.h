@@ -7,6 +7,7 @@
 #include <span>
 
 #include "optimize/byte_scan.h"
+#include "optimize/code_scan.h"
 
 namespace css {
 
@@ -54,24 +55,18 @@ struct Token {
 // Bytes that continue a name: letters, digits, '-', '_', and everything from 0x80 on (the parts
 // of UTF-8 sequences). NUL becomes U+FFFD before tokenizing, a name byte too.
 inline constexpr auto kNameByte = [] {
-  std::array<bool, 256> t =
-      byte_set("0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz-_");
-  for (std::size_t b = 0x80; b < t.size(); ++b) t[b] = true;
+  code::ByteSet t = code::with_high_bytes(
+      "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz-_");
   t[0] = true;
   return t;
 }();
-
-inline constexpr auto kNameStart = [] {
-  std::array<bool, 256> t = kNameByte;
-  for (const char c : std::string_view("0123456789-")) t[static_cast<unsigned char>(c)] = false;
-  return t;
-}();
+inline constexpr auto kNameStart = code::without(kNameByte, "0123456789-");
 
 // CR and FF are line breaks once the input is preprocessed.
 inline constexpr auto kSpace = byte_set(" \t\n\r\f");
 inline constexpr auto kNewline = byte_set("\n\r\f");
-inline constexpr auto kHex = byte_set("0123456789abcdefABCDEF");
-inline constexpr auto kDigit = byte_set("0123456789");
+using code::kDigit;
+using code::kHex;
 
 inline bool is_digit(std::span<const unsigned char> in, std::size_t i) {
   return i < in.size() && kDigit[in[i]];
@@ -120,16 +115,11 @@ inline std::size_t skip_escape(std::span<const unsigned char> in, std::size_t i,
 }
 
 inline std::size_t skip_name(std::span<const unsigned char> in, std::size_t i, bool& broken) {
-  while (i < in.size()) {
-    if (kNameByte[in[i]]) {
-      ++i;
-    } else if (valid_escape(in, i)) {
-      i = skip_escape(in, i, broken);
-    } else {
-      break;
-    }
+  while (true) {
+    i = code::skip_run(in, i, kNameByte);
+    if (!valid_escape(in, i)) return i;
+    i = skip_escape(in, i, broken);
   }
-  return i;
 }
 
 inline std::size_t skip_number(std::span<const unsigned char> in, std::size_t i) {
@@ -266,79 +256,100 @@ inline Token string_token(std::span<const unsigned char> in, std::size_t start) 
   return t;
 }
 
+// What a token's first byte decides. Single stands for the one-byte tokens of kSingle.
+enum class First : unsigned char {
+  Delim, Space, Name, Digit, Quote, Hash, PlusDot, Minus, Lt, At, Backslash, Slash, Single
+};
+
+inline constexpr auto kFirst = [] {
+  std::array<First, 256> t{};
+  for (std::size_t b = 0; b < t.size(); ++b) {
+    if (kSpace[b]) t[b] = First::Space;
+    if (kNameStart[b]) t[b] = First::Name;
+    if (kDigit[b]) t[b] = First::Digit;
+  }
+  const auto set = [&](std::string_view bytes, First f) {
+    for (const char c : bytes) t[static_cast<unsigned char>(c)] = f;
+  };
+  set("\"'", First::Quote);
+  set("#", First::Hash);
+  set("+.", First::PlusDot);
+  set("-", First::Minus);
+  set("<", First::Lt);
+  set("@", First::At);
+  set("\\", First::Backslash);
+  set("/", First::Slash);
+  set("()[]{},:;", First::Single);
+  return t;
+}();
+
+inline constexpr auto kSingle = [] {
+  std::array<Tok, 256> t{};
+  t['('] = Tok::OpenParen;
+  t[')'] = Tok::CloseParen;
+  t['['] = Tok::OpenSquare;
+  t[']'] = Tok::CloseSquare;
+  t['{'] = Tok::OpenCurly;
+  t['}'] = Tok::CloseCurly;
+  t[','] = Tok::Comma;
+  t[':'] = Tok::Colon;
+  t[';'] = Tok::Semicolon;
+  return t;
+}();
+
 // The token that starts at `i` (< in.size()).
 inline Token next_token(std::span<const unsigned char> in, std::size_t i) {
   const unsigned char c = in[i];
-  auto single = [&](Tok type) { return Token{type, i, i + 1, false}; };
-  if (kSpace[c]) {
-    std::size_t j = i + 1;
-    while (j < in.size() && kSpace[in[j]]) ++j;
-    return Token{Tok::Whitespace, i, j, false};
-  }
-  if (c == '/' && peek(in, i + 1) == '*' && i + 1 < in.size()) {
-    std::size_t j = i + 2;
-    while (true) {
-      j = find_byte(in, j, '*');
-      if (j >= in.size()) return Token{Tok::Comment, i, in.size(), true};
-      if (peek(in, j + 1) == '/' && j + 1 < in.size()) return Token{Tok::Comment, i, j + 2, false};
-      ++j;
-    }
-  }
-  if (kNameStart[c] && c != '\\') return ident_like(in, i);
-  if (kDigit[c]) return numeric(in, i);
-  switch (c) {
-    case '"':
-    case '\'':
+  switch (kFirst[c]) {
+    case First::Space:
+      return Token{Tok::Whitespace, i, code::skip_run(in, i + 1, kSpace), false};
+    case First::Name:
+      return ident_like(in, i);
+    case First::Digit:
+      return numeric(in, i);
+    case First::Single:
+      return Token{kSingle[c], i, i + 1, false};
+    case First::Quote:
       return string_token(in, i);
-    case '#':
+    case First::Slash:
+      if (peek(in, i + 1) == '*' && i + 1 < in.size()) {
+        const std::size_t end = code::block_comment_end(in, i);
+        if (end > in.size()) return Token{Tok::Comment, i, in.size(), true};
+        return Token{Tok::Comment, i, end, false};
+      }
+      break;
+    case First::Hash:
       if ((i + 1 < in.size() && kNameByte[in[i + 1]]) || valid_escape(in, i + 1)) {
         Token t{Tok::Hash, i, 0, false};
         t.end = skip_name(in, i + 1, t.broken);
         return t;
       }
-      return single(Tok::Delim);
-    case '+':
-    case '.':
-      return starts_number(in, i) ? numeric(in, i) : single(Tok::Delim);
-    case '-':
+      break;
+    case First::PlusDot:
+      if (starts_number(in, i)) return numeric(in, i);
+      break;
+    case First::Minus:
       if (starts_number(in, i)) return numeric(in, i);
       if (match_exact(in, i, "-->")) return Token{Tok::Cdc, i, i + 3, false};
       if (starts_name(in, i)) return ident_like(in, i);
-      return single(Tok::Delim);
-    case '<':
+      break;
+    case First::Lt:
       if (match_exact(in, i, "<!--")) return Token{Tok::Cdo, i, i + 4, false};
-      return single(Tok::Delim);
-    case '@':
+      break;
+    case First::At:
       if (starts_name(in, i + 1)) {
         Token t{Tok::AtKeyword, i, 0, false};
         t.end = skip_name(in, i + 1, t.broken);
         return t;
       }
-      return single(Tok::Delim);
-    case '\\':
+      break;
+    case First::Backslash:
       if (valid_escape(in, i)) return ident_like(in, i);
       return Token{Tok::Delim, i, i + 1, true};
-    case '(':
-      return single(Tok::OpenParen);
-    case ')':
-      return single(Tok::CloseParen);
-    case '[':
-      return single(Tok::OpenSquare);
-    case ']':
-      return single(Tok::CloseSquare);
-    case '{':
-      return single(Tok::OpenCurly);
-    case '}':
-      return single(Tok::CloseCurly);
-    case ',':
-      return single(Tok::Comma);
-    case ':':
-      return single(Tok::Colon);
-    case ';':
-      return single(Tok::Semicolon);
-    default:
-      return single(Tok::Delim);
+    case First::Delim:
+      break;
   }
+  return Token{Tok::Delim, i, i + 1, false};
 }
 
 }  // namespace css

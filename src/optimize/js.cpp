@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "optimize/code_scan.h"
 #include "optimize/js_lex.h"
 
 namespace {
@@ -13,7 +14,7 @@ using js::Tok;
 // Writes the tokens with what must stay between them.
 class Emitter {
  public:
-  Emitter(std::span<const unsigned char> in, unsigned char* out) : in_(in), out_(out) {}
+  Emitter(std::span<const unsigned char> in, unsigned char* out) : in_(in), out_(in, out) {}
 
   void token(Tok type, std::size_t start, std::size_t end) {
     if (gap_ && (have_prev_ || after_kept_)) {  // a kept "//" comment needs its line break
@@ -38,9 +39,9 @@ class Emitter {
 
   // A kept comment separates the tokens on its sides; a line break before it stays.
   void kept(std::size_t start, std::size_t end) {
-    if (gap_line_ && n_ > 0) {
+    if (gap_line_ && out_.size() > 0) {
       put('\n');
-    } else if (gap_ && n_ > 0 && out_[n_ - 1] == '/') {
+    } else if (gap_ && out_.size() > 0 && out_.last() == '/') {
       put(' ');  // "a / /*! x */" must not become a line comment
     }
     copy(start, end);
@@ -48,18 +49,15 @@ class Emitter {
     after_kept_ = true;
   }
 
-  std::size_t size() const { return n_; }
+  std::size_t size() const { return out_.size(); }
 
  private:
-  void put(unsigned char b) { out_[n_++] = b; }
-  void copy(std::size_t from, std::size_t to) {
-    std::memcpy(out_ + n_, in_.data() + from, to - from);
-    n_ += to - from;
-  }
+  void put(unsigned char b) { out_.put(b); }
+  void copy(std::size_t from, std::size_t to) { out_.copy(from, to); }
 
   // "<", "!" and "--" with their spaces gone would spell "<!--": no pair of them merges.
   bool opens_html_comment(std::size_t start) const {
-    return n_ >= 2 && out_[n_ - 2] == '<' && out_[n_ - 1] == '!' && in_[start] == '-';
+    return out_.size() >= 2 && out_.last(2) == '<' && out_.last() == '!' && in_[start] == '-';
   }
 
   // Would the previous token and the one at `start`, written side by side, read as other tokens
@@ -89,8 +87,7 @@ class Emitter {
   }
 
   std::span<const unsigned char> in_;
-  unsigned char* out_;
-  std::size_t n_ = 0;
+  code::CodeWriter out_;
   bool gap_ = false;       // white space or comments since the previous token
   bool gap_line_ = false;  // ...holding a line terminator
   bool after_kept_ = false;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "optimize/byte_scan.h"
+#include "optimize/code_scan.h"
 
 namespace js {
 
@@ -29,20 +30,47 @@ enum class Goal { Script, Module, Either };
 
 // Bytes that continue an identifier. Every byte from 0x80 on counts, except where a sequence
 // spells one of the white-space or line-terminator code points (checked before this table).
-inline constexpr auto kIdentPart = [] {
-  std::array<bool, 256> t =
-      byte_set("0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz$_\\");
-  for (std::size_t b = 0x80; b < t.size(); ++b) t[b] = true;
-  return t;
-}();
-inline constexpr auto kIdentStart = [] {
-  std::array<bool, 256> t = kIdentPart;
-  for (const char c : std::string_view("0123456789")) t[static_cast<unsigned char>(c)] = false;
-  return t;
-}();
-inline constexpr auto kDigit = byte_set("0123456789");
+inline constexpr auto kIdentPart = code::with_high_bytes(
+    "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz$_\\");
+inline constexpr auto kIdentStart = code::without(kIdentPart, "0123456789");
+// The identifier bytes that need no further look: ASCII, no escape.
+inline constexpr auto kIdentPlain =
+    byte_set("0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz$_");
+using code::kDigit;
 inline constexpr auto kHexDigit = byte_set("0123456789abcdefABCDEF_");
 inline constexpr auto kAsciiSpace = byte_set(" \t\v\f");
+// A run of white space that holds a line break: ASCII spaces and LF and CR.
+inline constexpr auto kSpaceOrBreak = byte_set(" \t\v\f\n\r");
+
+// The punctuators' first bytes that the lexer's state follows.
+inline constexpr auto kBracketOrStep = byte_set("()[]{}+-");
+
+// What a token's first byte decides.
+enum class First : unsigned char {
+  Other, Space, Break, Name, Digit, Dot, Quote, Backtick, Hash, Slash, Lt, Minus, High, Punct
+};
+
+inline constexpr auto kFirst = [] {
+  std::array<First, 256> t{};
+  for (std::size_t b = 0; b < t.size(); ++b) {
+    if (kAsciiSpace[b]) t[b] = First::Space;
+    if (kIdentStart[b]) t[b] = b >= 0x80 ? First::High : First::Name;
+    if (kDigit[b]) t[b] = First::Digit;
+  }
+  const auto set = [&](std::string_view bytes, First f) {
+    for (const char c : bytes) t[static_cast<unsigned char>(c)] = f;
+  };
+  set("\n\r", First::Break);
+  set(".", First::Dot);
+  set("\"'", First::Quote);
+  set("`", First::Backtick);
+  set("#", First::Hash);
+  set("/", First::Slash);
+  set("<", First::Lt);
+  set("-", First::Minus);
+  set("{}()[];,~:?>=!+*&|%^", First::Punct);
+  return t;
+}();
 
 // Length of the white-space code point at i that lies outside ASCII (NBSP, BOM, the Zs
 // separators), 0 when there is none.
@@ -172,61 +200,79 @@ class Lexer {
   // One token or one piece of white space or comment from i; 0 on an error.
   std::size_t step(std::size_t i) {
     const unsigned char c = in_[i];
-    if (kAsciiSpace[c]) {
-      std::size_t j = i + 1;
-      while (j < in_.size() && kAsciiSpace[in_[j]]) ++j;
-      sink_.space(i, j, false);
-      return j;
-    }
-    if (const std::size_t lt = line_terminator(in_, i)) {
-      std::size_t j = i + lt;
-      while (j < in_.size()) {
-        if (kAsciiSpace[in_[j]]) {
-          ++j;
-        } else if (const std::size_t more = line_terminator(in_, j)) {
-          j += more;
-        } else {
-          break;
-        }
+    switch (kFirst[c]) {
+      case First::Space: {
+        const std::size_t j = code::skip_run(in_, i + 1, kAsciiSpace);
+        sink_.space(i, j, false);
+        return j;
       }
-      line_start_ = true;
-      sink_.space(i, j, true);
-      return j;
-    }
-    if (c >= 0x80) {
-      if (const std::size_t sp = unicode_space(in_, i)) {
-        sink_.space(i, i + sp, false);
-        return i + sp;
-      }
-    }
-    if (c == '/' && peek(in_, i + 1) == '/') return line_comment(i);
-    if (c == '/' && peek(in_, i + 1) == '*') return block_comment(i);
-    if (goal_ != Goal::Module) {
-      const bool html_comment = (c == '<' && match_exact(in_, i, "<!--")) ||
-                                (c == '-' && line_start_ && match_exact(in_, i, "-->"));
-      if (html_comment) return goal_ == Goal::Script ? line_comment(i) : 0;
-    }
-    line_start_ = false;
-    if (kIdentStart[c]) return word(i, i);
-    if (kDigit[c] || (c == '.' && kDigit[peek(in_, i + 1)])) return number(i);
-    switch (c) {
-      case '"':
-      case '\'':
+      case First::Break:
+        return line_breaks(i);
+      case First::Name:
+        line_start_ = false;
+        return word(i, i);
+      case First::Punct:
+        line_start_ = false;
+        return punct(i);
+      case First::Digit:
+        line_start_ = false;
+        return number(i);
+      case First::Dot:
+        line_start_ = false;
+        return kDigit[peek(in_, i + 1)] ? number(i) : punct(i);
+      case First::Quote:
+        line_start_ = false;
         return string(i);
-      case '`':
+      case First::Backtick:
+        line_start_ = false;
         return template_piece(i, i + 1);
-      case '#':  // a private name: '#' and a name of at least one code point
+      case First::Hash:  // a private name: '#' and a name of at least one code point
+        line_start_ = false;
         if (i + 1 < in_.size() && kIdentStart[in_[i + 1]] && unicode_space(in_, i + 1) == 0 &&
             line_terminator(in_, i + 1) == 0)
           return word(i, i + 1);
         return 0;
-      case '/':
-        if (regex_ok_) return regex(i);
-        break;
-      default:
+      case First::Slash:
+        if (peek(in_, i + 1) == '/') return line_comment(i);
+        if (peek(in_, i + 1) == '*') return block_comment(i);
+        line_start_ = false;
+        return regex_ok_ ? regex(i) : punct(i);
+      case First::Lt:
+      case First::Minus:
+        if (goal_ != Goal::Module) {
+          const bool html_comment = (c == '<' && match_exact(in_, i, "<!--")) ||
+                                    (c == '-' && line_start_ && match_exact(in_, i, "-->"));
+          if (html_comment) return goal_ == Goal::Script ? line_comment(i) : 0;
+        }
+        line_start_ = false;
+        return punct(i);
+      case First::High:
+        if (line_terminator(in_, i) != 0) return line_breaks(i);
+        if (const std::size_t sp = unicode_space(in_, i)) {
+          sink_.space(i, i + sp, false);
+          return i + sp;
+        }
+        line_start_ = false;
+        return word(i, i);
+      case First::Other:
         break;
     }
-    return punct(i);
+    return 0;
+  }
+
+  // A run of white space from the line terminator at i.
+  std::size_t line_breaks(std::size_t i) {
+    std::size_t j = i;
+    while (true) {
+      j = code::skip_run(in_, j, kSpaceOrBreak);
+      if (j >= in_.size() || in_[j] != 0xE2) break;
+      const std::size_t more = line_terminator(in_, j);
+      if (more == 0) break;
+      j += more;
+    }
+    line_start_ = true;
+    sink_.space(i, j, true);
+    return j;
   }
 
   bool is_kept_comment(std::size_t from, std::size_t to) const {
@@ -249,15 +295,9 @@ class Lexer {
   }
 
   std::size_t block_comment(std::size_t i) {
-    std::size_t j = i + 2;
-    bool line_break = false;
-    while (true) {
-      if (j >= in_.size()) return 0;
-      if (in_[j] == '*' && peek(in_, j + 1) == '/') break;
-      if (line_terminator(in_, j) != 0) line_break = true;
-      ++j;
-    }
-    j += 2;
+    const std::size_t j = code::block_comment_end(in_, i);
+    if (j > in_.size()) return 0;
+    const bool line_break = holds_line_terminator(i + 2, j - 2);
     if (line_break) line_start_ = true;  // "-->" may follow on the comment's last line
     if (is_kept_comment(i, j)) {
       sink_.kept(i, j);
@@ -267,22 +307,28 @@ class Lexer {
     return j;
   }
 
+  bool holds_line_terminator(std::size_t from, std::size_t to) const {
+    const std::span<const unsigned char> part = in_.first(to);
+    if (find_byte(part, from, '\n') < to || find_byte(part, from, '\r') < to) return true;
+    for (std::size_t k = find_byte(part, from, 0xE2); k < to; k = find_byte(part, k + 1, 0xE2))
+      if (line_terminator(part, k) != 0) return true;
+    return false;
+  }
+
   // An identifier, keyword or private name; `j` is where its first code point starts.
   std::size_t word(std::size_t i, std::size_t j) {
-    while (j < in_.size()) {
+    while (true) {
+      j = code::skip_run(in_, j, kIdentPlain);
+      if (j >= in_.size()) break;
       const unsigned char c = in_[j];
-      if (c < 0x80) {
-        if (!kIdentPart[c]) break;
-        if (c == '\\') {
-          const std::size_t k = unicode_escape(j);
-          if (k == 0) return 0;
-          j = k;
-          continue;
-        }
+      if (c == '\\') {
+        const std::size_t k = unicode_escape(j);
+        if (k == 0) return 0;
+        j = k;
+      } else if (c >= 0x80 && unicode_space(in_, j) == 0 && line_terminator(in_, j) == 0) {
         ++j;
       } else {
-        if (unicode_space(in_, j) != 0 || line_terminator(in_, j) != 0) break;
-        ++j;
+        break;
       }
     }
     sink_.token(Tok::Word, i, j);
@@ -310,11 +356,24 @@ class Lexer {
     return j + 4;
   }
 
+  static constexpr std::string_view kKeywordsBeforeExpression[] = {
+      "return", "typeof", "instanceof", "in",    "of",    "new",   "delete", "void",
+      "throw",  "case",   "do",         "else",  "yield", "await", "extends"};
+
+  // Per length, the first letters of those keywords: most words are names, and this one test
+  // turns nearly all of them away.
+  static constexpr auto kKeywordFirst = [] {
+    std::array<std::uint32_t, 11> t{};
+    for (const std::string_view k : kKeywordsBeforeExpression)
+      t[k.size()] |= std::uint32_t{1} << (k[0] - 'a');
+    return t;
+  }();
+
   static bool keyword_before_expression(std::string_view w) {
-    constexpr std::string_view kWords[] = {"return", "typeof", "instanceof", "in",    "of",
-                                           "new",    "delete", "void",       "throw", "case",
-                                           "do",     "else",   "yield",      "await", "extends"};
-    for (const std::string_view k : kWords)
+    if (w.empty() || w.size() >= kKeywordFirst.size()) return false;
+    const unsigned letter = static_cast<unsigned char>(w[0]) - unsigned{'a'};
+    if (letter >= 26 || ((kKeywordFirst[w.size()] >> letter) & 1) == 0) return false;
+    for (const std::string_view k : kKeywordsBeforeExpression)
       if (w == k) return true;
     return false;
   }
@@ -446,7 +505,9 @@ class Lexer {
     if (n == 0) return 0;
     const unsigned char c = in_[i];
     bool regex_next = true;
-    switch (c) {
+    Last last = Last::Punct;
+    // Brackets and "++"/"--" need the stacks or change what a '/' is; the rest go straight out.
+    if (kBracketOrStep[c]) switch (c) {
       case '(': {
         const bool control = last_ == Last::Word && !after_dot_ &&
                              (prev_word_ == "if" || prev_word_ == "while" || prev_word_ == "for" ||
@@ -469,6 +530,7 @@ class Lexer {
         break;
       case '{':
         braces_.push_back(brace_opens_object() ? Brace::Object : Brace::Block);
+        last = Last::OpenBrace;
         break;
       case '}': {
         if (braces_.empty()) return 0;
@@ -476,17 +538,18 @@ class Lexer {
         braces_.pop_back();
         if (closed == Brace::Substitution) return template_piece(i, i + 1);
         regex_next = closed == Brace::Block;
+        last = Last::CloseBrace;
         break;
       }
       default:
-        if (n == 2 && (c == '+' || c == '-') && in_[i + 1] == c) regex_next = false;  // a++ / b
+        if (n == 2 && in_[i + 1] == c) regex_next = false;  // a++ / b
         break;
     }
     sink_.token(Tok::Punct, i, i + n);
     prev_punct_ = std::string_view(reinterpret_cast<const char*>(in_.data()) + i, n);
-    after_dot_ = prev_punct_ == "." || prev_punct_ == "?.";
+    after_dot_ = n <= 2 && in_[i + n - 1] == '.';  // "." or "?."
     regex_ok_ = regex_next;
-    last_ = c == '}' ? Last::CloseBrace : c == '{' ? Last::OpenBrace : Last::Punct;
+    last_ = last;
     return i + n;
   }
 
