@@ -28,6 +28,13 @@ constexpr ByteSet without(ByteSet t, std::string_view drop) {
   return t;
 }
 
+// Every byte but those of `drop`: what a scan runs over until one of them.
+constexpr ByteSet all_but(std::string_view drop) {
+  ByteSet t{};
+  for (bool& b : t) b = true;
+  return without(t, drop);
+}
+
 inline constexpr ByteSet kDigit = byte_set("0123456789");
 inline constexpr ByteSet kHex = byte_set("0123456789abcdefABCDEF");
 
@@ -37,8 +44,15 @@ inline std::size_t skip_run(std::span<const unsigned char> in, std::size_t i, co
   const unsigned char* p = in.data();
   const std::size_t n = in.size();
   while (n - i >= 8) {
-    for (std::size_t k = 0; k < 8; ++k)
-      if (!set[p[i + k]]) return i + k;
+    const unsigned char* q = p + i;
+    if (!set[q[0]]) return i;
+    if (!set[q[1]]) return i + 1;
+    if (!set[q[2]]) return i + 2;
+    if (!set[q[3]]) return i + 3;
+    if (!set[q[4]]) return i + 4;
+    if (!set[q[5]]) return i + 5;
+    if (!set[q[6]]) return i + 6;
+    if (!set[q[7]]) return i + 7;
     i += 8;
   }
   while (i < n && set[p[i]]) ++i;

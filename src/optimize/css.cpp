@@ -255,11 +255,7 @@ class Minifier {
   // The same answer from the bytes alone, for the items that hold no string, comment, escape or
   // url and no block inside brackets (most declarations); none for the others.
   std::optional<bool> item_is_rule_by_bytes(std::size_t from) const {
-    static constexpr code::ByteSet kPlain = [] {
-      code::ByteSet t{};
-      for (bool& b : t) b = true;
-      return code::without(t, "{};()[]\"'/\\");
-    }();
+    static constexpr code::ByteSet kPlain = code::all_but("{};()[]\"'/\\");
     if (match_exact(in_, from, "--")) return std::nullopt;  // a custom property
     std::size_t depth = 0;
     for (std::size_t i = from;; ++i) {

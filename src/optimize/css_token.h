@@ -298,7 +298,7 @@ inline constexpr auto kSingle = [] {
 }();
 
 // The token that starts at `i` (< in.size()).
-inline Token next_token(std::span<const unsigned char> in, std::size_t i) {
+[[gnu::always_inline]] inline Token next_token(std::span<const unsigned char> in, std::size_t i) {
   const unsigned char c = in[i];
   switch (kFirst[c]) {
     case First::Space:

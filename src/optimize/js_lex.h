@@ -42,12 +42,16 @@ inline constexpr auto kAsciiSpace = byte_set(" \t\v\f");
 // A run of white space that holds a line break: ASCII spaces and LF and CR.
 inline constexpr auto kSpaceOrBreak = byte_set(" \t\v\f\n\r");
 
+// Bytes that are neither a line terminator nor the first byte of U+2028 and U+2029.
+inline constexpr auto kInLine = code::all_but("\n\r\xE2");
+
 // The punctuators' first bytes that the lexer's state follows.
 inline constexpr auto kBracketOrStep = byte_set("()[]{}+-");
 
 // What a token's first byte decides.
 enum class First : unsigned char {
-  Other, Space, Break, Name, Digit, Dot, Quote, Backtick, Hash, Slash, Lt, Minus, High, Punct
+  Other, Space, Break, Name, Digit, Dot, Quote, Backtick, Hash, Slash, Lt, Minus, High, Single,
+  Punct
 };
 
 inline constexpr auto kFirst = [] {
@@ -68,7 +72,8 @@ inline constexpr auto kFirst = [] {
   set("/", First::Slash);
   set("<", First::Lt);
   set("-", First::Minus);
-  set("{}()[];,~:?>=!+*&|%^", First::Punct);
+  set("?>=!+*&|%^", First::Punct);
+  set("{}()[];,~:", First::Single);  // punctuators of one byte whatever follows
   return t;
 }();
 
@@ -191,10 +196,15 @@ class Lexer {
   enum class Brace : unsigned char { Block, Object, Substitution };
   // A '[', a '(', or the '(' after if, while, for or with.
   enum class Paren : unsigned char { Square, Round, Control };
+  // What the previous token was, as far as a '{' or '/' after it cares.
+  enum class Last : unsigned char { None, Word, Value, Punct, OpenBrace, CloseBrace };
 
   std::size_t line_end(std::size_t i) const {
-    while (i < in_.size() && line_terminator(in_, i) == 0) ++i;
-    return i;
+    while (true) {
+      i = code::skip_run(in_, i, kInLine);
+      if (i >= in_.size() || line_terminator(in_, i) != 0) return i;
+      ++i;  // 0xE2 that starts another character
+    }
   }
 
   // One token or one piece of white space or comment from i; 0 on an error.
@@ -211,6 +221,11 @@ class Lexer {
       case First::Name:
         line_start_ = false;
         return word(i, i);
+      case First::Single:
+        line_start_ = false;
+        if (kBracketOrStep[c]) return bracket_or_step(i, 1);
+        punct_out(i, 1, true, Last::Punct);
+        return i + 1;
       case First::Punct:
         line_start_ = false;
         return punct(i);
@@ -503,11 +518,25 @@ class Lexer {
   std::size_t punct(std::size_t i) {
     const std::size_t n = punctuator(in_, i);
     if (n == 0) return 0;
+    // Brackets and "++"/"--" need the stacks or change what a '/' is; the rest go straight out.
+    if (kBracketOrStep[in_[i]]) return bracket_or_step(i, n);
+    punct_out(i, n, true, Last::Punct);
+    return i + n;
+  }
+
+  void punct_out(std::size_t i, std::size_t n, bool regex_next, Last last) {
+    sink_.token(Tok::Punct, i, i + n);
+    prev_punct_ = std::string_view(reinterpret_cast<const char*>(in_.data()) + i, n);
+    after_dot_ = n <= 2 && in_[i + n - 1] == '.';  // "." or "?."
+    regex_ok_ = regex_next;
+    last_ = last;
+  }
+
+  std::size_t bracket_or_step(std::size_t i, std::size_t n) {
     const unsigned char c = in_[i];
     bool regex_next = true;
     Last last = Last::Punct;
-    // Brackets and "++"/"--" need the stacks or change what a '/' is; the rest go straight out.
-    if (kBracketOrStep[c]) switch (c) {
+    switch (c) {
       case '(': {
         const bool control = last_ == Last::Word && !after_dot_ &&
                              (prev_word_ == "if" || prev_word_ == "while" || prev_word_ == "for" ||
@@ -545,15 +574,9 @@ class Lexer {
         if (n == 2 && in_[i + 1] == c) regex_next = false;  // a++ / b
         break;
     }
-    sink_.token(Tok::Punct, i, i + n);
-    prev_punct_ = std::string_view(reinterpret_cast<const char*>(in_.data()) + i, n);
-    after_dot_ = n <= 2 && in_[i + n - 1] == '.';  // "." or "?."
-    regex_ok_ = regex_next;
-    last_ = last;
+    punct_out(i, n, regex_next, last);
     return i + n;
   }
-
-  enum class Last : unsigned char { None, Word, Value, Punct, OpenBrace, CloseBrace };
 
   std::span<const unsigned char> in_;
   Goal goal_;
