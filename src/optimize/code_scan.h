@@ -35,6 +35,18 @@ constexpr ByteSet all_but(std::string_view drop) {
   return without(t, drop);
 }
 
+// For a first-byte table: the bytes of `bytes`, or the members of `set`, get class `c`. Later
+// calls win, so a table is built from the broad classes to the single bytes.
+template <class Class>
+constexpr void assign(std::array<Class, 256>& t, std::string_view bytes, Class c) {
+  for (const char b : bytes) t[static_cast<unsigned char>(b)] = c;
+}
+template <class Class>
+constexpr void assign(std::array<Class, 256>& t, const ByteSet& set, Class c) {
+  for (std::size_t b = 0; b < t.size(); ++b)
+    if (set[b]) t[b] = c;
+}
+
 inline constexpr ByteSet kDigit = byte_set("0123456789");
 inline constexpr ByteSet kHex = byte_set("0123456789abcdefABCDEF");
 

@@ -119,7 +119,8 @@ Block block_of_at_rule(std::span<const unsigned char> in, const Token& at, Block
 
 class Minifier {
  public:
-  Minifier(std::span<const unsigned char> in, unsigned char* out, Block base) : in_(in), out_(in, out) {
+  Minifier(std::span<const unsigned char> in, unsigned char* out, Block base)
+      : in_(in), out_(in, out) {
     blocks_.push_back(base);
   }
 

@@ -55,8 +55,8 @@ struct Token {
 // Bytes that continue a name: letters, digits, '-', '_', and everything from 0x80 on (the parts
 // of UTF-8 sequences). NUL becomes U+FFFD before tokenizing, a name byte too.
 inline constexpr auto kNameByte = [] {
-  code::ByteSet t = code::with_high_bytes(
-      "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz-_");
+  code::ByteSet t =
+      code::with_high_bytes("0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz-_");
   t[0] = true;
   return t;
 }();
@@ -258,28 +258,35 @@ inline Token string_token(std::span<const unsigned char> in, std::size_t start) 
 
 // What a token's first byte decides. Single stands for the one-byte tokens of kSingle.
 enum class First : unsigned char {
-  Delim, Space, Name, Digit, Quote, Hash, PlusDot, Minus, Lt, At, Backslash, Slash, Single
+  Delim,
+  Space,
+  Name,
+  Digit,
+  Quote,
+  Hash,
+  PlusDot,
+  Minus,
+  Lt,
+  At,
+  Backslash,
+  Slash,
+  Single
 };
 
 inline constexpr auto kFirst = [] {
   std::array<First, 256> t{};
-  for (std::size_t b = 0; b < t.size(); ++b) {
-    if (kSpace[b]) t[b] = First::Space;
-    if (kNameStart[b]) t[b] = First::Name;
-    if (kDigit[b]) t[b] = First::Digit;
-  }
-  const auto set = [&](std::string_view bytes, First f) {
-    for (const char c : bytes) t[static_cast<unsigned char>(c)] = f;
-  };
-  set("\"'", First::Quote);
-  set("#", First::Hash);
-  set("+.", First::PlusDot);
-  set("-", First::Minus);
-  set("<", First::Lt);
-  set("@", First::At);
-  set("\\", First::Backslash);
-  set("/", First::Slash);
-  set("()[]{},:;", First::Single);
+  code::assign(t, kSpace, First::Space);
+  code::assign(t, kNameStart, First::Name);
+  code::assign(t, kDigit, First::Digit);
+  code::assign(t, "\"'", First::Quote);
+  code::assign(t, "#", First::Hash);
+  code::assign(t, "+.", First::PlusDot);
+  code::assign(t, "-", First::Minus);
+  code::assign(t, "<", First::Lt);
+  code::assign(t, "@", First::At);
+  code::assign(t, "\\", First::Backslash);
+  code::assign(t, "/", First::Slash);
+  code::assign(t, "()[]{},:;", First::Single);
   return t;
 }();
 

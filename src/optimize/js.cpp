@@ -68,14 +68,15 @@ class Emitter {
     // A name may end in an escape ("\u{d}") or a non-ASCII letter, and begin with one: the
     // token's type decides, not its bytes.
     const bool word_next = js::kIdentPart[first] || type == Tok::Word;
-    if (word_next && (js::kIdentPart[last] || prev_type_ == Tok::Word ||
-                      prev_type_ == Tok::Regex || prev_type_ == Tok::Number))
+    if (word_next && (js::kIdentPart[last] || prev_type_ == Tok::Word || prev_type_ == Tok::Regex ||
+                      prev_type_ == Tok::Number))
       return true;  // names run together; a regex takes letters as flags; 1 in, 1.in
     if (prev_type_ == Tok::Number && first == '.') return true;  // 1 .toString()
     if (last == '/' && (first == '/' || first == '*')) return true;
     if (last == '<' && (first == '!' || first == '/')) return true;
     if (last == '-' && first == '>') return true;
-    if (last == '.' && (js::kDigit[first] || first == '.')) return true;  // ". ." after "." is no "..."
+    if (last == '.' && (js::kDigit[first] || first == '.'))
+      return true;  // ". ." after "." is no "..."
     if (prev_type_ != Tok::Punct || (type != Tok::Punct && type != Tok::Number)) return false;
     // Punctuators match longest first: "+" then "+" would read as "++".
     unsigned char joined[8] = {};

@@ -30,8 +30,8 @@ enum class Goal { Script, Module, Either };
 
 // Bytes that continue an identifier. Every byte from 0x80 on counts, except where a sequence
 // spells one of the white-space or line-terminator code points (checked before this table).
-inline constexpr auto kIdentPart = code::with_high_bytes(
-    "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz$_\\");
+inline constexpr auto kIdentPart =
+    code::with_high_bytes("0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz$_\\");
 inline constexpr auto kIdentStart = code::without(kIdentPart, "0123456789");
 // The identifier bytes that need no further look: ASCII, no escape.
 inline constexpr auto kIdentPlain =
@@ -50,30 +50,39 @@ inline constexpr auto kBracketOrStep = byte_set("()[]{}+-");
 
 // What a token's first byte decides.
 enum class First : unsigned char {
-  Other, Space, Break, Name, Digit, Dot, Quote, Backtick, Hash, Slash, Lt, Minus, High, Single,
+  Other,
+  Space,
+  Break,
+  Name,
+  Digit,
+  Dot,
+  Quote,
+  Backtick,
+  Hash,
+  Slash,
+  Lt,
+  Minus,
+  High,
+  Single,
   Punct
 };
 
 inline constexpr auto kFirst = [] {
   std::array<First, 256> t{};
-  for (std::size_t b = 0; b < t.size(); ++b) {
-    if (kAsciiSpace[b]) t[b] = First::Space;
-    if (kIdentStart[b]) t[b] = b >= 0x80 ? First::High : First::Name;
-    if (kDigit[b]) t[b] = First::Digit;
-  }
-  const auto set = [&](std::string_view bytes, First f) {
-    for (const char c : bytes) t[static_cast<unsigned char>(c)] = f;
-  };
-  set("\n\r", First::Break);
-  set(".", First::Dot);
-  set("\"'", First::Quote);
-  set("`", First::Backtick);
-  set("#", First::Hash);
-  set("/", First::Slash);
-  set("<", First::Lt);
-  set("-", First::Minus);
-  set("?>=!+*&|%^", First::Punct);
-  set("{}()[];,~:", First::Single);  // punctuators of one byte whatever follows
+  code::assign(t, kAsciiSpace, First::Space);
+  code::assign(t, kIdentStart, First::Name);
+  code::assign(t, code::with_high_bytes(""), First::High);
+  code::assign(t, kDigit, First::Digit);
+  code::assign(t, "\n\r", First::Break);
+  code::assign(t, ".", First::Dot);
+  code::assign(t, "\"'", First::Quote);
+  code::assign(t, "`", First::Backtick);
+  code::assign(t, "#", First::Hash);
+  code::assign(t, "/", First::Slash);
+  code::assign(t, "<", First::Lt);
+  code::assign(t, "-", First::Minus);
+  code::assign(t, "?>=!+*&|%^", First::Punct);
+  code::assign(t, "{}()[];,~:", First::Single);  // punctuators of one byte whatever follows
   return t;
 }();
 
@@ -372,8 +381,8 @@ class Lexer {
   }
 
   static constexpr std::string_view kKeywordsBeforeExpression[] = {
-      "return", "typeof", "instanceof", "in",    "of",    "new",   "delete", "void",
-      "throw",  "case",   "do",         "else",  "yield", "await", "extends"};
+      "return", "typeof", "instanceof", "in",   "of",    "new",   "delete", "void",
+      "throw",  "case",   "do",         "else", "yield", "await", "extends"};
 
   // Per length, the first letters of those keywords: most words are names, and this one test
   // turns nearly all of them away.
@@ -412,7 +421,8 @@ class Lexer {
       if (e == 'e' || e == 'E') {
         ++j;
         if (peek(in_, j) == '+' || peek(in_, j) == '-') ++j;
-        if (!kDigit[peek(in_, j)]) return 0;  // "1e" and "1e-" are no numbers: "1e-->" is not "1e--"
+        if (!kDigit[peek(in_, j)])
+          return 0;  // "1e" and "1e-" are no numbers: "1e-->" is not "1e--"
         digits();
       }
     }
