@@ -96,7 +96,7 @@ class CodeWriter {
     // Nothing goes out ahead of what has been read: n_ <= from, so the room is there too.
     if (len <= kShort && in_.size() - from >= kShort && n_ <= from) {
       std::memcpy(out_ + n_, in_.data() + from, kShort);
-    } else {
+    } else if (len != 0) {  // an empty input has no data pointer to copy from
       std::memcpy(out_ + n_, in_.data() + from, len);
     }
     n_ += len;
