@@ -69,6 +69,12 @@ std::optional<Bytes> safe_profile(std::span<const unsigned char> in, bool php, P
   return optimize_markup_safe(in, php, sink, std::move(reuse), InlineCode{true, true});
 }
 
+// The safe profile with inline code left as it is (--safe -h): the tree-keeping markup work alone.
+std::optional<Bytes> safe_markup_only(std::span<const unsigned char> in, bool php,
+                                      ProgressSink* sink, Bytes reuse) {
+  return optimize_markup_safe(in, php, sink, std::move(reuse), InlineCode{false, false});
+}
+
 void corpus_bench(benchmark::State& state, const std::vector<Bytes>& pages, const char* kind,
                   Profile optimize, bool php) {
   if (pages.empty()) {
@@ -99,6 +105,11 @@ void BM_CorpusPagesSafe(benchmark::State& state) {
   corpus_bench(state, html_pages(), "html", safe_profile, false);
 }
 BENCHMARK(BM_CorpusPagesSafe)->Unit(benchmark::kMillisecond);
+
+void BM_CorpusPagesSafeMarkup(benchmark::State& state) {
+  corpus_bench(state, html_pages(), "html", safe_markup_only, false);
+}
+BENCHMARK(BM_CorpusPagesSafeMarkup)->Unit(benchmark::kMillisecond);
 
 void large_page_bench(benchmark::State& state, ProgressSink* sink,
                       Profile optimize = optimize_markup) {
