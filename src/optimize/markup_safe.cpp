@@ -215,10 +215,10 @@ std::optional<Bytes> optimize_markup_safe(std::span<const unsigned char> in, boo
   st.php_blocks = php_blocks;
   st.styles_white_space = mentions_white_space(in);
   st.code = code;
-  markup::Ticker ticker{progress, total, total / 100};
+  st.ticker = markup::Ticker{progress, total, total / 100};
   std::size_t i = 0;
   while (i < in.size()) {
-    ticker.one(i);
+    st.ticker.one(i);
     const unsigned char c = in[i];
     if (c == '<') {
       const std::size_t end = markup_at(in, i, st);

@@ -25,6 +25,8 @@ struct State {
   bool p_open = false;              // a P element is the innermost block open
   InlineCode code{};                // which of <style>, style="" and <script> are minified
   tree::OpenElements tree;          // what the parser has built so far, as far as it is certain
+  // The progress bar's count of steps: the main loop's, and those a text run takes in for it.
+  Ticker ticker;
   // The last tag name looked up: white space before a tag looks at it, then the tag itself.
   std::size_t named_from = SIZE_MAX;
   std::size_t named_end = 0;

@@ -21,8 +21,24 @@ std::size_t text_content(std::span<const unsigned char> in, std::size_t i, State
     w += copied;
     if (i >= in.size()) break;
     const unsigned char c = p[i];
-    if (c == '<' || kTextSpace[c]) {
-      if (c != ' ' || kTextSpace[peek(in, i + 1)]) break;
+    if (c == '<') break;
+    if (kTextSpace[c] && (c != ' ' || kTextSpace[peek(in, i + 1)])) {
+      // White space between two words: decided here, as text_space would (the tree has taken
+      // this text already, and white space next to it changes nothing there).
+      bool line_break = false;
+      const std::size_t j = space_run_end(in, i, &line_break);
+      if (j == in.size() || p[j] == '<') break;  // before a tag: text_space's rules
+      // The steps of the main loop's that this takes: the run, then the text after it.
+      st.ticker.one(i);
+      st.ticker.one(j);
+      if (st.foreign_depth > 0 || !line_break || st.styles_white_space) {
+        Out run{o, w};
+        copy_piece(run, in, i, j);
+        w = run.n;
+      } else {
+        o[w++] = '\n';
+      }
+      i = j;
     }
   }
   st.out.n = w;
@@ -39,12 +55,8 @@ bool space_cannot_show(Left left, std::uint16_t right, bool right_is_tag) {
 }
 
 std::size_t text_space(std::span<const unsigned char> in, std::size_t i, State& st) {
-  std::size_t j = i;
   bool line_break = false;
-  while (j < in.size() && kTextSpace[in[j]]) {
-    line_break = line_break || in[j] == '\n' || in[j] == '\r';
-    ++j;
-  }
+  const std::size_t j = space_run_end(in, i, &line_break);
   const Left left = st.left;
   if (st.foreign_depth > 0) {
     st.tree.text(true);

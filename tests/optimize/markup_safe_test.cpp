@@ -189,6 +189,22 @@ TEST(SafeText, StopsAtEveryOffset) {
   }
 }
 
+// White space runs are read 16 bytes at a time (byte by byte without SSE2): a run of any length,
+// with a line break at any place in it or none, reads the same between words and before a tag.
+TEST(SafeText, SpaceRunsOfEveryLengthAndBreak) {
+  for (std::size_t length = 1; length < 40; ++length)
+    for (std::size_t at = 0; at <= length; ++at) {  // at == length: no line break
+      std::string run(length, at % 2 == 0 ? ' ' : '\t');
+      if (at < length) run[at] = at % 3 == 0 ? '\r' : '\n';
+      const std::string want = at < length ? "\n" : run;
+      for (const std::string tail : {"", "0123456789abcdef"}) {
+        EXPECT_EQ(safe("<p>a" + run + "b" + tail), "<p>a" + want + "b" + tail) << length << at;
+        EXPECT_EQ(safe("<b>a</b>" + run + "<i>" + tail), "<b>a</b>" + want + "<i>" + tail)
+            << length << at;
+      }
+    }
+}
+
 // The page's own mention of white-space is found wherever it stands: at any offset, next to other
 // hyphens, and in the last bytes of the page.
 TEST(SafeText, WhiteSpaceMentionAnywhere) {
