@@ -79,8 +79,7 @@ bool same(const Name& a, const Name& b) { return a.tag == b.tag && a.hash == b.h
 
 }  // namespace
 
-Name name_with(Tag tag, std::span<const unsigned char> name) {
-  if (tag != Other) return {tag, 0};
+Name name_of_other(std::span<const unsigned char> name) {
   std::uint64_t h = 0xcbf29ce484222325ull;
   for (const unsigned char c : name) h = (h ^ fold[c]) * 0x100000001b3ull;
   if (h == kAnnotationXml) return {AnnotationXml, 0};
@@ -94,7 +93,7 @@ Name name_of(std::span<const unsigned char> name) {
     if (known.size() == name.size() && match_nocase(name, 0, known))
       return {static_cast<Tag>(t), 0};
   }
-  return name_with(Other, name);
+  return name_of_other(name);
 }
 
 // ---- The stack and the list ----
@@ -226,10 +225,6 @@ void OpenElements::close_p_in_button_scope() {
   if (in_scope(P, Scope::Button)) close_p();
 }
 
-bool OpenElements::reconstruct_pending() const {
-  return formatting_count_ > 0 && formatting_[formatting_count_ - 1].element == -1;
-}
-
 void OpenElements::reconstruct() {
   if (!reconstruct_pending()) return;
   std::size_t k = formatting_count_ - 1;
@@ -298,9 +293,7 @@ void OpenElements::doctype(bool no_quirks) {
   mode_ = Mode::BeforeHtml;
 }
 
-bool OpenElements::foreign_here() const { return depth_ > 0 && current().ns != Ns::Html; }
-
-void OpenElements::text(bool space_only) {
+void OpenElements::any_text(bool space_only) {
   if (!known()) return;
   if (space_only &&
       (mode_ == Mode::Initial || mode_ == Mode::BeforeHtml || mode_ == Mode::BeforeHead))

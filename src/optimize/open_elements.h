@@ -48,8 +48,12 @@ struct Name {
 
 // The name [from, to) of a tag as the tokenizer reads it (folded to lower case).
 Name name_of(std::span<const unsigned char> name);
+// The same for a name no Tag stands for among those the caller knows: hashed.
+Name name_of_other(std::span<const unsigned char> name);
 // The same for a name whose Tag is known already: only Other names are hashed.
-Name name_with(Tag tag, std::span<const unsigned char> name);
+inline Name name_with(Tag tag, std::span<const unsigned char> name) {
+  return tag != Other ? Name{tag, 0} : name_of_other(name);
+}
 
 enum class Ns : std::uint8_t { Html, Svg, Math };
 
@@ -82,7 +86,16 @@ class OpenElements {
   void doctype(bool no_quirks);  // no_quirks: exactly <!DOCTYPE html>
   void start_tag(Name name, bool self_closing);
   void end_tag(Name name);
-  void text(bool space_only);  // character tokens; a run of white space alone when space_only
+  // Character tokens; a run of white space alone when space_only.
+  void text(bool space_only) {
+    // Text in the body with no formatting element to rebuild, most of a page's: only whether it
+    // joins other text changes.
+    if (mode_ == Mode::InBody && !foreign_here() && !reconstruct_pending()) {
+      text_last_ = text_last_ || !space_only;
+      return;
+    }
+    any_text(space_only);
+  }
   void lose() { mode_ = Mode::Unknown; }
 
   [[nodiscard]] bool known() const { return mode_ != Mode::Unknown; }
@@ -128,6 +141,7 @@ class OpenElements {
   void to_body();  // the html element the parser makes up before content
   void open_head();
   void open_body();
+  void any_text(bool space_only);
   void insert_text(bool space_only);
   [[nodiscard]] bool tag_acts(const Next& next) const;
 
@@ -140,7 +154,9 @@ class OpenElements {
   void close_p();
   void close_p_in_button_scope();
   void reconstruct();
-  [[nodiscard]] bool reconstruct_pending() const;
+  [[nodiscard]] bool reconstruct_pending() const {
+    return formatting_count_ > 0 && formatting_[formatting_count_ - 1].element == -1;
+  }
   void push_formatting(Name name);
   [[nodiscard]] bool formatting_after_marker(Tag tag) const;
   void push_marker();
@@ -162,7 +178,7 @@ class OpenElements {
   void clear_to(bool (*stop)(Tag));  // pops down to the first HTML element for which `stop` holds
   void close_through(Tag tag);       // generates implied end tags, then pops through `tag`
   void close_select();
-  [[nodiscard]] bool foreign_here() const;
+  [[nodiscard]] bool foreign_here() const { return depth_ > 0 && current().ns != Ns::Html; }
 
   std::array<Entry, kMaxDepth> stack_{};
   std::size_t depth_ = 0;
