@@ -2,6 +2,8 @@
 // elements, followed token by token as far as the model is certain of them.
 #include "optimize/open_elements.h"
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 
@@ -71,6 +73,39 @@ constexpr TagSet kRawText =
     tag_set({Script, Style, Title, Noscript, Textarea, Xmp, Iframe, Noembed, Noframes});
 constexpr TagSet kTableSection = tag_set({Tbody, Tfoot, Thead});
 constexpr TagSet kTablePart = tag_set({Caption, Col, Colgroup, Tbody, Td, Tfoot, Th, Thead, Tr});
+
+// What a start tag in the body does before the rules of its own name: body_start's first checks,
+// in their order, as one load per name.
+enum class BodyStart : std::uint8_t {
+  Ignored, Void, Unfollowed, Dialog, ClosesP, Heading, RawText, ByName
+};
+constexpr auto kBodyStart = [] {
+  std::array<BodyStart, kTagCount> t{};
+  for (std::size_t k = 0; k < kTagCount; ++k) {
+    const auto tag = static_cast<Tag>(k);
+    // Merged into the root or body, or ignored here.
+    if (tag == Html || tag == Body || kTablePart[tag] || tag == Frame || tag == Head) {
+      t[k] = BodyStart::Ignored;
+    } else if (kHeadVoid[tag] || tag == Param || tag == Source || tag == Track) {
+      t[k] = BodyStart::Void;
+    } else if (tag == Template || tag == Frameset || tag == Image || tag == Search ||
+               tag == Command || tag == Isindex) {
+      t[k] = BodyStart::Unfollowed;  // read differently by parsers of different ages
+    } else if (tag == Dialog) {
+      t[k] = BodyStart::Dialog;
+    } else if (kClosesP[tag]) {
+      t[k] = BodyStart::ClosesP;
+    } else if (kHeading[tag]) {
+      t[k] = BodyStart::Heading;
+    } else if (kRawText[tag]) {
+      t[k] = BodyStart::RawText;
+    } else {
+      t[k] = BodyStart::ByName;
+    }
+  }
+  return t;
+}();
+static_assert(kClosesP[Dialog], "a dialog not in the P's scope goes on as a block");
 
 constexpr std::uint64_t kAnnotationXml = fnv("annotation-xml");
 constexpr std::uint64_t kForeignObject = fnv("foreignobject");
@@ -463,42 +498,41 @@ void OpenElements::start_tag(Name name, bool self_closing) {
 
 void OpenElements::body_start(Name name, bool self_closing) {
   const Tag tag = name.tag;
-  if (tag == Html || tag == Body || kTablePart[tag] || tag == Frame || tag == Head)
-    return;  // merged into the root or body, or ignored here
-  if (kHeadVoid[tag] || tag == Param || tag == Source || tag == Track) {
-    text_last_ = false;  // void
-    return;
-  }
-  // Tags that parsers of different ages read differently.
-  if (tag == Template || tag == Frameset || tag == Image || tag == Search || tag == Command ||
-      tag == Isindex) {
-    lose();
-    return;
-  }
-  if (tag == Dialog && in_scope(P, Scope::Button)) {
-    lose();
-    return;
-  }
-  if (kClosesP[tag]) {
-    close_p_in_button_scope();
-    push(name);
-    return;
-  }
-  if (kHeading[tag]) {
-    close_p_in_button_scope();
-    if (depth_ > 0 && current().ns == Ns::Html && kHeading[current().name.tag]) pop();
-    push(name);
-    return;
-  }
-  if (kRawText[tag]) {
-    if (tag == Xmp) {
+  switch (kBodyStart[tag]) {
+    case BodyStart::Ignored:
+      return;
+    case BodyStart::Void:
+      text_last_ = false;
+      return;
+    case BodyStart::Unfollowed:
+      lose();
+      return;
+    case BodyStart::Dialog:
+      if (in_scope(P, Scope::Button)) {
+        lose();
+        return;
+      }
+      [[fallthrough]];
+    case BodyStart::ClosesP:
       close_p_in_button_scope();
-      reconstruct();
-    }
-    push(name);
-    text_return_ = mode_;
-    mode_ = Mode::Text;
-    return;
+      push(name);
+      return;
+    case BodyStart::Heading:
+      close_p_in_button_scope();
+      if (depth_ > 0 && current().ns == Ns::Html && kHeading[current().name.tag]) pop();
+      push(name);
+      return;
+    case BodyStart::RawText:
+      if (tag == Xmp) {
+        close_p_in_button_scope();
+        reconstruct();
+      }
+      push(name);
+      text_return_ = mode_;
+      mode_ = Mode::Text;
+      return;
+    case BodyStart::ByName:
+      break;
   }
   switch (tag) {
     case Pre:
