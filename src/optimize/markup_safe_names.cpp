@@ -9,8 +9,7 @@
 
 namespace markup::safe {
 
-std::uint16_t name_at(std::span<const unsigned char> in, std::size_t from, State& st) {
-  if (st.named_from == from) return st.named->kind;
+std::uint16_t look_up_name(std::span<const unsigned char> in, std::size_t from, State& st) {
   st.named_from = from;
   if (in.size() - from >= 16) {
     // Most names end within eight bytes, nearly all within 16: keyed 16 bytes at once.

@@ -253,8 +253,9 @@ constexpr const Meaning& meaning_of_key(const TagNameKey& key) {
 
 struct State;
 
-// The end and meaning of the tag name that starts at `from`; returns its kind.
-std::uint16_t name_at(std::span<const unsigned char> in, std::size_t from, State& st);
+// The end and meaning of the tag name that starts at `from`, looked up; returns its kind. name_at
+// (markup_safe_state.h) looks up only a name other than the last one.
+std::uint16_t look_up_name(std::span<const unsigned char> in, std::size_t from, State& st);
 
 // The kind of the tag that starts at `j` ('<'), for the white space before it (kind_before).
 std::uint16_t kind_at(std::span<const unsigned char> in, std::size_t j, State& st);

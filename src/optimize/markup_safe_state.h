@@ -33,6 +33,12 @@ struct State {
   const Meaning* named = &kNoMeaning;
 };
 
+// The end and meaning of the tag name that starts at `from`, in st.named_end and st.named; returns
+// its kind. White space before a tag looks its name up, then the tag itself: the last name is kept.
+inline std::uint16_t name_at(std::span<const unsigned char> in, std::size_t from, State& st) {
+  return st.named_from == from ? st.named->kind : look_up_name(in, from, st);
+}
+
 // Copies [from, to) to the output. Most pieces (names, values, short runs) are at most 32 bytes and
 // go as one 32-byte move while the input has that many bytes left: the output never runs ahead of
 // the input, so the move stays inside the buffer, and what it writes past the piece is written over
