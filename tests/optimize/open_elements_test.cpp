@@ -93,6 +93,12 @@ const StackCase kStacks[] = {
     {"custom_elements_by_name", "<x-a <x-b t </x-a", "html body"},
     {"heading_closes_heading", "<h1 t <h2", "html body h2"},
     {"older_parsers_disagree_on_search", "<p <search", "unknown"},
+    {"root_and_cell_tags_ignored_in_body", "<body <html <td <p", "html body p"},
+    {"voids_popped_in_body", "<p <meta <param t", "html body p"},
+    {"dialog_in_p_scope", "<p <dialog", "unknown"},
+    {"dialog_outside_p", "<div <dialog", "html body div dialog"},
+    {"xmp_closes_p", "<p <xmp", "html body xmp"},
+    {"text_in_svg", "<svg t", "html body svg"},
 };
 
 class Stacks : public testing::TestWithParam<StackCase> {};
