@@ -135,6 +135,9 @@ int run_with(int argc, char** argv, const Options& options) {
     run_state.update = &*update;
   }
   Scheduler scheduler(options, worker_count(options));
+  // Files found up to date take the walk no worker: a second core looks at files beside it.
+  std::optional<StatAhead> ahead;
+  if (update && update->trusted() && scheduler.pooled()) run_state.ahead = &ahead.emplace();
   for (; optind < argc && stop_signal() == 0; ++optind) {
     if (update) update->walked(argv[optind]);
     process_input_path(argv[optind], options, run_state, scheduler);

@@ -70,7 +70,8 @@ class Driver final : public WalkEvents {
   // goes into `output` under the last part of its output path.
   void submit_file(const std::string& path, const struct stat& st, DirRef input_dir,
                    std::string_view input_name, const std::optional<NameKey>& input,
-                   const OutputDir& output) {
+                   const OutputDir& output,
+                   const std::optional<FileState>& output_seen = std::nullopt) {
     if (stop_signal() != 0) return;  // a stopped run takes no new file
     scheduler_.count(Totals{.files_seen = 1});
     FileWork work;
@@ -95,7 +96,7 @@ class Driver final : public WalkEvents {
         scheduler_.say([&](std::FILE* to) { print_name_kept_for_record(to, work.output_path.c_str()); });
         return;
       }
-      if (const std::optional<Totals> share = run_.update->up_to_date_share(work)) {
+      if (const std::optional<Totals> share = run_.update->up_to_date_share(work, output_seen)) {
         scheduler_.count(*share);
         return;
       }
@@ -107,6 +108,7 @@ class Driver final : public WalkEvents {
       cost.bytes_held += sibling_bytes_held(work, options_);
       cost.siblings = options_.precompress.size();
     }
+    if (run_.ahead != nullptr) run_.ahead->wrote();
     scheduler_.submit(std::move(work), cost, std::move(output_key), input);
   }
 
@@ -134,6 +136,7 @@ class Driver final : public WalkEvents {
           [&](std::FILE* to) { print_open_output_error(to, mirror_path.c_str(), made.error); });
     }
     mirrors_.push(made.dir, std::string(name), made.dir ? made.dir->id() : FileId{});
+    ahead_.emplace_back();
     made_.push_back(made.made);
     errors_.push_back(made.error);
     return true;
@@ -151,7 +154,18 @@ class Driver final : public WalkEvents {
 
   void file(const std::string& path, const struct stat& st, const DirRef& dir,
             std::string_view name) override {
-    submit_file(path, st, dir, name, NameKey{dir->id(), std::string(name)}, current_mirror());
+    std::optional<FileState> output_seen;
+    if (ahead_.back()) output_seen = ahead_.back()->output_of(name);
+    submit_file(path, st, dir, name, NameKey{dir->id(), std::string(name)}, current_mirror(),
+                output_seen);
+  }
+
+  std::shared_ptr<LookedAhead> listed(const DirRef& dir,
+                                      std::span<const ListedEntry> entries) override {
+    // Looks taken while no file is being written stay true until the next file is handed out.
+    if (run_.ahead == nullptr || !scheduler_.idle()) return nullptr;
+    ahead_.back() = run_.ahead->look(dir, mirrors_.top(), entries);
+    return ahead_.back();
   }
 
   bool directory(const std::string& path, const struct stat& st, FileId,
@@ -161,6 +175,7 @@ class Driver final : public WalkEvents {
 
   void left_directory() override {
     mirrors_.pop();
+    ahead_.pop_back();
     made_.pop_back();
     errors_.pop_back();
   }
@@ -203,16 +218,23 @@ class Driver final : public WalkEvents {
   // following a link: a link or anything else planted where the mirror goes is an error, never
   // followed, never replaced. A mirror that was there already is given the mode through its
   // descriptor, unless it is the source directory itself (an output directory over the input
-  // tree): inputs are never changed.
+  // tree): inputs are never changed. Opened before it is made, since on a re-run it mostly is
+  // there already, with its mode.
   static OutputDir make_mirror(const OutputDir& parent, const std::string& name,
                                const struct stat& source) {
     if (!parent.dir) return {nullptr, parent.error, false};
     const mode_t mode = output_mode(source.st_mode);
-    const bool made = ::mkdirat(parent.dir->fd(), name.c_str(), mode) == 0;
-    const int make_error = errno;
     DirRef dir = open_dir_at(parent.dir->fd(), name.c_str(), Links::Refuse);
-    if (!dir) return {nullptr, made || make_error == EEXIST ? errno : make_error, false};
-    if (!made && dir->id() != file_id(source)) ::fchmod(dir->fd(), mode);
+    bool made = false;
+    if (!dir && errno == ENOENT) {
+      made = ::mkdirat(parent.dir->fd(), name.c_str(), mode) == 0;
+      const int make_error = errno;
+      if (!made && make_error != EEXIST) return {nullptr, make_error, false};
+      dir = open_dir_at(parent.dir->fd(), name.c_str(), Links::Refuse);
+    }
+    if (!dir) return {nullptr, errno, false};
+    if (!made && dir->id() != file_id(source) && dir->permissions() != mode)
+      ::fchmod(dir->fd(), mode);
     return {std::move(dir), 0, made};
   }
 
@@ -229,6 +251,7 @@ class Driver final : public WalkEvents {
   DirChain mirrors_{Links::Refuse};  // the mirror of each directory the walk stands in
   std::vector<bool> made_;           // beside each: this run made it
   std::vector<int> errors_;          // beside each: why it could not be made or opened
+  std::vector<std::shared_ptr<AheadListing>> ahead_;  // beside each: its files looked up ahead
 };
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "run/scheduler.h"
+#include "run/stat_ahead.h"
 #include "run/update.h"
 #include "traverse/dir_fd.h"
 #include "traverse/options.h"
@@ -24,6 +25,7 @@ struct RunState {
   int output_root_error = 0;
   std::vector<OutputClaim> claims;  // the outputs of the command-line paths taken so far
   UpdateRun* update = nullptr;      // --update: what the last run recorded, and this run's record
+  StatAhead* ahead = nullptr;       // --update on workers: a second thread looks at files
 };
 
 // Handles one command-line path: a regular file, or with -r a directory and everything in it.

@@ -18,14 +18,6 @@
 
 namespace {
 
-// The state of `name` in `dir` when it is a regular file (never through a link); size -1 if not.
-FileState regular_state(int dir, const std::string& name) {
-  struct stat st {};
-  if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
-    return {};
-  return file_state(st);
-}
-
 std::string sibling_name(const std::string& output_name, Encoding e) {
   return output_name + std::string(encoding_suffix(e));
 }
@@ -119,7 +111,8 @@ bool UpdateRun::below_walked(std::string_view source) const {
   });
 }
 
-std::optional<Totals> UpdateRun::up_to_date_share(const FileWork& work) {
+std::optional<Totals> UpdateRun::up_to_date_share(const FileWork& work,
+                                                  const std::optional<FileState>& output) {
   if (!work.output_dir) return std::nullopt;
   const auto it = known_.find(work.record_name);
   if (it == known_.end()) return std::nullopt;
@@ -128,11 +121,11 @@ std::optional<Totals> UpdateRun::up_to_date_share(const FileWork& work) {
   const ManifestEntry& entry = it->second.entry;
   const int dir = work.output_dir->fd();
   OutputNow now;
-  now.output = regular_state(dir, work.output_name);
+  now.output = output ? *output : regular_state_at(dir, work.output_name.c_str());
   for (const Encoding e : kEncodings) {
     const auto k = static_cast<unsigned>(e);
     if (entry.siblings[k].size >= 0)
-      now.siblings[k] = regular_state(dir, sibling_name(work.output_name, e));
+      now.siblings[k] = regular_state_at(dir, sibling_name(work.output_name, e).c_str());
   }
   if (!up_to_date(entry, work.path, work.st, now)) return std::nullopt;
   it->second.kept = true;
@@ -146,12 +139,12 @@ void UpdateRun::written(const FileWork& work, const Totals& share) {
   if (!work.output_dir || work.record_name == kManifestName) return;
   const int dir = work.output_dir->fd();
   ManifestEntry entry;
-  entry.output_state = regular_state(dir, work.output_name);
+  entry.output_state = regular_state_at(dir, work.output_name.c_str());
   if (entry.output_state.size < 0) return;
   for (const Encoding e : kEncodings) {
     const auto k = static_cast<unsigned>(e);
     if (share.sibling_bytes[k] > 0)
-      entry.siblings[k] = regular_state(dir, sibling_name(work.output_name, e));
+      entry.siblings[k] = regular_state_at(dir, sibling_name(work.output_name, e).c_str());
   }
   entry.output = work.record_name;
   entry.source = work.path;

@@ -29,8 +29,13 @@ class UpdateRun final : public OutputRecorder {
 
   // On the walking thread, before `work` is handed in: when its output (in its directory, held
   // open) and the output's siblings are as the record left them and its source has not changed,
-  // the file's share of the totals, which stands for running it again.
-  std::optional<Totals> up_to_date_share(const FileWork& work);
+  // the file's share of the totals, which stands for running it again. `output`: the output's
+  // state when it was looked up already.
+  std::optional<Totals> up_to_date_share(const FileWork& work,
+                                         const std::optional<FileState>& output = std::nullopt);
+
+  // The record was written under this run's options and version: files may be up to date.
+  bool trusted() const { return trusted_; }
 
   // On the thread that ran the file: records the output just written.
   void written(const FileWork& work, const Totals& share) override;

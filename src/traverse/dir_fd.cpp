@@ -11,7 +11,7 @@ DirFd::~DirFd() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-DirRef open_dir_at(int parent, const char* name, Links links) {
+DirRef open_dir_at(int parent, const char* name, Links links, struct stat* seen) {
   const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (links == Links::Refuse ? O_NOFOLLOW : 0);
   const int fd = ::openat(parent, name, flags);
   if (fd < 0) {
@@ -32,7 +32,8 @@ DirRef open_dir_at(int parent, const char* name, Links links) {
     errno = err;
     return nullptr;
   }
-  return std::make_shared<const DirFd>(fd, file_id(st));
+  if (seen != nullptr) *seen = st;
+  return std::make_shared<const DirFd>(fd, file_id(st), st.st_mode);
 }
 
 DirRef open_dir_beneath(const DirRef& base, std::string_view relative) {

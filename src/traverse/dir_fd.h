@@ -20,16 +20,19 @@ inline FileId file_id(const struct stat& st) { return {st.st_dev, st.st_ino}; }
 // An open directory and which one it is; closed when the last holder lets go.
 class DirFd {
  public:
-  DirFd(int fd, FileId id) : fd_(fd), id_(id) {}
+  DirFd(int fd, FileId id, mode_t mode = 0) : fd_(fd), id_(id), mode_(mode) {}
   DirFd(const DirFd&) = delete;
   DirFd& operator=(const DirFd&) = delete;
   ~DirFd();
   int fd() const { return fd_; }
   FileId id() const { return id_; }
+  // Its permission bits when opened.
+  mode_t permissions() const { return mode_ & 07777; }
 
  private:
   int fd_;
   FileId id_;
+  mode_t mode_;
 };
 using DirRef = std::shared_ptr<const DirFd>;
 
@@ -37,8 +40,9 @@ using DirRef = std::shared_ptr<const DirFd>;
 enum class Links { Follow, Refuse };
 
 // The directory `name` in `parent` (a descriptor, or AT_FDCWD), opened; with Links::Refuse a
-// symbolic link there is an error, never followed. Null with errno set on failure.
-DirRef open_dir_at(int parent, const char* name, Links links);
+// symbolic link there is an error, never followed. Null with errno set on failure. `st`, when
+// given, receives what was opened.
+DirRef open_dir_at(int parent, const char* name, Links links, struct stat* st = nullptr);
 
 // The directory `relative` ('/'-separated, no ".." component) below `base`, one component at a
 // time, no symbolic link followed on the way. Null with errno set on failure.

@@ -1,6 +1,9 @@
 // The --update record as text, the options fingerprint and the up-to-date decision.
 #include "traverse/manifest.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <charconv>
 #include <iterator>
 
@@ -168,6 +171,12 @@ FileState file_state(const struct stat& st) {
   constexpr std::int64_t kNano = 1000000000;
   return {static_cast<std::int64_t>(st.st_size),
           static_cast<std::int64_t>(st.st_mtim.tv_sec) * kNano + st.st_mtim.tv_nsec};
+}
+
+FileState regular_state_at(int dir, const char* name) {
+  struct stat st {};
+  if (::fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) return {};
+  return file_state(st);
 }
 
 bool safe_output_name(std::string_view name) {

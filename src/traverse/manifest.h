@@ -57,6 +57,10 @@ std::string options_fingerprint(const Options& options);
 // The state of a file from its stat result.
 FileState file_state(const struct stat& st);
 
+// The state of `name` in the directory `dir` when it is a regular file (never through a link);
+// size -1 if not.
+FileState regular_state_at(int dir, const char* name);
+
 // The record as text: a header, one line per entry (names escaped so that any byte but NUL
 // passes), and a closing line that counts them, so that a cut record is told from a whole one.
 std::string encode_manifest(const Manifest& manifest);

@@ -14,23 +14,19 @@
 
 namespace {
 
-struct Entry {
-  std::string name;
-  bool maybe_link;  // what the listing says, for free: a link, or a file system that does not say
-};
-
 // One directory being walked. Its entries are read whole before any of them is handled.
 struct Frame {
   std::size_t path_size;       // the walk's path is this long while in this directory
-  std::vector<Entry> entries;  // in the order the directory delivered them
+  std::vector<ListedEntry> entries;  // in the order the directory delivered them
   std::size_t next = 0;
   FileId id;
+  std::shared_ptr<LookedAhead> ahead;  // null: nothing is looked up ahead
 };
 
 // The entries of the directory open as `fd`, "." and ".." left out; none when it cannot be read.
 // Read from the descriptor itself, so that the walk holds no directory stream.
-std::optional<std::vector<Entry>> read_entries(int fd) {
-  std::vector<Entry> entries;
+std::optional<std::vector<ListedEntry>> read_entries(int fd) {
+  std::vector<ListedEntry> entries;
   alignas(dirent64) char buffer[32768];
   for (;;) {
     const ssize_t got = ::getdents64(fd, buffer, sizeof buffer);
@@ -42,7 +38,8 @@ std::optional<std::vector<Entry>> read_entries(int fd) {
       at += entry->d_reclen;
       const char* name = entry->d_name;
       if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
-      entries.push_back({name, entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN});
+      entries.push_back(
+          {name, entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN, entry->d_type == DT_DIR});
     }
   }
 }
@@ -54,14 +51,15 @@ class Walk {
   // Lists `dir` and goes down into it; false (after the message) when it cannot be listed.
   bool enter(DirRef dir, std::string name, FileId id) {
     events_.before_looking(id, {}, false);
-    std::optional<std::vector<Entry>> entries;
+    std::optional<std::vector<ListedEntry>> entries;
     if (dir && dir->id() == id) entries = read_entries(dir->fd());
     if (!entries) {
       events_.open_failed(path_);
       return false;
     }
+    std::shared_ptr<LookedAhead> ahead = events_.listed(dir, *entries);
     chain_.push(std::move(dir), std::move(name), id);
-    frames_.push_back(Frame{path_.size(), std::move(*entries), 0, id});
+    frames_.push_back(Frame{path_.size(), std::move(*entries), 0, id, std::move(ahead)});
     return true;
   }
 
@@ -73,7 +71,8 @@ class Walk {
         leave();
         continue;
       }
-      const Entry entry = std::move(frame.entries[frame.next++]);
+      const std::size_t k = frame.next++;
+      const ListedEntry entry = std::move(frame.entries[k]);
       const FileId id = frame.id;
       const DirRef here = chain_.top();
       path_ += '/';
@@ -84,25 +83,42 @@ class Walk {
         continue;
       }
       events_.before_looking(id, entry.name, entry.maybe_link);
+      // A directory is opened at once and looked at through its descriptor: one look instead of
+      // two. Anything unusual on the way is left to the lookup by name below, which reports it.
+      if (entry.listed_dir) {
+        struct stat st {};
+        if (DirRef dir = open_dir_at(here->fd(), entry.name.c_str(), Links::Follow, &st)) {
+          directory(std::move(dir), st, entry.name, id);
+          continue;
+        }
+      }
       struct stat st {};
-      if (::fstatat(here->fd(), entry.name.c_str(), &st, 0) != 0) {
+      const bool ahead = frame.ahead && frame.ahead->looked_up(k, st);
+      if (!ahead && ::fstatat(here->fd(), entry.name.c_str(), &st, 0) != 0) {
         events_.stat_failed(path_, errno);
         continue;
       }
       if (S_ISREG(st.st_mode)) {
         events_.file(path_, st, here, entry.name);
-      } else if (S_ISDIR(st.st_mode) && !on_walk_path(file_id(st))) {
-        if (!events_.directory(path_, st, id, entry.name)) continue;
+      } else if (S_ISDIR(st.st_mode)) {
         // Opened as what was looked at: a directory swapped in since is not walked.
-        if (!enter(open_dir_at(here->fd(), entry.name.c_str(), Links::Follow), entry.name,
-                   file_id(st)))
-          events_.left_directory();
+        directory(open_dir_at(here->fd(), entry.name.c_str(), Links::Follow), st, entry.name,
+                  id);
       }
     }
   }
 
  private:
+  // The subdirectory `name` of `parent`, looked at as `st` and opened as `dir`: walked unless it
+  // is one the walk stands in already (a link loop).
+  void directory(DirRef dir, const struct stat& st, const std::string& name, FileId parent) {
+    if (on_walk_path(file_id(st))) return;
+    if (!events_.directory(path_, st, parent, name)) return;
+    if (!enter(std::move(dir), name, file_id(st))) events_.left_directory();
+  }
+
   void leave() {
+    if (frames_.back().ahead) frames_.back().ahead->left();
     frames_.pop_back();
     chain_.pop();
     events_.left_directory();

@@ -5,10 +5,32 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <cstddef>
+#include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
 #include "traverse/dir_fd.h"
+
+// An entry of a directory as its listing gives it.
+struct ListedEntry {
+  std::string name;
+  bool maybe_link;  // what the listing says, for free: a link, or a file system that does not say
+  bool listed_dir;  // the listing says it is a directory
+  bool listed_file() const { return !maybe_link && !listed_dir; }
+};
+
+// A listed directory's entries, looked up ahead of the walk by another thread.
+class LookedAhead {
+ public:
+  virtual ~LookedAhead() = default;
+  // Entry `k`'s stat (links followed, as the walk looks), when it was looked up ahead and may
+  // still be used; false: the walk looks itself.
+  virtual bool looked_up(std::size_t k, struct stat& st) = 0;
+  // The walk has left the directory: nothing more is asked.
+  virtual void left() = 0;
+};
 
 // What the walk meets, in walk order; the run decides what becomes of each. `path` is the name
 // messages show: the walked path joined with the names below it.
@@ -24,6 +46,11 @@ struct WalkEvents {
   virtual bool directory(const std::string& path, const struct stat& st, FileId dir,
                          std::string_view name) = 0;
   virtual void left_directory() = 0;
+  // The directory just entered is listed as `entries`: what may be looked up ahead of the walk,
+  // or null.
+  virtual std::shared_ptr<LookedAhead> listed(const DirRef&, std::span<const ListedEntry>) {
+    return nullptr;
+  }
   virtual void stat_failed(const std::string& path, int err) = 0;
   virtual void open_failed(const std::string& path) = 0;
 

@@ -1,0 +1,128 @@
+// The second thread of an --update walk: looks at sources and outputs from each directory's back.
+#include "run/stat_ahead.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <string>
+
+
+AheadListing::AheadListing(StatAhead& owner, DirRef dir, DirRef mirror,
+                           std::span<const ListedEntry> entries)
+    : owner_(owner),
+      generation_(owner.generation()),
+      dir_(std::move(dir)),
+      mirror_(std::move(mirror)),
+      mirrored_(mirror_ != nullptr),
+      slots_(std::make_unique<Slot[]>(entries.size())),
+      count_(entries.size()),
+      back_(entries.size()) {
+  for (std::size_t k = 0; k < count_; ++k) {
+    if (!entries[k].listed_file()) continue;  // links and directories: the walk looks itself
+    slots_[k].name = entries[k].name;
+    slots_[k].state.store(kFree, std::memory_order_relaxed);
+  }
+}
+
+bool AheadListing::looked_up(std::size_t k, struct stat& st) {
+  answered_ = nullptr;
+  if (k >= count_ || owner_.generation() != generation_) return false;
+  Slot& slot = slots_[k];
+  std::uint8_t state = kFree;
+  if (slot.state.compare_exchange_strong(state, kTaken, std::memory_order_acquire)) return false;
+  while (state == kLooking) {
+    relax_cpu();
+    state = slot.state.load(std::memory_order_acquire);
+  }
+  if (state != kDone || !slot.found) return false;
+  st = slot.st;
+  answered_ = &slot;
+  return true;
+}
+
+void AheadListing::left() { left_.store(true, std::memory_order_relaxed); }
+
+std::optional<FileState> AheadListing::output_of(std::string_view name) const {
+  if (answered_ == nullptr || !mirrored_ || !S_ISREG(answered_->st.st_mode) ||
+      answered_->name != name)
+    return std::nullopt;
+  return answered_->output;
+}
+
+bool AheadListing::look_one() {
+  while (back_ > 0 && !left_.load(std::memory_order_relaxed)) {
+    Slot& slot = slots_[--back_];
+    std::uint8_t state = kFree;
+    if (!slot.state.compare_exchange_strong(state, kLooking, std::memory_order_acquire)) continue;
+    slot.found = ::fstatat(dir_->fd(), slot.name.c_str(), &slot.st, 0) == 0;
+    if (slot.found && S_ISREG(slot.st.st_mode) && mirrored_)
+      slot.output = regular_state_at(mirror_->fd(), slot.name.c_str());
+    slot.state.store(kDone, std::memory_order_release);
+    return true;
+  }
+  dir_.reset();
+  mirror_.reset();
+  return false;
+}
+
+StatAhead::StatAhead() : thread_([this] { loop(); }) {}
+
+StatAhead::~StatAhead() {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  ready_.notify_one();
+  thread_.join();
+}
+
+std::shared_ptr<AheadListing> StatAhead::look(DirRef dir, DirRef mirror,
+                                              std::span<const ListedEntry> entries) {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (waiting_.size() >= kMaxWaiting) return nullptr;
+  }
+  auto listing = std::make_shared<AheadListing>(*this, std::move(dir), std::move(mirror), entries);
+  bool wake = false;
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    waiting_.push_back(listing);
+    wake = sleeping_;
+  }
+  pushed_.fetch_add(1, std::memory_order_release);
+  if (wake) ready_.notify_one();
+  return listing;
+}
+
+void StatAhead::loop() {
+  std::shared_ptr<AheadListing> current;
+  std::uint64_t seen = 0;
+  for (;;) {
+    bool idle = true;
+    if (current) {
+      if (pushed_.load(std::memory_order_acquire) == seen && current->look_one()) continue;
+      if (current->finished()) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        waiting_.erase(std::find(waiting_.begin(), waiting_.end(), current));
+        idle = waiting_.empty();
+      }
+      current.reset();
+    }
+    // A listing comes for every directory the walk enters, a moment apart: with nothing to do,
+    // the thread watches for the next one before it sleeps.
+    for (int k = 0; idle && k < kWatch && pushed_.load(std::memory_order_relaxed) == seen; ++k)
+      relax_cpu();
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (waiting_.empty() && !stopping_) {
+      sleeping_ = true;
+      ready_.wait(lock, [this] { return stopping_ || !waiting_.empty(); });
+      sleeping_ = false;
+    }
+    if (stopping_) return;
+    // The newest listing next: the walk has just entered it, and the others' entries after a
+    // subdirectory wait until the walk comes back.
+    seen = pushed_.load(std::memory_order_acquire);
+    current = waiting_.back();
+  }
+}

@@ -1,0 +1,94 @@
+// Looking up an --update walk's files on a second thread. A re-run over an unchanged tree does
+// nothing but look at each source and its output; the walking thread and this one share the
+// looks of each directory, the walk from its front, this thread from its back.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "run/scheduler.h"
+#include "traverse/dir_fd.h"
+#include "traverse/manifest.h"
+#include "traverse/walk.h"
+
+class StatAhead;
+
+// One directory's regular files, each looked at once: by the thread, or by the walk itself.
+class AheadListing final : public LookedAhead {
+ public:
+  AheadListing(StatAhead& owner, DirRef dir, DirRef mirror, std::span<const ListedEntry> entries);
+
+  bool looked_up(std::size_t k, struct stat& st) override;
+  void left() override;
+
+  // The output of the entry looked_up() last answered for, when it is named `name` and looked
+  // up with it: a regular file's state, or size -1.
+  std::optional<FileState> output_of(std::string_view name) const;
+
+  // On the thread: looks up the last entry nobody has taken; false when none is left, and then
+  // the directories are let go.
+  bool look_one();
+  bool finished() const { return dir_ == nullptr; }
+
+ private:
+  enum State : std::uint8_t { kFree, kTaken, kLooking, kDone };
+  struct Slot {
+    std::string name;  // empty: never looked up ahead
+    std::atomic<std::uint8_t> state{kTaken};
+    bool found = false;  // its stat succeeded
+    struct stat st {};
+    FileState output;
+  };
+  StatAhead& owner_;
+  const std::uint64_t generation_;  // the owner's when listed
+  DirRef dir_, mirror_;             // let go by the thread once it is done with them
+  const bool mirrored_;             // outputs are looked up too
+  std::unique_ptr<Slot[]> slots_;
+  std::size_t count_;
+  std::size_t back_;                // the thread's next candidate, counting down
+  const Slot* answered_ = nullptr;  // the walk's last entry answered from here
+  std::atomic<bool> left_{false};   // the walk is done with the directory
+};
+
+class StatAhead {
+ public:
+  StatAhead();
+  ~StatAhead();
+  StatAhead(const StatAhead&) = delete;
+  StatAhead& operator=(const StatAhead&) = delete;
+
+  // The regular files of `dir` (listed as `entries`), looked up on the thread from the last one
+  // back, with their outputs in `mirror` (which may be null). Null when too many listings wait.
+  std::shared_ptr<AheadListing> look(DirRef dir, DirRef mirror,
+                                     std::span<const ListedEntry> entries);
+
+  // The run has handed out a file: what it writes may change what was looked at, so nothing
+  // looked up before now is used.
+  void wrote() { ++generation_; }
+  std::uint64_t generation() const { return generation_; }
+
+ private:
+  // Listings not yet done, at most this many: each holds two directories open.
+  static constexpr std::size_t kMaxWaiting = 64;
+  // How long the thread watches for the next listing before it sleeps (pause instructions).
+  static constexpr int kWatch = 20000;
+  void loop();
+
+  std::uint64_t generation_ = 0;  // the walking thread's alone
+  std::mutex mutex_;
+  std::condition_variable ready_;
+  std::vector<std::shared_ptr<AheadListing>> waiting_;  // newest last: the walk is there
+  std::atomic<std::uint64_t> pushed_{0};                // listings handed in, for the thread's spin
+  bool sleeping_ = false;
+  bool stopping_ = false;
+  std::thread thread_;
+};

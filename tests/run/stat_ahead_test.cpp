@@ -1,0 +1,80 @@
+// Looks taken on the second thread answer as the walk's own would, and never once anything was
+// handed out since or for an entry the walk must look at itself.
+#include "run/stat_ahead.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/temp_dir.h"
+
+namespace {
+
+struct Tree {
+  TempDir tmp;
+  DirRef source, mirror;
+  std::vector<ListedEntry> entries;
+  Tree() {
+    ::mkdir((tmp / "src").c_str(), 0755);
+    ::mkdir((tmp / "out").c_str(), 0755);
+    ::mkdir((tmp / "src/d").c_str(), 0755);
+    write_file(tmp / "src/a", "aaa");
+    write_file(tmp / "src/b", "bbbbb");
+    write_file(tmp / "src/c", "c");
+    write_file(tmp / "out/a", "1234567");
+    write_file(tmp / "out/b", "x");
+    ::symlink("a", (tmp / "out/c").c_str());  // planted in the output: not a regular file
+    ::symlink("a", (tmp / "src/l").c_str());
+    source = open_dir_at(AT_FDCWD, (tmp / "src").c_str(), Links::Follow);
+    mirror = open_dir_at(AT_FDCWD, (tmp / "out").c_str(), Links::Follow);
+    entries = {{"a", false, false}, {"l", true, false}, {"b", false, false},
+               {"d", false, true},  {"c", false, false}, {"gone", false, false}};
+  }
+};
+
+TEST(StatAhead, AnswersAsTheWalkWouldOrLeavesItToTheWalk) {
+  const struct {
+    std::int64_t source_size;  // -1: the walk looks itself
+    std::int64_t output_size;
+  } expected[] = {{3, 7}, {-1, 0}, {5, 1}, {-1, 0}, {1, -1}, {-1, 0}};
+  for (const bool wait : {false, true}) {  // the walk first, or the thread first
+    SCOPED_TRACE(wait);
+    Tree tree;
+    StatAhead ahead;
+    const auto listing = ahead.look(tree.source, tree.mirror, tree.entries);
+    ASSERT_NE(listing, nullptr);
+    if (wait) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    for (std::size_t k = 0; k < tree.entries.size(); ++k) {
+      struct stat st {};
+      if (!listing->looked_up(k, st)) {
+        EXPECT_FALSE(listing->output_of(tree.entries[k].name));
+        continue;
+      }
+      EXPECT_EQ(st.st_size, expected[k].source_size) << k;
+      const std::optional<FileState> output = listing->output_of(tree.entries[k].name);
+      ASSERT_TRUE(output) << k;
+      EXPECT_EQ(output->size, expected[k].output_size) << k;
+      EXPECT_FALSE(listing->output_of("other"));
+    }
+    listing->left();
+  }
+}
+
+TEST(StatAhead, NothingLookedBeforeAFileWasHandedOutIsUsed) {
+  Tree tree;
+  StatAhead ahead;
+  const auto listing = ahead.look(tree.source, tree.mirror, tree.entries);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ahead.wrote();
+  for (std::size_t k = 0; k < tree.entries.size(); ++k) {
+    struct stat st {};
+    EXPECT_FALSE(listing->looked_up(k, st)) << k;
+  }
+}
+
+}  // namespace
