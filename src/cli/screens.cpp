@@ -28,15 +28,15 @@ where options are:
 
 void print_long_options(const char* type_names) {
   std::fputs(R"(long options:
-	--safe		the deploy profile: pages look the same in a browser; no banner
-	--banner	put the banner on optimized HTML pages (also with --safe)
+	--safe		deploy profile: pages look the same; no banner
+	--banner	banner on optimized HTML pages (also with --safe)
 	--no-banner	no banner on optimized HTML pages (either profile)
 	--css		minify style sheets (.css; under --safe only)
 	--js		minify scripts (.js, .mjs; under --safe only)
-	--jobs N	optimize N files at a time (1 to 1024; default one per processor)
-	--precompress[=LIST]	compressed copies beside outputs (LIST of br,gz,zst; default br,gz)
-	--update	leave outputs the last --update run wrote and whose sources are unchanged
-	--delete	with --update and -r: remove outputs whose sources are gone
+	--jobs N	optimize N files at once (1-1024; default one per CPU)
+	--precompress[=LIST]	compressed copies (br,gz,zst; default br,gz)
+	--update	redo only what changed since the last --update run
+	--delete	with --update -r: remove outputs whose sources are gone
 )",
              stdout);
   // Continued on a line of its own, under the descriptions: the screen stays within 80 columns.

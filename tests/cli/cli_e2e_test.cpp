@@ -30,16 +30,15 @@ const std::string kUsage =
 
 const std::string kLongOptions =
     "long options:\n"
-    "\t--safe\t\tthe deploy profile: pages look the same in a browser; no banner\n"
-    "\t--banner\tput the banner on optimized HTML pages (also with --safe)\n"
+    "\t--safe\t\tdeploy profile: pages look the same; no banner\n"
+    "\t--banner\tbanner on optimized HTML pages (also with --safe)\n"
     "\t--no-banner\tno banner on optimized HTML pages (either profile)\n"
     "\t--css\t\tminify style sheets (.css; under --safe only)\n"
     "\t--js\t\tminify scripts (.js, .mjs; under --safe only)\n"
-    "\t--jobs N\toptimize N files at a time (1 to 1024; default one per processor)\n"
-    "\t--precompress[=LIST]\tcompressed copies beside outputs (LIST of br,gz,zst; default "
-    "br,gz)\n"
-    "\t--update\tleave outputs the last --update run wrote and whose sources are unchanged\n"
-    "\t--delete\twith --update and -r: remove outputs whose sources are gone\n"
+    "\t--jobs N\toptimize N files at once (1-1024; default one per CPU)\n"
+    "\t--precompress[=LIST]\tcompressed copies (br,gz,zst; default br,gz)\n"
+    "\t--update\tredo only what changed since the last --update run\n"
+    "\t--delete\twith --update -r: remove outputs whose sources are gone\n"
     "\t--type=KIND\tfilter: - reads KIND (html, php, jpeg, jpg, css, js),\n"
     "\t\t\tthe result goes to stdout\n"
     "\t--help\t\tdisplay this screen\n"
@@ -71,6 +70,15 @@ TEST(Screens, VersionBannerIsFiveRulesOf62) {
   EXPECT_NE(l[3].find("-L"), std::string::npos);
   EXPECT_EQ(r.out.back(), '\n');
   EXPECT_FALSE(exists(dir / "sveltered"));
+}
+
+// The screen is read in an 80-column terminal: with tabs every 8 columns no line runs over.
+TEST(Screens, LongOptionsFitEightyColumns) {
+  for (const std::string& line : lines(kLongOptions)) {
+    std::size_t column = 0;
+    for (const char c : line) column = c == '\t' ? (column / 8 + 1) * 8 : column + 1;
+    EXPECT_LE(column, 80u) << line;
+  }
 }
 
 TEST(Screens, ShortUsageExactly) {
