@@ -115,7 +115,7 @@ class Driver final : public WalkEvents {
   // Mirrors the directory at `path` as `name` in `parent` and holds the mirror for what the walk
   // finds inside. False for the output directory, which is neither mirrored nor walked.
   bool mirror(const std::string& path, const struct stat& st, const OutputDir& parent,
-              std::string_view name, bool top) {
+              std::string_view name, bool top, DirRef opened = nullptr) {
     if (run_.output_root && run_.output_root->id() == file_id(st)) return false;
     if (stop_signal() != 0) return false;
     const std::string mirror_path = output_path_for(mapping_, relative_name_of(mapping_, path));
@@ -128,7 +128,8 @@ class Driver final : public WalkEvents {
       // A directory takes room too, which an earlier file may need.
       if (parent.dir) scheduler_.before_making_directory(*parent.dir);
     }
-    const OutputDir made = make_mirror(parent, std::string(name), st);
+    const OutputDir made = make_mirror(parent, std::string(name), st, std::move(opened));
+    if (made.made && run_.ahead != nullptr) run_.ahead->wrote();  // what was listed has changed
     if (!made.dir && (parent.dir || top)) {
       // Said once, where it failed; below it every file says it cannot open its output.
       scheduler_.count(kFailed);
@@ -170,7 +171,8 @@ class Driver final : public WalkEvents {
 
   bool directory(const std::string& path, const struct stat& st, FileId,
                  std::string_view name) override {
-    return mirror(path, st, current_mirror(), name, false);
+    DirRef opened = ahead_.back() ? ahead_.back()->mirror_of(name) : nullptr;
+    return mirror(path, st, current_mirror(), name, false, std::move(opened));
   }
 
   void left_directory() override {
@@ -219,12 +221,12 @@ class Driver final : public WalkEvents {
   // followed, never replaced. A mirror that was there already is given the mode through its
   // descriptor, unless it is the source directory itself (an output directory over the input
   // tree): inputs are never changed. Opened before it is made, since on a re-run it mostly is
-  // there already, with its mode.
+  // there already, with its mode; `opened`: opened so already.
   static OutputDir make_mirror(const OutputDir& parent, const std::string& name,
-                               const struct stat& source) {
+                               const struct stat& source, DirRef opened) {
     if (!parent.dir) return {nullptr, parent.error, false};
     const mode_t mode = output_mode(source.st_mode);
-    DirRef dir = open_dir_at(parent.dir->fd(), name.c_str(), Links::Refuse);
+    DirRef dir = opened ? std::move(opened) : open_dir_at(parent.dir->fd(), name.c_str(), Links::Refuse);
     bool made = false;
     if (!dir && errno == ENOENT) {
       made = ::mkdirat(parent.dir->fd(), name.c_str(), mode) == 0;

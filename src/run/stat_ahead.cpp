@@ -19,32 +19,66 @@ AheadListing::AheadListing(StatAhead& owner, DirRef dir, DirRef mirror,
       count_(entries.size()),
       back_(entries.size()) {
   for (std::size_t k = 0; k < count_; ++k) {
-    if (!entries[k].listed_file()) continue;  // links and directories: the walk looks itself
+    if (entries[k].maybe_link) continue;  // looked at by the walk once no file writes there
     slots_[k].name = entries[k].name;
+    slots_[k].is_dir = entries[k].listed_dir;
     slots_[k].state.store(kFree, std::memory_order_relaxed);
   }
+}
+
+AheadListing::~AheadListing() {
+  for (std::size_t k = 0; k < count_; ++k) let_go(slots_[k]);
+}
+
+void AheadListing::let_go(Slot& slot) {
+  if (!slot.opened) return;
+  slot.opened.reset();
+  owner_.held_.fetch_sub(1, std::memory_order_relaxed);
+}
+
+std::uint8_t AheadListing::take(Slot& slot) {
+  std::uint8_t state = kFree;
+  if (slot.state.compare_exchange_strong(state, kTaken, std::memory_order_acquire)) return kTaken;
+  while (state == kLooking) {
+    relax_cpu();
+    state = slot.state.load(std::memory_order_acquire);
+  }
+  return state;
 }
 
 bool AheadListing::looked_up(std::size_t k, struct stat& st) {
   answered_ = nullptr;
   if (k >= count_ || owner_.generation() != generation_) return false;
   Slot& slot = slots_[k];
-  std::uint8_t state = kFree;
-  if (slot.state.compare_exchange_strong(state, kTaken, std::memory_order_acquire)) return false;
-  while (state == kLooking) {
-    relax_cpu();
-    state = slot.state.load(std::memory_order_acquire);
-  }
-  if (state != kDone || !slot.found) return false;
+  if (slot.is_dir || take(slot) != kDone || !slot.found) return false;
   st = slot.st;
   answered_ = &slot;
   return true;
 }
 
+bool AheadListing::opened_dir(std::size_t k, DirRef& dir, struct stat& st,
+                              std::vector<ListedEntry>& entries) {
+  answered_ = nullptr;
+  if (k >= count_ || owner_.generation() != generation_) return false;
+  Slot& slot = slots_[k];
+  if (!slot.is_dir || take(slot) != kDone || !slot.found) return false;
+  dir = slot.opened;
+  let_go(slot);
+  st = slot.st;
+  entries = std::move(slot.entries);
+  answered_ = &slot;
+  return true;
+}
+
+DirRef AheadListing::mirror_of(std::string_view name) {
+  if (answered_ == nullptr || !answered_->is_dir || answered_->name != name) return nullptr;
+  return std::move(answered_->mirror);
+}
+
 void AheadListing::left() { left_.store(true, std::memory_order_relaxed); }
 
 std::optional<FileState> AheadListing::output_of(std::string_view name) const {
-  if (answered_ == nullptr || !mirrored_ || !S_ISREG(answered_->st.st_mode) ||
+  if (answered_ == nullptr || answered_->is_dir || !mirrored_ || !S_ISREG(answered_->st.st_mode) ||
       answered_->name != name)
     return std::nullopt;
   return answered_->output;
@@ -53,8 +87,16 @@ std::optional<FileState> AheadListing::output_of(std::string_view name) const {
 bool AheadListing::look_one() {
   while (back_ > 0 && !left_.load(std::memory_order_relaxed)) {
     Slot& slot = slots_[--back_];
+    // Past the limit a subdirectory is left to the walk.
+    if (slot.is_dir && owner_.held_.load(std::memory_order_relaxed) >= StatAhead::kMaxHeld)
+      continue;
     std::uint8_t state = kFree;
     if (!slot.state.compare_exchange_strong(state, kLooking, std::memory_order_acquire)) continue;
+    if (slot.is_dir) {
+      look_at_dir(slot);
+      slot.state.store(kDone, std::memory_order_release);
+      return true;
+    }
     slot.found = ::fstatat(dir_->fd(), slot.name.c_str(), &slot.st, 0) == 0;
     if (slot.found && S_ISREG(slot.st.st_mode) && mirrored_)
       slot.output = regular_state_at(mirror_->fd(), slot.name.c_str());
@@ -64,6 +106,20 @@ bool AheadListing::look_one() {
   dir_.reset();
   mirror_.reset();
   return false;
+}
+
+void AheadListing::look_at_dir(Slot& slot) {
+  slot.opened = open_dir_at(dir_->fd(), slot.name.c_str(), Links::Follow, &slot.st);
+  if (!slot.opened) return;
+  std::optional<std::vector<ListedEntry>> entries = read_entries(slot.opened->fd());
+  if (!entries) {
+    slot.opened.reset();
+    return;
+  }
+  owner_.held_.fetch_add(1, std::memory_order_relaxed);
+  slot.entries = std::move(*entries);
+  slot.found = true;
+  if (mirrored_) slot.mirror = open_dir_at(mirror_->fd(), slot.name.c_str(), Links::Refuse);
 }
 
 StatAhead::StatAhead() : thread_([this] { loop(); }) {}

@@ -1,6 +1,7 @@
 // Looking up an --update walk's files on a second thread. A re-run over an unchanged tree does
-// nothing but look at each source and its output; the walking thread and this one share the
-// looks of each directory, the walk from its front, this thread from its back.
+// nothing but look at each source and its output, and open and list each directory and its
+// mirror; the walking thread and this one share that work for each directory, the walk from its
+// front, this thread from its back.
 #pragma once
 
 #include <atomic>
@@ -22,13 +23,23 @@
 
 class StatAhead;
 
-// One directory's regular files, each looked at once: by the thread, or by the walk itself.
+// One directory's regular files and subdirectories, each looked at once: by the thread, or by
+// the walk itself.
 class AheadListing final : public LookedAhead {
  public:
   AheadListing(StatAhead& owner, DirRef dir, DirRef mirror, std::span<const ListedEntry> entries);
+  ~AheadListing() override;
+  AheadListing(const AheadListing&) = delete;
+  AheadListing& operator=(const AheadListing&) = delete;
 
   bool looked_up(std::size_t k, struct stat& st) override;
+  bool opened_dir(std::size_t k, DirRef& dir, struct stat& st,
+                  std::vector<ListedEntry>& entries) override;
   void left() override;
+
+  // The mirror of the subdirectory opened_dir() last answered for, when it is named `name` and
+  // was there to open (never through a link); the caller's from then on.
+  DirRef mirror_of(std::string_view name);
 
   // The output of the entry looked_up() last answered for, when it is named `name` and looked
   // up with it: a regular file's state, or size -1.
@@ -44,10 +55,17 @@ class AheadListing final : public LookedAhead {
   struct Slot {
     std::string name;  // empty: never looked up ahead
     std::atomic<std::uint8_t> state{kTaken};
-    bool found = false;  // its stat succeeded
+    bool is_dir = false;
+    bool found = false;  // its stat succeeded (a directory: it was opened and listed)
     struct stat st {};
     FileState output;
+    DirRef opened, mirror;  // a directory and its mirror, held for the walk
+    std::vector<ListedEntry> entries;
   };
+  // Waits for the thread when it is looking at `slot`; the slot's state then.
+  static std::uint8_t take(Slot& slot);
+  void look_at_dir(Slot& slot);
+  void let_go(Slot& slot);
   StatAhead& owner_;
   const std::uint64_t generation_;  // the owner's when listed
   DirRef dir_, mirror_;             // let go by the thread once it is done with them
@@ -55,7 +73,7 @@ class AheadListing final : public LookedAhead {
   std::unique_ptr<Slot[]> slots_;
   std::size_t count_;
   std::size_t back_;                // the thread's next candidate, counting down
-  const Slot* answered_ = nullptr;  // the walk's last entry answered from here
+  Slot* answered_ = nullptr;        // the walk's last entry answered from here
   std::atomic<bool> left_{false};   // the walk is done with the directory
 };
 
@@ -77,6 +95,11 @@ class StatAhead {
   std::uint64_t generation() const { return generation_; }
 
  private:
+  friend class AheadListing;
+  // Subdirectories opened ahead and not yet taken by the walk, at most this many: each holds up
+  // to two descriptors and a listing.
+  static constexpr int kMaxHeld = 32;
+  std::atomic<int> held_{0};
   // Listings not yet done, at most this many: each holds two directories open.
   static constexpr std::size_t kMaxWaiting = 64;
   // How long the thread watches for the next listing before it sleeps (pause instructions).

@@ -23,8 +23,8 @@ struct Frame {
   std::shared_ptr<LookedAhead> ahead;  // null: nothing is looked up ahead
 };
 
-// The entries of the directory open as `fd`, "." and ".." left out; none when it cannot be read.
-// Read from the descriptor itself, so that the walk holds no directory stream.
+}  // namespace
+
 std::optional<std::vector<ListedEntry>> read_entries(int fd) {
   std::vector<ListedEntry> entries;
   alignas(dirent64) char buffer[32768];
@@ -44,15 +44,21 @@ std::optional<std::vector<ListedEntry>> read_entries(int fd) {
   }
 }
 
+namespace {
+
 class Walk {
  public:
   Walk(const std::string& path, WalkEvents& events) : path_(path), events_(events) {}
 
-  // Lists `dir` and goes down into it; false (after the message) when it cannot be listed.
-  bool enter(DirRef dir, std::string name, FileId id) {
+  // Lists `dir` (unless `entries` holds its listing) and goes down into it; false (after the
+  // message) when it cannot be listed.
+  bool enter(DirRef dir, std::string name, FileId id,
+             std::optional<std::vector<ListedEntry>> entries = std::nullopt) {
     events_.before_looking(id, {}, false);
-    std::optional<std::vector<ListedEntry>> entries;
-    if (dir && dir->id() == id) entries = read_entries(dir->fd());
+    if (!dir || dir->id() != id)
+      entries.reset();
+    else if (!entries)
+      entries = read_entries(dir->fd());
     if (!entries) {
       events_.open_failed(path_);
       return false;
@@ -87,8 +93,14 @@ class Walk {
       // two. Anything unusual on the way is left to the lookup by name below, which reports it.
       if (entry.listed_dir) {
         struct stat st {};
-        if (DirRef dir = open_dir_at(here->fd(), entry.name.c_str(), Links::Follow, &st)) {
-          directory(std::move(dir), st, entry.name, id);
+        DirRef dir;
+        std::optional<std::vector<ListedEntry>> listing;
+        if (std::vector<ListedEntry> ahead; frame.ahead && frame.ahead->opened_dir(k, dir, st, ahead))
+          listing = std::move(ahead);
+        else
+          dir = open_dir_at(here->fd(), entry.name.c_str(), Links::Follow, &st);
+        if (dir) {
+          directory(std::move(dir), st, entry.name, id, std::move(listing));
           continue;
         }
       }
@@ -111,10 +123,11 @@ class Walk {
  private:
   // The subdirectory `name` of `parent`, looked at as `st` and opened as `dir`: walked unless it
   // is one the walk stands in already (a link loop).
-  void directory(DirRef dir, const struct stat& st, const std::string& name, FileId parent) {
+  void directory(DirRef dir, const struct stat& st, const std::string& name, FileId parent,
+                 std::optional<std::vector<ListedEntry>> listing = std::nullopt) {
     if (on_walk_path(file_id(st))) return;
     if (!events_.directory(path_, st, parent, name)) return;
-    if (!enter(std::move(dir), name, file_id(st))) events_.left_directory();
+    if (!enter(std::move(dir), name, file_id(st), std::move(listing))) events_.left_directory();
   }
 
   void leave() {

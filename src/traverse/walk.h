@@ -7,9 +7,11 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "traverse/dir_fd.h"
 
@@ -28,9 +30,18 @@ class LookedAhead {
   // Entry `k`'s stat (links followed, as the walk looks), when it was looked up ahead and may
   // still be used; false: the walk looks itself.
   virtual bool looked_up(std::size_t k, struct stat& st) = 0;
+  // Entry `k`, a listed directory, opened (links followed) and listed ahead: true with what was
+  // opened, its stat and its entries, which are the caller's from then on; false: the walk opens
+  // it itself.
+  virtual bool opened_dir(std::size_t k, DirRef& dir, struct stat& st,
+                          std::vector<ListedEntry>& entries) = 0;
   // The walk has left the directory: nothing more is asked.
   virtual void left() = 0;
 };
+
+// The entries of the directory open as `fd`, "." and ".." left out; none when it cannot be read.
+// Read from the descriptor itself, so that the walk holds no directory stream.
+std::optional<std::vector<ListedEntry>> read_entries(int fd);
 
 // What the walk meets, in walk order; the run decides what becomes of each. `path` is the name
 // messages show: the walked path joined with the names below it.

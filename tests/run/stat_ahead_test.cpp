@@ -1,5 +1,5 @@
-// Looks taken on the second thread answer as the walk's own would, and never once anything was
-// handed out since or for an entry the walk must look at itself.
+// Looks taken and directories opened on the second thread answer as the walk's own would, and
+// never once anything was handed out since, or for an entry the walk must look at itself.
 #include "run/stat_ahead.h"
 
 #include <fcntl.h>
@@ -23,6 +23,8 @@ struct Tree {
     ::mkdir((tmp / "src").c_str(), 0755);
     ::mkdir((tmp / "out").c_str(), 0755);
     ::mkdir((tmp / "src/d").c_str(), 0755);
+    ::mkdir((tmp / "out/d").c_str(), 0700);
+    write_file(tmp / "src/d/x", "x");
     write_file(tmp / "src/a", "aaa");
     write_file(tmp / "src/b", "bbbbb");
     write_file(tmp / "src/c", "c");
@@ -51,6 +53,17 @@ TEST(StatAhead, AnswersAsTheWalkWouldOrLeavesItToTheWalk) {
     if (wait) std::this_thread::sleep_for(std::chrono::milliseconds(50));
     for (std::size_t k = 0; k < tree.entries.size(); ++k) {
       struct stat st {};
+      DirRef dir;
+      if (std::vector<ListedEntry> listed; listing->opened_dir(k, dir, st, listed)) {
+        EXPECT_EQ(tree.entries[k].name, "d");
+        ASSERT_EQ(listed.size(), 1u);
+        EXPECT_EQ(listed[0].name, "x");
+        EXPECT_EQ(dir->id(), file_id(st));
+        const DirRef mirror = listing->mirror_of("d");
+        ASSERT_NE(mirror, nullptr);
+        EXPECT_EQ(mirror->permissions(), 0700u);
+        continue;
+      }
       if (!listing->looked_up(k, st)) {
         EXPECT_FALSE(listing->output_of(tree.entries[k].name));
         continue;
@@ -73,7 +86,10 @@ TEST(StatAhead, NothingLookedBeforeAFileWasHandedOutIsUsed) {
   ahead.wrote();
   for (std::size_t k = 0; k < tree.entries.size(); ++k) {
     struct stat st {};
+    DirRef dir;
+    std::vector<ListedEntry> listed;
     EXPECT_FALSE(listing->looked_up(k, st)) << k;
+    EXPECT_FALSE(listing->opened_dir(k, dir, st, listed)) << k;
   }
 }
 
