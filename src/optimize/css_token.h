@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <span>
+#include <string_view>
 
 #include "optimize/byte_scan.h"
 #include "optimize/code_scan.h"
@@ -54,12 +55,8 @@ struct Token {
 
 // Bytes that continue a name: letters, digits, '-', '_', and everything from 0x80 on (the parts
 // of UTF-8 sequences). NUL becomes U+FFFD before tokenizing, a name byte too.
-inline constexpr auto kNameByte = [] {
-  code::ByteSet t =
-      code::with_high_bytes("0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz-_");
-  t[0] = true;
-  return t;
-}();
+inline constexpr code::RunClass kName{true, true, true, std::string_view("-_\0", 3)};
+inline constexpr auto kNameByte = kName.table();
 inline constexpr auto kNameStart = code::without(kNameByte, "0123456789-");
 
 // CR and FF are line breaks once the input is preprocessed.
@@ -116,7 +113,7 @@ inline std::size_t skip_escape(std::span<const unsigned char> in, std::size_t i,
 
 inline std::size_t skip_name(std::span<const unsigned char> in, std::size_t i, bool& broken) {
   while (true) {
-    i = code::skip_run(in, i, kNameByte);
+    i = code::skip_class<kName>(in, i);
     if (!valid_escape(in, i)) return i;
     i = skip_escape(in, i, broken);
   }

@@ -34,8 +34,7 @@ inline constexpr auto kIdentPart =
     code::with_high_bytes("0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz$_\\");
 inline constexpr auto kIdentStart = code::without(kIdentPart, "0123456789");
 // The identifier bytes that need no further look: ASCII, no escape.
-inline constexpr auto kIdentPlain =
-    byte_set("0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz$_");
+inline constexpr code::RunClass kIdentPlain{true, true, false, "$_"};
 using code::kDigit;
 inline constexpr auto kHexDigit = byte_set("0123456789abcdefABCDEF_");
 inline constexpr auto kAsciiSpace = byte_set(" \t\v\f");
@@ -342,7 +341,7 @@ class Lexer {
   // An identifier, keyword or private name; `j` is where its first code point starts.
   std::size_t word(std::size_t i, std::size_t j) {
     while (true) {
-      j = code::skip_run(in_, j, kIdentPlain);
+      j = code::skip_class<kIdentPlain>(in_, j);
       if (j >= in_.size()) break;
       const unsigned char c = in_[j];
       if (c == '\\') {

@@ -39,6 +39,39 @@ TEST_P(SkipRun, EndsAtTheFirstByteOutsideTheSet) {
 INSTANTIATE_TEST_SUITE_P(CodeScan, SkipRun, testing::ValuesIn(kRuns),
                          [](const auto& p) { return std::string(p.param.name); });
 
+// The vector path and the table must agree on every byte: each byte value is placed at every
+// offset of a run longer than two vectors, and the run must end exactly there when the byte is
+// outside the class as it was first written out.
+struct ClassCase {
+  const char* name;
+  code::ByteSet expected;
+  std::size_t (*skip)(std::span<const unsigned char>, std::size_t);
+};
+constexpr code::RunClass kScriptName{true, true, false, "$_"};
+constexpr code::RunClass kSheetName{true, true, true, std::string_view("-_\0", 3)};
+const ClassCase kClasses[] = {
+    {"script_name", byte_set("0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz$_"),
+     code::skip_class<kScriptName>},
+    {"sheet_name", [] {
+       code::ByteSet t = code::with_high_bytes(
+           "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz-_");
+       t[0] = true;
+       return t;
+     }(), code::skip_class<kSheetName>},
+};
+class SkipClass : public testing::TestWithParam<ClassCase> {};
+TEST_P(SkipClass, StopsAtEveryByteOutsideTheClassAtEveryOffset) {
+  const ClassCase& c = GetParam();
+  for (unsigned b = 0; b < 256; ++b)
+    for (std::size_t at = 0; at < 40; ++at) {
+      std::vector<unsigned char> in(40, 'a');
+      in[at] = static_cast<unsigned char>(b);
+      ASSERT_EQ(c.skip(in, 0), c.expected[b] ? in.size() : at) << "byte " << b << " at " << at;
+    }
+}
+INSTANTIATE_TEST_SUITE_P(CodeScan, SkipClass, testing::ValuesIn(kClasses),
+                         [](const auto& p) { return std::string(p.param.name); });
+
 // in.size() + 1 stands for a comment left open.
 const RunCase kComments[] = {
     {"empty_comment", "/**/x", 0, 4},  {"slash_right_after_open", "/*/ */", 0, 6},
