@@ -353,9 +353,9 @@ class Minifier {
   }
 
   // What stands between the last token written and `t`: nothing, one space, the white space as
-  // it was (verbatim values), or an empty comment where two tokens would otherwise merge.
+  // it was (verbatim values), or an empty comment where two tokens would otherwise merge. Most
+  // tokens follow the last one directly, so that test is made where this is called.
   void write_gap(const Token& t) {
-    if (gap_start_ == kNone) return;
     const std::size_t from = gap_start_;
     const bool ws = gap_ws_;
     gap_start_ = kNone;
@@ -395,7 +395,7 @@ class Minifier {
     pending_semicolon_ = false;
     if (t.type == Tok::Semicolon && top && (mode_ == Mode::Name || mode_ == Mode::Value) &&
         in_decls()) {
-      write_gap(t);
+      if (gap_start_ != kNone) write_gap(t);
       pending_semicolon_ = true;  // the block's last one is dropped
       semicolon_ = t;
       mode_ = Mode::Start;
@@ -403,16 +403,16 @@ class Minifier {
       return true;
     }
     // Old filters and expressions are read by their own parsers: the value stays whole.
-    if (mode_ == Mode::Value && value_start_ && !verbatim_ &&
+    if (value_start_ && mode_ == Mode::Value && !verbatim_ &&
         ((t.type == Tok::Ident && text_is(in_, t, "progid")) ||
          (t.type == Tok::Function &&
           (text_is(in_, t, "expression(") || text_is(in_, t, "alpha(")))))
       verbatim_ = true;
-    write_gap(t);
+    if (gap_start_ != kNone) write_gap(t);
     prev_ = t;
     copy(t.start, t.end);
     after_kept_comment_ = false;
-    if (mode_ == Mode::Value) value_start_ = false;
+    value_start_ = value_start_ && mode_ != Mode::Value;
     switch (t.type) {
       case Tok::Function:
       case Tok::OpenParen:
