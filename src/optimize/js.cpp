@@ -2,6 +2,7 @@
 #include "optimize/js.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "optimize/code_scan.h"
@@ -16,7 +17,7 @@ class Emitter {
  public:
   Emitter(std::span<const unsigned char> in, unsigned char* out) : in_(in), out_(in, out) {}
 
-  void token(Tok type, std::size_t start, std::size_t end) {
+  [[gnu::always_inline]] void token(Tok type, std::size_t start, std::size_t end) {
     if (gap_ && (have_prev_ || after_kept_)) {  // a kept "//" comment needs its line break
       if (gap_line_) {
         put('\n');
@@ -57,28 +58,67 @@ class Emitter {
 
   // "<", "!" and "--" with their spaces gone would spell "<!--": no pair of them merges.
   bool opens_html_comment(std::size_t start) const {
-    return out_.size() >= 2 && out_.last(2) == '<' && out_.last() == '!' && in_[start] == '-';
+    return in_[start] == '-' && out_.size() >= 2 && out_.last(2) == '<' && out_.last() == '!';
+  }
+
+  // The pairs that would read as other tokens when written side by side, as one bit each: the
+  // previous token's side and the next one's are looked up apart, and a space is needed where
+  // they share a bit. kMerge only asks for the longest-match test of two punctuators.
+  enum Pair : unsigned char {
+    kNames = 1,    // names run together; a regex takes letters as flags; 1 in, 1.in
+    kNumberDot = 2,  // 1 .toString()
+    kSlash = 4,      // "/" then "/" or "*" opens a comment
+    kLess = 8,       // "<" then "!" or "/"
+    kArrow = 16,     // "-" then ">"
+    kDot = 32,       // ". ." after "." is no "...", nor ".5" a number after "."
+    kMerge = 64,     // punctuators match longest first: "+" then "+" would read as "++"
+  };
+  static constexpr auto kAfterByte = [] {
+    std::array<unsigned char, 256> t{};
+    for (std::size_t b = 0; b < t.size(); ++b) t[b] = js::kIdentPart[b] ? kNames : 0;
+    t['/'] = kSlash;
+    t['<'] = kLess;
+    t['-'] = kArrow;
+    t['.'] = kDot;
+    return t;
+  }();
+  static constexpr auto kBeforeByte = [] {
+    std::array<unsigned char, 256> t{};
+    for (std::size_t b = 0; b < t.size(); ++b)
+      t[b] = (js::kIdentPart[b] ? kNames : 0) | (js::kDigit[b] ? kDot : 0);
+    t['.'] = kNumberDot | kDot;
+    t['/'] = kSlash | kLess;
+    t['*'] = kSlash;
+    t['!'] = kLess;
+    t['>'] = kArrow;
+    return t;
+  }();
+  // A name may end in an escape ("\u{d}") or a non-ASCII letter, and begin with one: the
+  // token's type decides, not its bytes.
+  static constexpr unsigned char after_type(Tok t) {
+    switch (t) {
+      case Tok::Word:
+      case Tok::Regex:
+        return kNames;
+      case Tok::Number:
+        return kNames | kNumberDot;
+      case Tok::Punct:
+        return kMerge;
+      default:
+        return 0;
+    }
+  }
+  static constexpr unsigned char before_type(Tok t) {
+    return t == Tok::Word ? kNames : t == Tok::Punct || t == Tok::Number ? kMerge : 0;
   }
 
   // Would the previous token and the one at `start`, written side by side, read as other tokens
   // or open a comment, "<!--", "</" or "-->"?
   bool needs_space(Tok type, std::size_t start) const {
-    const unsigned char last = in_[prev_end_ - 1];
-    const unsigned char first = in_[start];
-    // A name may end in an escape ("\u{d}") or a non-ASCII letter, and begin with one: the
-    // token's type decides, not its bytes.
-    const bool word_next = js::kIdentPart[first] || type == Tok::Word;
-    if (word_next && (js::kIdentPart[last] || prev_type_ == Tok::Word || prev_type_ == Tok::Regex ||
-                      prev_type_ == Tok::Number))
-      return true;  // names run together; a regex takes letters as flags; 1 in, 1.in
-    if (prev_type_ == Tok::Number && first == '.') return true;  // 1 .toString()
-    if (last == '/' && (first == '/' || first == '*')) return true;
-    if (last == '<' && (first == '!' || first == '/')) return true;
-    if (last == '-' && first == '>') return true;
-    if (last == '.' && (js::kDigit[first] || first == '.'))
-      return true;  // ". ." after "." is no "..."
-    if (prev_type_ != Tok::Punct || (type != Tok::Punct && type != Tok::Number)) return false;
-    // Punctuators match longest first: "+" then "+" would read as "++".
+    const unsigned shared = (kAfterByte[in_[prev_end_ - 1]] | after_type(prev_type_)) &
+                            (kBeforeByte[in_[start]] | before_type(type));
+    if (shared == 0) return false;
+    if (shared != kMerge) return true;
     unsigned char joined[8] = {};
     const std::size_t a = prev_end_ - prev_start_;
     std::memcpy(joined, in_.data() + prev_start_, a);

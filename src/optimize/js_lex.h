@@ -44,9 +44,6 @@ inline constexpr auto kSpaceOrBreak = byte_set(" \t\v\f\n\r");
 // Bytes that are neither a line terminator nor the first byte of U+2028 and U+2029.
 inline constexpr auto kInLine = code::all_but("\n\r\xE2");
 
-// The punctuators' first bytes that the lexer's state follows.
-inline constexpr auto kBracketOrStep = byte_set("()[]{}+-");
-
 // What a token's first byte decides.
 enum class First : unsigned char {
   Other,
@@ -63,7 +60,14 @@ enum class First : unsigned char {
   Minus,
   High,
   Single,
-  Punct
+  Punct,
+  // Each bracket has its own class, so that one dispatch reaches what it does to the stacks.
+  OpenParen,
+  CloseParen,
+  OpenSquare,
+  CloseSquare,
+  OpenBrace,
+  CloseBrace
 };
 
 inline constexpr auto kFirst = [] {
@@ -81,7 +85,13 @@ inline constexpr auto kFirst = [] {
   code::assign(t, "<", First::Lt);
   code::assign(t, "-", First::Minus);
   code::assign(t, "?>=!+*&|%^", First::Punct);
-  code::assign(t, "{}()[];,~:", First::Single);  // punctuators of one byte whatever follows
+  code::assign(t, ";,~:", First::Single);  // punctuators of one byte whatever follows
+  code::assign(t, "(", First::OpenParen);
+  code::assign(t, ")", First::CloseParen);
+  code::assign(t, "[", First::OpenSquare);
+  code::assign(t, "]", First::CloseSquare);
+  code::assign(t, "{", First::OpenBrace);
+  code::assign(t, "}", First::CloseBrace);
   return t;
 }();
 
@@ -231,9 +241,26 @@ class Lexer {
         return word(i, i);
       case First::Single:
         line_start_ = false;
-        if (kBracketOrStep[c]) return bracket_or_step(i, 1);
         punct_out(i, 1, true, Last::Punct);
         return i + 1;
+      case First::OpenParen:
+        line_start_ = false;
+        return bracket(i, '(');
+      case First::CloseParen:
+        line_start_ = false;
+        return bracket(i, ')');
+      case First::OpenSquare:
+        line_start_ = false;
+        return bracket(i, '[');
+      case First::CloseSquare:
+        line_start_ = false;
+        return bracket(i, ']');
+      case First::OpenBrace:
+        line_start_ = false;
+        return bracket(i, '{');
+      case First::CloseBrace:
+        line_start_ = false;
+        return bracket(i, '}');
       case First::Punct:
         line_start_ = false;
         return punct(i);
@@ -358,7 +385,7 @@ class Lexer {
     const std::string_view name(reinterpret_cast<const char*>(in_.data()) + i, j - i);
     before_await_for_ = last_ == Last::Word && prev_word_ == "for";  // for await (
     prev_word_ = name;
-    regex_ok_ = !after_dot_ && keyword_before_expression(name);
+    regex_ok_ = keyword_before_expression(name) && !after_dot_;  // mostly no keyword: tested first
     after_dot_ = false;
     last_ = Last::Word;
     return j;
@@ -392,10 +419,12 @@ class Lexer {
     return t;
   }();
 
+  // One branch turns a name away: a length beyond the table reads its empty row 0, and a first
+  // byte outside 'a'..'z' may pass by its wrapped shift only to fail the comparisons below.
   static bool keyword_before_expression(std::string_view w) {
-    if (w.empty() || w.size() >= kKeywordFirst.size()) return false;
-    const unsigned letter = static_cast<unsigned char>(w[0]) - unsigned{'a'};
-    if (letter >= 26 || ((kKeywordFirst[w.size()] >> letter) & 1) == 0) return false;
+    const std::size_t row = w.size() < kKeywordFirst.size() ? w.size() : 0;
+    const unsigned letter = static_cast<unsigned char>(w.empty() ? 0 : w[0]) - unsigned{'a'};
+    if (((kKeywordFirst[row] >> (letter & 31)) & 1) == 0) return false;
     for (const std::string_view k : kKeywordsBeforeExpression)
       if (w == k) return true;
     return false;
@@ -527,9 +556,10 @@ class Lexer {
   std::size_t punct(std::size_t i) {
     const std::size_t n = punctuator(in_, i);
     if (n == 0) return 0;
-    // Brackets and "++"/"--" need the stacks or change what a '/' is; the rest go straight out.
-    if (kBracketOrStep[in_[i]]) return bracket_or_step(i, n);
-    punct_out(i, n, true, Last::Punct);
+    // After "++" or "--" a '/' divides: a++ / b.
+    const unsigned char c = in_[i];
+    const bool step = n == 2 && (c == '+' || c == '-') && in_[i + 1] == c;
+    punct_out(i, n, !step, Last::Punct);
     return i + n;
   }
 
@@ -541,8 +571,8 @@ class Lexer {
     last_ = last;
   }
 
-  std::size_t bracket_or_step(std::size_t i, std::size_t n) {
-    const unsigned char c = in_[i];
+  // The bracket `c` at i. Each call names its bracket, so only that case is compiled there.
+  [[gnu::always_inline]] std::size_t bracket(std::size_t i, unsigned char c) {
     bool regex_next = true;
     Last last = Last::Punct;
     switch (c) {
@@ -580,11 +610,10 @@ class Lexer {
         break;
       }
       default:
-        if (n == 2 && in_[i + 1] == c) regex_next = false;  // a++ / b
         break;
     }
-    punct_out(i, n, regex_next, last);
-    return i + n;
+    punct_out(i, 1, regex_next, last);
+    return i + 1;
   }
 
   std::span<const unsigned char> in_;
