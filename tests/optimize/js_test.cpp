@@ -109,6 +109,24 @@ const Case kMerging[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Merging, JsTable, testing::ValuesIn(kMerging), case_name);
 
+// Every pair of these tokens, first apart and then after a name, must read back as the same
+// tokens once their space is gone or kept: no two of them may merge, whatever kind each is.
+TEST(JsPairs, NoPairMerges) {
+  const std::string_view kTokens[] = {
+      "a",   "in", "$",  "\\u0061", "\xC3\xA9", "1",  "1.5", ".5", "0x1", "1n", "/re/g", "'s'",
+      "`t`", "+",  "++", "-",       "--",       "!",  "<",   ">",  "=",   "==", "=>",    ".",
+      "?.",  "?",  "*",  "**",      "/",        "&&", "%=",  ">>", "<<=", "(",  ")",     "#x"};
+  for (const std::string_view a : kTokens)
+    for (const std::string_view b : kTokens)
+      for (const std::string_view before : {"", "x "}) {
+        const std::string in = std::string(before) + std::string(a) + " " + std::string(b);
+        const std::string out = minified(in);
+        if (out == "<declined>") continue;
+        EXPECT_EQ(tokens(to_bytes(out), JsInput::Script), tokens(to_bytes(in), JsInput::Script))
+            << in << " -> " << out;
+      }
+}
+
 // A '/' is a regex or a division by the tokens before it.
 const Case kRegex[] = {
     {"after_if_paren", "if (a) /b c/.test(d)", "if(a)/b c/.test(d)"},
