@@ -39,7 +39,7 @@ using code::kDigit;
 inline constexpr auto kHexDigit = byte_set("0123456789abcdefABCDEF_");
 inline constexpr auto kAsciiSpace = byte_set(" \t\v\f");
 // A run of white space that holds a line break: ASCII spaces and LF and CR.
-inline constexpr auto kSpaceOrBreak = byte_set(" \t\v\f\n\r");
+inline constexpr code::RunClass kSpaceOrBreak{false, false, false, " \t\v\f\n\r"};
 
 // Bytes that are neither a line terminator nor the first byte of U+2028 and U+2029.
 inline constexpr auto kInLine = code::all_but("\n\r\xE2");
@@ -314,7 +314,7 @@ class Lexer {
   std::size_t line_breaks(std::size_t i) {
     std::size_t j = i;
     while (true) {
-      j = code::skip_run(in_, j, kSpaceOrBreak);
+      j = code::skip_class<kSpaceOrBreak>(in_, j);
       if (j >= in_.size() || in_[j] != 0xE2) break;
       const std::size_t more = line_terminator(in_, j);
       if (more == 0) break;
