@@ -383,9 +383,11 @@ class Lexer {
     }
     sink_.token(Tok::Word, i, j);
     const std::string_view name(reinterpret_cast<const char*>(in_.data()) + i, j - i);
-    before_await_for_ = last_ == Last::Word && prev_word_ == "for";  // for await (
+    // Mostly no keyword: that is tested first. Only "await" (one of them) reads before_await_for_.
+    const bool keyword = keyword_before_expression(name);
+    if (keyword) before_await_for_ = last_ == Last::Word && prev_word_ == "for";  // for await (
     prev_word_ = name;
-    regex_ok_ = keyword_before_expression(name) && !after_dot_;  // mostly no keyword: tested first
+    regex_ok_ = keyword && !after_dot_;
     after_dot_ = false;
     last_ = Last::Word;
     return j;
@@ -533,6 +535,17 @@ class Lexer {
     return j;
   }
 
+  // Does a '(' after the word `w` hold a condition, after which a '/' starts a regex? Most
+  // names are turned away by their first letter.
+  bool opens_condition(std::string_view w) const {
+    constexpr std::uint32_t kFirsts = 1u << ('i' - 'a') | 1u << ('w' - 'a') | 1u << ('f' - 'a') |
+                                      1u << ('a' - 'a');
+    const unsigned letter = static_cast<unsigned char>(w[0]) - unsigned{'a'};
+    if (((kFirsts >> (letter & 31)) & 1) == 0) return false;
+    return w == "if" || w == "while" || w == "for" || w == "with" ||
+           (w == "await" && before_await_for_);
+  }
+
   // After a literal or anything else that ends an operand: a '/' divides.
   void value_end() {
     regex_ok_ = false;
@@ -577,9 +590,7 @@ class Lexer {
     Last last = Last::Punct;
     switch (c) {
       case '(': {
-        const bool control = last_ == Last::Word && !after_dot_ &&
-                             (prev_word_ == "if" || prev_word_ == "while" || prev_word_ == "for" ||
-                              prev_word_ == "with" || (prev_word_ == "await" && before_await_for_));
+        const bool control = last_ == Last::Word && !after_dot_ && opens_condition(prev_word_);
         parens_.push_back(control ? Paren::Control : Paren::Round);
         break;
       }
