@@ -65,7 +65,7 @@ class Emitter {
   // previous token's side and the next one's are looked up apart, and a space is needed where
   // they share a bit. kMerge only asks for the longest-match test of two punctuators.
   enum Pair : unsigned char {
-    kNames = 1,    // names run together; a regex takes letters as flags; 1 in, 1.in
+    kNames = 1,      // names run together; a regex takes letters as flags; 1 in, 1.in
     kNumberDot = 2,  // 1 .toString()
     kSlash = 4,      // "/" then "/" or "*" opens a comment
     kLess = 8,       // "<" then "!" or "/"

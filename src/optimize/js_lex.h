@@ -538,8 +538,8 @@ class Lexer {
   // Does a '(' after the word `w` hold a condition, after which a '/' starts a regex? Most
   // names are turned away by their first letter.
   bool opens_condition(std::string_view w) const {
-    constexpr std::uint32_t kFirsts = 1u << ('i' - 'a') | 1u << ('w' - 'a') | 1u << ('f' - 'a') |
-                                      1u << ('a' - 'a');
+    constexpr std::uint32_t kFirsts =
+        1u << ('i' - 'a') | 1u << ('w' - 'a') | 1u << ('f' - 'a') | 1u << ('a' - 'a');
     const unsigned letter = static_cast<unsigned char>(w[0]) - unsigned{'a'};
     if (((kFirsts >> (letter & 31)) & 1) == 0) return false;
     return w == "if" || w == "while" || w == "for" || w == "with" ||

@@ -52,12 +52,14 @@ constexpr code::RunClass kSheetName{true, true, true, std::string_view("-_\0", 3
 const ClassCase kClasses[] = {
     {"script_name", byte_set("0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz$_"),
      code::skip_class<kScriptName>},
-    {"sheet_name", [] {
+    {"sheet_name",
+     [] {
        code::ByteSet t = code::with_high_bytes(
            "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz-_");
        t[0] = true;
        return t;
-     }(), code::skip_class<kSheetName>},
+     }(),
+     code::skip_class<kSheetName>},
 };
 class SkipClass : public testing::TestWithParam<ClassCase> {};
 TEST_P(SkipClass, StopsAtEveryByteOutsideTheClassAtEveryOffset) {
