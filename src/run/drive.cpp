@@ -108,7 +108,7 @@ class Driver final : public WalkEvents {
       cost.bytes_held += sibling_bytes_held(work, options_);
       cost.siblings = options_.precompress.size();
     }
-    if (run_.ahead != nullptr) run_.ahead->wrote();
+    if (run_.ahead != nullptr && output.dir) run_.ahead->writes_into(output.dir->id());
     scheduler_.submit(std::move(work), cost, std::move(output_key), input);
   }
 
@@ -129,7 +129,7 @@ class Driver final : public WalkEvents {
       if (parent.dir) scheduler_.before_making_directory(*parent.dir);
     }
     const OutputDir made = make_mirror(parent, std::string(name), st, std::move(opened));
-    if (made.made && run_.ahead != nullptr) run_.ahead->wrote();  // what was listed has changed
+    if (made.made && run_.ahead != nullptr) run_.ahead->writes_into(parent.dir->id());
     if (!made.dir && (parent.dir || top)) {
       // Said once, where it failed; below it every file says it cannot open its output.
       scheduler_.count(kFailed);
@@ -163,8 +163,7 @@ class Driver final : public WalkEvents {
 
   std::shared_ptr<LookedAhead> listed(const DirRef& dir,
                                       std::span<const ListedEntry> entries) override {
-    // Looks taken while no file is being written stay true until the next file is handed out.
-    if (run_.ahead == nullptr || !scheduler_.idle()) return nullptr;
+    if (run_.ahead == nullptr) return nullptr;
     ahead_.back() = run_.ahead->look(dir, mirrors_.top(), entries);
     return ahead_.back();
   }

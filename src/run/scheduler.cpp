@@ -216,11 +216,6 @@ void Scheduler::work_loop() {
   }
 }
 
-bool Scheduler::idle() {
-  const std::lock_guard<SpinningMutex> lock(mutex_);
-  return jobs_in_flight_ == 0;
-}
-
 void Scheduler::submit(FileWork work, const FileCost& cost, std::optional<NameKey> output,
                        std::optional<NameKey> input) {
   if (!pooled_) {

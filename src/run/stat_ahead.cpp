@@ -11,7 +11,8 @@
 AheadListing::AheadListing(StatAhead& owner, DirRef dir, DirRef mirror,
                            std::span<const ListedEntry> entries)
     : owner_(owner),
-      generation_(owner.generation()),
+      dir_id_(dir->id()),
+      mirror_id_(mirror ? mirror->id() : FileId{}),
       dir_(std::move(dir)),
       mirror_(std::move(mirror)),
       mirrored_(mirror_ != nullptr),
@@ -48,7 +49,7 @@ std::uint8_t AheadListing::take(Slot& slot) {
 
 bool AheadListing::looked_up(std::size_t k, struct stat& st) {
   answered_ = nullptr;
-  if (k >= count_ || owner_.generation() != generation_) return false;
+  if (k >= count_ || owner_.written(dir_id_)) return false;
   Slot& slot = slots_[k];
   if (slot.is_dir || take(slot) != kDone || !slot.found) return false;
   st = slot.st;
@@ -59,9 +60,10 @@ bool AheadListing::looked_up(std::size_t k, struct stat& st) {
 bool AheadListing::opened_dir(std::size_t k, DirRef& dir, struct stat& st,
                               std::vector<ListedEntry>& entries) {
   answered_ = nullptr;
-  if (k >= count_ || owner_.generation() != generation_) return false;
+  if (k >= count_ || owner_.written(dir_id_)) return false;
   Slot& slot = slots_[k];
-  if (!slot.is_dir || take(slot) != kDone || !slot.found) return false;
+  if (!slot.is_dir || take(slot) != kDone || !slot.found || owner_.written(file_id(slot.st)))
+    return false;
   dir = slot.opened;
   let_go(slot);
   st = slot.st;
@@ -78,8 +80,8 @@ DirRef AheadListing::mirror_of(std::string_view name) {
 void AheadListing::left() { left_.store(true, std::memory_order_relaxed); }
 
 std::optional<FileState> AheadListing::output_of(std::string_view name) const {
-  if (answered_ == nullptr || answered_->is_dir || !mirrored_ || !S_ISREG(answered_->st.st_mode) ||
-      answered_->name != name)
+  if (answered_ == nullptr || answered_->is_dir || !mirrored_ || owner_.written(mirror_id_) ||
+      !S_ISREG(answered_->st.st_mode) || answered_->name != name)
     return std::nullopt;
   return answered_->output;
 }

@@ -14,6 +14,7 @@
 #include <span>
 #include <string_view>
 #include <thread>
+#include <unordered_set>
 #include <vector>
 
 #include "run/scheduler.h"
@@ -67,7 +68,7 @@ class AheadListing final : public LookedAhead {
   void look_at_dir(Slot& slot);
   void let_go(Slot& slot);
   StatAhead& owner_;
-  const std::uint64_t generation_;  // the owner's when listed
+  const FileId dir_id_, mirror_id_;
   DirRef dir_, mirror_;             // let go by the thread once it is done with them
   const bool mirrored_;             // outputs are looked up too
   std::unique_ptr<Slot[]> slots_;
@@ -89,10 +90,10 @@ class StatAhead {
   std::shared_ptr<AheadListing> look(DirRef dir, DirRef mirror,
                                      std::span<const ListedEntry> entries);
 
-  // The run has handed out a file: what it writes may change what was looked at, so nothing
-  // looked up before now is used.
-  void wrote() { ++generation_; }
-  std::uint64_t generation() const { return generation_; }
+  // The run writes into the directory `dir` (a file handed out, a mirror made): what is looked
+  // at there, or listed ahead from there, is not used from now on, whenever it was looked at.
+  void writes_into(FileId dir) { written_.insert(dir); }
+  bool written(FileId dir) const { return !written_.empty() && written_.count(dir) != 0; }
 
  private:
   friend class AheadListing;
@@ -106,7 +107,12 @@ class StatAhead {
   static constexpr int kWatch = 20000;
   void loop();
 
-  std::uint64_t generation_ = 0;  // the walking thread's alone
+  struct IdHash {
+    std::size_t operator()(const FileId& id) const {
+      return std::hash<ino_t>()(id.ino) ^ (std::hash<dev_t>()(id.dev) << 1);
+    }
+  };
+  std::unordered_set<FileId, IdHash> written_;  // the walking thread's alone
   std::mutex mutex_;
   std::condition_variable ready_;
   std::vector<std::shared_ptr<AheadListing>> waiting_;  // newest last: the walk is there

@@ -1,5 +1,5 @@
 // Looks taken and directories opened on the second thread answer as the walk's own would, and
-// never once anything was handed out since, or for an entry the walk must look at itself.
+// never where the run writes, or for an entry the walk must look at itself.
 #include "run/stat_ahead.h"
 
 #include <fcntl.h>
@@ -78,18 +78,26 @@ TEST(StatAhead, AnswersAsTheWalkWouldOrLeavesItToTheWalk) {
   }
 }
 
-TEST(StatAhead, NothingLookedBeforeAFileWasHandedOutIsUsed) {
-  Tree tree;
-  StatAhead ahead;
-  const auto listing = ahead.look(tree.source, tree.mirror, tree.entries);
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  ahead.wrote();
-  for (std::size_t k = 0; k < tree.entries.size(); ++k) {
-    struct stat st {};
-    DirRef dir;
-    std::vector<ListedEntry> listed;
-    EXPECT_FALSE(listing->looked_up(k, st)) << k;
-    EXPECT_FALSE(listing->opened_dir(k, dir, st, listed)) << k;
+// A file being written where something was looked at may have changed it.
+TEST(StatAhead, NothingLookedWhereTheRunWritesIsUsed) {
+  for (const bool into_source : {true, false}) {
+    SCOPED_TRACE(into_source);
+    Tree tree;
+    StatAhead ahead;
+    const auto listing = ahead.look(tree.source, tree.mirror, tree.entries);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ahead.writes_into(into_source ? tree.source->id() : tree.mirror->id());
+    for (std::size_t k = 0; k < tree.entries.size(); ++k) {
+      struct stat st {};
+      DirRef dir;
+      std::vector<ListedEntry> listed;
+      // Looks at sources stay good while only the mirror is written; outputs do not.
+      const bool source_used = listing->looked_up(k, st);
+      EXPECT_FALSE(into_source && source_used) << k;
+      EXPECT_FALSE(listing->output_of(tree.entries[k].name)) << k;
+      const bool dir_used = listing->opened_dir(k, dir, st, listed);
+      EXPECT_FALSE(into_source && dir_used) << k;
+    }
   }
 }
 
