@@ -93,7 +93,8 @@ class Driver final : public WalkEvents {
           output.dir->id() == run_.output_root->id()) {
         // The record takes that name at the end of the run: the file would be lost under it.
         scheduler_.count(kFailed);
-        scheduler_.say([&](std::FILE* to) { print_name_kept_for_record(to, work.output_path.c_str()); });
+        scheduler_.say(
+            [&](std::FILE* to) { print_name_kept_for_record(to, work.output_path.c_str()); });
         return;
       }
       if (const std::optional<Totals> share = run_.update->up_to_date_share(work, output_seen)) {
@@ -225,7 +226,8 @@ class Driver final : public WalkEvents {
                                const struct stat& source, DirRef opened) {
     if (!parent.dir) return {nullptr, parent.error, false};
     const mode_t mode = output_mode(source.st_mode);
-    DirRef dir = opened ? std::move(opened) : open_dir_at(parent.dir->fd(), name.c_str(), Links::Refuse);
+    DirRef dir =
+        opened ? std::move(opened) : open_dir_at(parent.dir->fd(), name.c_str(), Links::Refuse);
     bool made = false;
     if (!dir && errno == ENOENT) {
       made = ::mkdirat(parent.dir->fd(), name.c_str(), mode) == 0;

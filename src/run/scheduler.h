@@ -87,7 +87,6 @@ class Scheduler {
   // True when files run on workers (more than one).
   bool pooled() const { return pooled_; }
 
-
   // Prints lines of the calling thread in their place among the files' lines.
   void say(const std::function<void(std::FILE*)>& print);
 

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <string>
 
-
 AheadListing::AheadListing(StatAhead& owner, DirRef dir, DirRef mirror,
                            std::span<const ListedEntry> entries)
     : owner_(owner),

@@ -69,13 +69,13 @@ class AheadListing final : public LookedAhead {
   void let_go(Slot& slot);
   StatAhead& owner_;
   const FileId dir_id_, mirror_id_;
-  DirRef dir_, mirror_;             // let go by the thread once it is done with them
-  const bool mirrored_;             // outputs are looked up too
+  DirRef dir_, mirror_;  // let go by the thread once it is done with them
+  const bool mirrored_;  // outputs are looked up too
   std::unique_ptr<Slot[]> slots_;
   std::size_t count_;
-  std::size_t back_;                // the thread's next candidate, counting down
-  Slot* answered_ = nullptr;        // the walk's last entry answered from here
-  std::atomic<bool> left_{false};   // the walk is done with the directory
+  std::size_t back_;               // the thread's next candidate, counting down
+  Slot* answered_ = nullptr;       // the walk's last entry answered from here
+  std::atomic<bool> left_{false};  // the walk is done with the directory
 };
 
 class StatAhead {

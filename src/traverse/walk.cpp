@@ -16,7 +16,7 @@ namespace {
 
 // One directory being walked. Its entries are read whole before any of them is handled.
 struct Frame {
-  std::size_t path_size;       // the walk's path is this long while in this directory
+  std::size_t path_size;             // the walk's path is this long while in this directory
   std::vector<ListedEntry> entries;  // in the order the directory delivered them
   std::size_t next = 0;
   FileId id;
@@ -95,7 +95,8 @@ class Walk {
         struct stat st {};
         DirRef dir;
         std::optional<std::vector<ListedEntry>> listing;
-        if (std::vector<ListedEntry> ahead; frame.ahead && frame.ahead->opened_dir(k, dir, st, ahead))
+        if (std::vector<ListedEntry> ahead;
+            frame.ahead && frame.ahead->opened_dir(k, dir, st, ahead))
           listing = std::move(ahead);
         else
           dir = open_dir_at(here->fd(), entry.name.c_str(), Links::Follow, &st);
@@ -114,8 +115,7 @@ class Walk {
         events_.file(path_, st, here, entry.name);
       } else if (S_ISDIR(st.st_mode)) {
         // Opened as what was looked at: a directory swapped in since is not walked.
-        directory(open_dir_at(here->fd(), entry.name.c_str(), Links::Follow), st, entry.name,
-                  id);
+        directory(open_dir_at(here->fd(), entry.name.c_str(), Links::Follow), st, entry.name, id);
       }
     }
   }

@@ -20,7 +20,6 @@ struct ListedEntry {
   std::string name;
   bool maybe_link;  // what the listing says, for free: a link, or a file system that does not say
   bool listed_dir;  // the listing says it is a directory
-  bool listed_file() const { return !maybe_link && !listed_dir; }
 };
 
 // A listed directory's entries, looked up ahead of the walk by another thread.
