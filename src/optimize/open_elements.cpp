@@ -847,10 +847,16 @@ void OpenElements::any_other_end_tag(Name name) {
 }
 
 void OpenElements::adoption_agency(Name name) {
-  if (depth_ > 0 && current().ns == Ns::Html && same(current().name, name) &&
-      current().formatting < 0) {
-    pop();
-    return;
+  if (depth_ > 0 && current().ns == Ns::Html && same(current().name, name)) {
+    // Most often the current node is the last entry of the list as well: the steps below come
+    // down to taking both off.
+    const std::int32_t last = static_cast<std::int32_t>(formatting_count_) - 1;
+    if (current().formatting < 0 || current().formatting == last) {
+      const bool listed = current().formatting >= 0;
+      pop();
+      formatting_count_ -= listed ? 1 : 0;
+      return;
+    }
   }
   std::size_t k = formatting_count_;
   while (k-- > 0 && formatting_[k].element != kMarker)

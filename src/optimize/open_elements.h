@@ -83,6 +83,10 @@ class OpenElements {
   static constexpr std::size_t kMaxDepth = 256;
   static constexpr std::size_t kMaxFormatting = 256;
 
+  // The stack and the list are written before they are read: they are left as they are (in the
+  // unions below) rather than cleared, which cost a page as much as a few hundred of its tags.
+  OpenElements() {}
+
   void doctype(bool no_quirks);  // no_quirks: exactly <!DOCTYPE html>
   void start_tag(Name name, bool self_closing);
   void end_tag(Name name);
@@ -180,12 +184,16 @@ class OpenElements {
   void close_select();
   [[nodiscard]] bool foreign_here() const { return depth_ > 0 && current().ns != Ns::Html; }
 
-  std::array<Entry, kMaxDepth> stack_{};
+  union {
+    std::array<Entry, kMaxDepth> stack_;
+  };
   std::size_t depth_ = 0;
   // How many HTML elements of each name the stack holds: a name not open is in no scope, which
   // is most of the parser's questions, answered without a walk.
   std::array<std::uint16_t, kTagCount> open_html_{};
-  std::array<Formatting, kMaxFormatting> formatting_{};
+  union {
+    std::array<Formatting, kMaxFormatting> formatting_;
+  };
   std::size_t formatting_count_ = 0;
   Mode mode_ = Mode::Initial;
   Mode text_return_ = Mode::InBody;  // the mode after a raw text element's end tag
