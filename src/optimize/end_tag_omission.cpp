@@ -57,8 +57,10 @@ bool end_tag_omissible(std::span<const unsigned char> in, std::size_t j, std::si
   // kind_at has looked the next tag's name up, when it has one.
   const bool closing = peek(in, k + 1) == '/';
   if (!kAsciiLetter[peek(in, k + (closing ? 2 : 1))]) return false;
+  // The rule's bit test first: what follows for the tree is read only where the rule holds.
+  if (!end_implied(self, st.named->bit, closing, st)) return false;
   *next = next_at(in, k, st);
-  return end_implied(self, st.named->bit, closing, st) && st.tree.end_tag_may_go(self.tag, *next);
+  return st.tree.end_tag_may_go(self.tag, *next);
 }
 
 }  // namespace markup::safe

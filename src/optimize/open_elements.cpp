@@ -54,10 +54,27 @@ constexpr TagSet kMaybeSpecial = tag_set(
     {Figcaption, Hgroup, Keygen, Main, Search, Source, Summary, Track, Command, Image, Isindex});
 constexpr TagSet kImpliedEnd = tag_set({Dd, Dt, Li, Optgroup, Option, P, Rb, Rp, Rt, Rtc});
 constexpr TagSet kHeading = tag_set({H1, H2, H3, H4, H5, H6});
+// End tags in the body that only pop the current node when it is an HTML element of their name:
+// those of kBlockEnd and those read as "any other end tag", but for RB and RTC (which
+// generate_implied_end_tags turns away). Every other name has a rule of its own in body_end.
+constexpr TagSet kPopsCurrent = [] {
+  TagSet t{};
+  t.fill(true);
+  for (const Tag tag : {A, Nobr, Template, Search, Body, Html, Form, P, Li, Dd, Dt, Applet, Marquee,
+                        Object, Br, Rb, Rtc, H1, H2, H3, H4, H5, H6, B, Big, Code, Em, Font, I, S,
+                        Small, Strike, Strong, Tt, U})
+    t[tag] = false;
+  return t;
+}();
 // Void elements of the head, inserted and popped where they stand.
 constexpr TagSet kHeadVoid = tag_set({Base, Basefont, Bgsound, Link, Meta});
 constexpr TagSet kFormatting =
     tag_set({B, Big, Code, Em, Font, I, S, Small, Strike, Strong, Tt, U});
+static_assert([] {
+  for (std::size_t t = 0; t < kTagCount; ++t)
+    if (kPopsCurrent[t] && (kFormatting[t] || kHeading[t])) return false;
+  return true;
+}(), "kPopsCurrent leaves out the formatting elements and the headings");
 // Start tags that leave SVG and MathML (font too, with some attributes: not followed).
 constexpr TagSet kBreakout =
     tag_set({B,      Big,     Blockquote, Body, Br,    Center, Code, Dd,  Div,  Dl, Dt,    Em,
@@ -763,6 +780,11 @@ void OpenElements::end_tag(Name name) {
 
 void OpenElements::body_end(Name name) {
   const Tag tag = name.tag;
+  // Most end tags close the current node: the steps below come down to one pop.
+  if (kPopsCurrent[tag] && depth_ > 0 && current().ns == Ns::Html && same(current().name, name)) {
+    pop();
+    return;
+  }
   if (kBlockEnd[tag]) {
     if (!in_scope(tag, Scope::Default)) return;
     close_through(tag);
