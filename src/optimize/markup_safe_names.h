@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
@@ -10,6 +11,7 @@
 #include <string_view>
 
 #include "optimize/end_tag_omission.h"
+#include "optimize/markup_safe_scan.h"
 #include "optimize/open_elements.h"
 
 namespace markup::safe {
@@ -251,11 +253,50 @@ constexpr const Meaning& meaning_of_key(const TagNameKey& key) {
   return kRows.rows[kRows.rows[r].key == key ? r : 0].meaning;
 }
 
-struct State;
+// What the tag name that starts at `from` means, its end in *end: name_meaning byte by byte.
+const Meaning& name_meaning_bytewise(std::span<const unsigned char> in, std::size_t from,
+                                     std::size_t* end);
 
-// The end and meaning of the tag name that starts at `from`, looked up; returns its kind. name_at
-// (markup_safe_state.h) looks up only a name other than the last one.
-std::uint16_t look_up_name(std::span<const unsigned char> in, std::size_t from, State& st);
+// The same, inline where it is called (once or twice a tag): most names end within eight bytes,
+// nearly all within 16, and are keyed from one 16-byte read.
+inline const Meaning& name_meaning(std::span<const unsigned char> in, std::size_t from,
+                                   std::size_t* end) {
+  if (in.size() - from < 16) return name_meaning_bytewise(in, from, end);
+  std::size_t length = 0;
+#ifdef SVELTERY_SSE2
+  const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in.data() + from));
+  // The bytes below '0' and '>', as name_stops flags them; bit 16 ends a name of 16 or more.
+  const __m128i stops = _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(a, _mm_set1_epi8('/')), a),
+                                     _mm_cmpeq_epi8(a, _mm_set1_epi8('>')));
+  length = static_cast<std::size_t>(
+      std::countr_zero(static_cast<std::uint32_t>(_mm_movemask_epi8(stops)) | 0x10000u));
+  const __m128i upper_offset = _mm_sub_epi8(a, _mm_set1_epi8('A'));  // 'A'..'Z' become 0..25
+  const __m128i upper = _mm_cmpeq_epi8(_mm_min_epu8(upper_offset, _mm_set1_epi8(25)), upper_offset);
+  const __m128i folded = _mm_or_si128(a, _mm_and_si128(upper, _mm_set1_epi8(0x20)));
+  const auto v0 = static_cast<std::uint64_t>(_mm_cvtsi128_si64(folded));
+  const auto v1 = static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(folded, folded)));
+#else
+  const std::uint64_t w0 = swar::load8(in.data() + from);
+  const std::uint64_t w1 = swar::load8(in.data() + from + 8);
+  const std::uint64_t m0 = name_stops(w0);
+  const std::uint64_t m1 = name_stops(w1);
+  length = m0 != 0 ? swar::first_byte(m0) : m1 != 0 ? 8 + swar::first_byte(m1) : 16;
+  const std::uint64_t v0 = fold_word(w0);
+  const std::uint64_t v1 = fold_word(w1);
+#endif
+  // A name holding some other byte below '0', or of 16 bytes or more: byte by byte.
+  if (length == 16 || !kNameStop[in[from + length]]) return name_meaning_bytewise(in, from, end);
+  *end = from + length;
+  if (length > kLongestName) return kNoMeaning;
+  // Only two bytes of the second word count: longer names are not looked up.
+  TagNameKey key;
+  key.lo = length < 8 ? v0 & ((std::uint64_t{1} << (8 * length)) - 1) : v0;
+  key.hi = length <= 8 ? 0 : v1 & (length == 9 ? 0xFF : 0xFFFF);
+  key.hi |= std::uint64_t{length} << 56;
+  return meaning_of_key(key);
+}
+
+struct State;
 
 // The kind of the tag that starts at `j` ('<'), for the white space before it (kind_before).
 std::uint16_t kind_at(std::span<const unsigned char> in, std::size_t j, State& st);

@@ -36,7 +36,11 @@ struct State {
 // The end and meaning of the tag name that starts at `from`, in st.named_end and st.named; returns
 // its kind. White space before a tag looks its name up, then the tag itself: the last name is kept.
 inline std::uint16_t name_at(std::span<const unsigned char> in, std::size_t from, State& st) {
-  return st.named_from == from ? st.named->kind : look_up_name(in, from, st);
+  if (st.named_from != from) {
+    st.named_from = from;
+    st.named = &name_meaning(in, from, &st.named_end);
+  }
+  return st.named->kind;
 }
 
 // Copies [from, to) to the output. Most pieces (names, values, short runs) are at most 32 bytes and
