@@ -430,7 +430,7 @@ void OpenElements::to_body() {
   }
 }
 
-void OpenElements::start_tag(Name name, bool self_closing) {
+void OpenElements::any_start_tag(Name name, bool self_closing) {
   if (!known()) return;
   const Tag tag = name.tag;
   if (foreign_here()) {
@@ -701,7 +701,7 @@ void OpenElements::foreign_start(Name name, bool self_closing) {
   if (self_closing) pop();
 }
 
-void OpenElements::end_tag(Name name) {
+void OpenElements::any_end_tag(Name name) {
   if (!known()) return;
   if (mode_ == Mode::Text) {
     pop();

@@ -88,8 +88,21 @@ class OpenElements {
   OpenElements() {}
 
   void doctype(bool no_quirks);  // no_quirks: exactly <!DOCTYPE html>
-  void start_tag(Name name, bool self_closing);
-  void end_tag(Name name);
+  // Tags in the body outside SVG and MathML, most of a page's, go to its rules at once.
+  void start_tag(Name name, bool self_closing) {
+    if (mode_ == Mode::InBody && !foreign_here()) {
+      body_start(name, self_closing);
+      return;
+    }
+    any_start_tag(name, self_closing);
+  }
+  void end_tag(Name name) {
+    if (mode_ == Mode::InBody && !foreign_here()) {
+      body_end(name);
+      return;
+    }
+    any_end_tag(name);
+  }
   // Character tokens; a run of white space alone when space_only.
   void text(bool space_only) {
     // Text in the body with no formatting element to rebuild, most of a page's: only whether it
@@ -134,6 +147,8 @@ class OpenElements {
   };
   static constexpr std::int32_t kMarker = -2;
 
+  void any_start_tag(Name name, bool self_closing);
+  void any_end_tag(Name name);
   void body_start(Name name, bool self_closing);
   void body_end(Name name);
   void table_start(Name name, bool self_closing);
