@@ -114,26 +114,22 @@ inline std::size_t space_run_end(std::span<const unsigned char> in, std::size_t 
 }
 
 #ifdef SVELTERY_SSE2
-// The bytes of 32 at `p` that may end a quoted value or need its quotes, one bit each (bit k for
-// p[k]), exact: those up to '"', '\'', '<', '=', '>' and '`'.
-inline std::uint32_t value_flags32(const unsigned char* p) {
-  const auto flags16 = [](const unsigned char* at) {
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-    const __m128i low = _mm_cmpeq_epi8(_mm_min_epu8(a, _mm_set1_epi8('"')), a);
-    const __m128i angle = _mm_sub_epi8(a, _mm_set1_epi8('<'));  // '<', '=' and '>' become 0..2
-    const __m128i angles = _mm_cmpeq_epi8(_mm_min_epu8(angle, _mm_set1_epi8(2)), angle);
-    const __m128i quote = _mm_cmpeq_epi8(a, _mm_set1_epi8('\''));
-    const __m128i tick = _mm_cmpeq_epi8(a, _mm_set1_epi8('`'));
-    const __m128i any = _mm_or_si128(_mm_or_si128(low, angles), _mm_or_si128(quote, tick));
-    return static_cast<std::uint32_t>(_mm_movemask_epi8(any));
-  };
-  return flags16(p) | flags16(p + 16) << 16;
+// The bytes of 16 at `p` that may end a quoted value or need its quotes, one bit each (bit k for
+// p[k]), exact: those up to '"', '\'', '<', '=', '>' and '`'. Most values end within 16 bytes.
+inline std::uint32_t value_flags16(const unsigned char* p) {
+  const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const __m128i low = _mm_cmpeq_epi8(_mm_min_epu8(a, _mm_set1_epi8('"')), a);
+  const __m128i angle = _mm_sub_epi8(a, _mm_set1_epi8('<'));  // '<', '=' and '>' become 0..2
+  const __m128i angles = _mm_cmpeq_epi8(_mm_min_epu8(angle, _mm_set1_epi8(2)), angle);
+  const __m128i quote = _mm_cmpeq_epi8(a, _mm_set1_epi8('\''));
+  const __m128i tick = _mm_cmpeq_epi8(a, _mm_set1_epi8('`'));
+  const __m128i any = _mm_or_si128(_mm_or_si128(low, angles), _mm_or_si128(quote, tick));
+  return static_cast<std::uint32_t>(_mm_movemask_epi8(any));
 }
 #endif
 
 // The closing quote `q` of a value starting at `k`, or in.size(); *bare tells whether the value
-// holds no byte that needs the quotes. 32 bytes at a time (16 without SSE2) up to the first byte
-// that may matter.
+// holds no byte that needs the quotes. 16 bytes at a time up to the first byte that may matter.
 inline std::size_t quoted_value_end(std::span<const unsigned char> in, std::size_t k,
                                     unsigned char q, bool* bare) {
   using namespace swar;
@@ -147,10 +143,10 @@ inline std::size_t quoted_value_end(std::span<const unsigned char> in, std::size
   };
   while (k < n) {
 #ifdef SVELTERY_SSE2
-    if (n - k >= 32) {
-      const std::uint32_t f = value_flags32(p + k);
+    if (n - k >= 16) {
+      const std::uint32_t f = value_flags16(p + k);
       if (f == 0) {
-        k += 32;
+        k += 16;
         continue;
       }
       k += static_cast<std::size_t>(std::countr_zero(f));
