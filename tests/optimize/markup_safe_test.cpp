@@ -172,7 +172,7 @@ TEST(SafeNames, SameMeaningAtEveryLengthAndPlace) {
   check(std::string("div\x01", 4), false);
 }
 
-// Text and quoted values are scanned 32 bytes at a time (words of eight without SSE2): the byte
+// Text is scanned 32 bytes at a time, quoted values 16 (words of eight without SSE2): the byte
 // that needs a rule is found at every offset of a first and a second round, and in the last bytes
 // of the page.
 TEST(SafeText, StopsAtEveryOffset) {
@@ -185,6 +185,20 @@ TEST(SafeText, StopsAtEveryOffset) {
       EXPECT_EQ(safe("<a title=\"" + x + "\">" + tail), "<a title=" + bare + ">" + tail) << k;
       EXPECT_EQ(safe("<a title=\"" + x + "=\">" + tail), "<a title=\"" + x + "=\">" + tail) << k;
       EXPECT_EQ(safe("<a href='" + x + "#&?'>" + tail), "<a href=" + x + "#&?>" + tail) << k;
+    }
+  }
+}
+
+// Attribute names are read 16 bytes at a time (words of eight without SSE2): a name of any length
+// ends where it does, and a control byte that is no white space belongs to it.
+TEST(SafeTags, AttributeNamesOfEveryLength) {
+  for (std::size_t k = 1; k < 40; ++k) {
+    const std::string n(k, 'n');
+    for (const std::string tail : {"", "0123456789abcdefghij"}) {
+      EXPECT_EQ(safe("<a " + n + "=\"x\">" + tail), "<a " + n + "=x>" + tail) << k;
+      EXPECT_EQ(safe("<a " + n + " = 'x'  b>" + tail), "<a " + n + "=x b>" + tail) << k;
+      const std::string control = n + "\x01" + n + "/>";
+      EXPECT_EQ(safe("<a " + control + tail), "<a " + control + tail) << k;
     }
   }
 }

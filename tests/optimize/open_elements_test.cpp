@@ -99,6 +99,12 @@ const StackCase kStacks[] = {
     {"dialog_outside_p", "<div <dialog", "html body div dialog"},
     {"xmp_closes_p", "<p <xmp", "html body xmp"},
     {"text_in_svg", "<svg t", "html body svg"},
+    {"end_pops_current", "<div <section <span t </span </section", "html body div"},
+    {"other_end_needs_same_name", "<x-a <x-b t </x-c", "html body ? ?"},
+    {"rb_end_not_followed", "<rb t </rb", "unknown"},
+    {"rt_and_option_ends_pop", "<rt t </rt <option t </option", "html body"},
+    {"formatting_ends_leave_nothing_to_rebuild", "<b <i t </i </b t", "html body"},
+    {"earlier_formatting_end_rebuilds_later", "<b <i t </b t", "html body i"},
 };
 
 class Stacks : public testing::TestWithParam<StackCase> {};
