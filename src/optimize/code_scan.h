@@ -143,16 +143,12 @@ class CodeWriter {
 
   void put(unsigned char b) { out_[n_++] = b; }
 
-  void copy(std::size_t from, std::size_t to) {
-    constexpr std::size_t kShort = 16;
-    const std::size_t len = to - from;
-    // Nothing goes out ahead of what has been read: n_ <= from, so the room is there too.
-    if (len <= kShort && in_.size() - from >= kShort && n_ <= from) {
-      std::memcpy(out_ + n_, in_.data() + from, kShort);
-    } else if (len != 0) {  // an empty input has no data pointer to copy from
-      std::memcpy(out_ + n_, in_.data() + from, len);
-    }
-    n_ += len;
+  void copy(std::size_t from, std::size_t to) { n_ = write<false>(n_, 0, false, from, to); }
+
+  // copy(), after the byte `b` where `keep`: it goes out without a branch, and a byte not kept
+  // is overwritten by the copy. Only where a byte of the input was left out before `from`.
+  void copy_after(unsigned char b, bool keep, std::size_t from, std::size_t to) {
+    n_ = write<true>(n_, b, keep, from, to);
   }
 
   std::size_t size() const { return n_; }
@@ -160,6 +156,30 @@ class CodeWriter {
   unsigned char last(std::size_t back = 1) const { return out_[n_ - back]; }
 
  private:
+  // Writes `b` (with_byte, kept where `keep`) and [from, to) at n, and returns the new end. The
+  // members are read before the first byte goes out: a byte store may alias anything, and they
+  // would have to be read again.
+  template <bool with_byte>
+  std::size_t write(std::size_t n, unsigned char b, bool keep, std::size_t from,
+                    std::size_t to) const {
+    constexpr std::size_t kShort = 16;
+    const unsigned char* in = in_.data();
+    const std::size_t in_size = in_.size();
+    unsigned char* out = out_;
+    if constexpr (with_byte) {
+      out[n] = b;
+      n += keep;
+    }
+    const std::size_t len = to - from;
+    // Nothing goes out ahead of what has been read: n <= from, so the room is there too.
+    if (len <= kShort && in_size - from >= kShort && n <= from) {
+      std::memcpy(out + n, in + from, kShort);
+    } else if (len != 0) {  // an empty input has no data pointer to copy from
+      std::memcpy(out + n, in + from, len);
+    }
+    return n + len;
+  }
+
   std::span<const unsigned char> in_;
   unsigned char* out_;
   std::size_t n_ = 0;

@@ -17,37 +17,41 @@ class Emitter {
  public:
   Emitter(std::span<const unsigned char> in, unsigned char* out) : in_(in), out_(in, out) {}
 
+  // What the gap before a token leaves is decided without a branch: nearly every other token
+  // follows one, so a branch on it would be mispredicted as often. A line break where the gap
+  // held one; a space where the tokens on its sides share a Pair bit (kMerge alone asks the slow
+  // test of two punctuators); else nothing.
   [[gnu::always_inline]] void token(Tok type, std::size_t start, std::size_t end) {
-    if (gap_ && (have_prev_ || after_kept_)) {  // a kept "//" comment needs its line break
-      if (gap_line_) {
-        put('\n');
-      } else if (!after_kept_ && (needs_space(type, start) || opens_html_comment(start))) {
-        put(' ');
-      }
-    }
-    copy(start, end);
+    const unsigned rule = kRule[state_];
+    const unsigned shared = prev_after_ & before_bits(type, in_[start]);
+    unsigned space = (shared & ~unsigned{kMerge}) != 0;
+    if ((shared | rule << 8) == (kMerge | kSpaceIfNeeded << 8)) [[unlikely]]
+      space = merges(type, start) || opens_html_comment(start);
+    // Bit arithmetic, not && and ||, which the compiler would turn back into branches.
+    const unsigned line = rule & kLineBreak;
+    const unsigned keep = line | ((rule >> 1) & space);
+    // Everything of this token is noted before its bytes go out (see CodeWriter::write).
+    prev_after_ = after_bits(type, in_[end - 1]);
     prev_type_ = type;
     prev_start_ = start;
     prev_end_ = end;
-    have_prev_ = true;
-    gap_ = gap_line_ = after_kept_ = false;
+    state_ = 0;
+    out_.copy_after(static_cast<unsigned char>(' ' - line * (' ' - '\n')), keep != 0, start, end);
   }
 
   void space(std::size_t, std::size_t, bool line_break) {
-    gap_ = true;
-    gap_line_ = gap_line_ || line_break;
+    state_ |= line_break ? kGapAny | kGapLine : kGapAny;
   }
 
   // A kept comment separates the tokens on its sides; a line break before it stays.
   void kept(std::size_t start, std::size_t end) {
-    if (gap_line_ && out_.size() > 0) {
+    if ((state_ & kGapLine) != 0 && out_.size() > 0) {
       put('\n');
-    } else if (gap_ && out_.size() > 0 && out_.last() == '/') {
+    } else if ((state_ & kGapAny) != 0 && out_.size() > 0 && out_.last() == '/') {
       put(' ');  // "a / /*! x */" must not become a line comment
     }
     copy(start, end);
-    gap_ = gap_line_ = false;
-    after_kept_ = true;
+    state_ = kAfterKept;
   }
 
   std::size_t size() const { return out_.size(); }
@@ -63,7 +67,7 @@ class Emitter {
 
   // The pairs that would read as other tokens when written side by side, as one bit each: the
   // previous token's side and the next one's are looked up apart, and a space is needed where
-  // they share a bit. kMerge only asks for the longest-match test of two punctuators.
+  // they share a bit.
   enum Pair : unsigned char {
     kNames = 1,      // names run together; a regex takes letters as flags; 1 in, 1.in
     kNumberDot = 2,  // 1 .toString()
@@ -71,54 +75,51 @@ class Emitter {
     kLess = 8,       // "<" then "!" or "/"
     kArrow = 16,     // "-" then ">"
     kDot = 32,       // ". ." after "." is no "...", nor ".5" a number after "."
-    kMerge = 64,     // punctuators match longest first: "+" then "+" would read as "++"
+    // Two bytes that follow each other inside some punctuator ("+" "+", ">" "=", "?" "."):
+    // only merges() can tell whether the two tokens would read as one.
+    kMerge = 64,
   };
   static constexpr auto kAfterByte = [] {
     std::array<unsigned char, 256> t{};
     for (std::size_t b = 0; b < t.size(); ++b) t[b] = js::kIdentPart[b] ? kNames : 0;
-    t['/'] = kSlash;
-    t['<'] = kLess;
-    t['-'] = kArrow;
-    t['.'] = kDot;
+    code::assign<unsigned char>(t, "=!<>+-*&|?%^/.", kMerge);
+    t['/'] |= kSlash;
+    t['<'] |= kLess;
+    t['-'] |= kArrow;
+    t['.'] |= kDot;
     return t;
   }();
   static constexpr auto kBeforeByte = [] {
     std::array<unsigned char, 256> t{};
     for (std::size_t b = 0; b < t.size(); ++b)
       t[b] = (js::kIdentPart[b] ? kNames : 0) | (js::kDigit[b] ? kDot : 0);
-    t['.'] = kNumberDot | kDot;
+    code::assign<unsigned char>(t, "=<>+-*&|?.", kMerge);
+    t['.'] |= kNumberDot | kDot;
     t['/'] = kSlash | kLess;
-    t['*'] = kSlash;
+    t['*'] |= kSlash;
     t['!'] = kLess;
-    t['>'] = kArrow;
+    t['>'] |= kArrow;
     return t;
   }();
   // A name may end in an escape ("\u{d}") or a non-ASCII letter, and begin with one: the
   // token's type decides, not its bytes.
   static constexpr unsigned char after_type(Tok t) {
-    switch (t) {
-      case Tok::Word:
-      case Tok::Regex:
-        return kNames;
-      case Tok::Number:
-        return kNames | kNumberDot;
-      case Tok::Punct:
-        return kMerge;
-      default:
-        return 0;
-    }
+    return t == Tok::Word || t == Tok::Regex ? kNames : t == Tok::Number ? kNames | kNumberDot : 0;
   }
-  static constexpr unsigned char before_type(Tok t) {
-    return t == Tok::Word ? kNames : t == Tok::Punct || t == Tok::Number ? kMerge : 0;
+  // A name's sides are kNames whatever its bytes: the test of the byte goes where the type is
+  // known at compile time.
+  static unsigned char before_bits(Tok t, unsigned char first) {
+    return t == Tok::Word ? static_cast<unsigned char>(kNames) : kBeforeByte[first];
+  }
+  static unsigned char after_bits(Tok t, unsigned char last) {
+    return t == Tok::Word ? static_cast<unsigned char>(kNames)
+                          : static_cast<unsigned char>(kAfterByte[last] | after_type(t));
   }
 
-  // Would the previous token and the one at `start`, written side by side, read as other tokens
-  // or open a comment, "<!--", "</" or "-->"?
-  bool needs_space(Tok type, std::size_t start) const {
-    const unsigned shared = (kAfterByte[in_[prev_end_ - 1]] | after_type(prev_type_)) &
-                            (kBeforeByte[in_[start]] | before_type(type));
-    if (shared == 0) return false;
-    if (shared != kMerge) return true;
+  // Would the previous token, a punctuator, and the punctuator (or number) at `start` read as
+  // one longer punctuator when written side by side?
+  bool merges(Tok type, std::size_t start) const {
+    if (prev_type_ != Tok::Punct || (type != Tok::Punct && type != Tok::Number)) return false;
     unsigned char joined[8] = {};
     const std::size_t a = prev_end_ - prev_start_;
     std::memcpy(joined, in_.data() + prev_start_, a);
@@ -129,10 +130,25 @@ class Emitter {
 
   std::span<const unsigned char> in_;
   code::CodeWriter out_;
-  bool gap_ = false;       // white space or comments since the previous token
-  bool gap_line_ = false;  // ...holding a line terminator
-  bool after_kept_ = false;
-  bool have_prev_ = false;
+  // What came since the previous token: white space or comments (kGapAny), holding a line
+  // terminator (kGapLine too); whether it was a kept comment, and whether anything went out yet.
+  enum State : unsigned char { kGapAny = 1, kGapLine = 2, kAfterKept = 4, kNothingOut = 8 };
+  // What a state leaves before the next token: a line break, or a space where one is needed.
+  enum Rule : unsigned char { kNothing = 0, kLineBreak = 1, kSpaceIfNeeded = 2 };
+  static constexpr auto kRule = [] {
+    std::array<unsigned char, 16> t{};
+    for (unsigned s = 0; s < t.size(); ++s) {
+      if ((s & kNothingOut) != 0) continue;  // a kept "//" comment needs its line break
+      if ((s & kGapLine) != 0) {
+        t[s] = kLineBreak;
+      } else if ((s & kGapAny) != 0 && (s & kAfterKept) == 0) {
+        t[s] = kSpaceIfNeeded;
+      }
+    }
+    return t;
+  }();
+  unsigned char state_ = kNothingOut;
+  unsigned char prev_after_ = 0;  // the previous token's side of the Pair bits
   Tok prev_type_ = Tok::Punct;
   std::size_t prev_start_ = 0;
   std::size_t prev_end_ = 0;

@@ -367,21 +367,11 @@ class Lexer {
 
   // An identifier, keyword or private name; `j` is where its first code point starts.
   std::size_t word(std::size_t i, std::size_t j) {
-    while (true) {
-      j = code::skip_class<kIdentPlain>(in_, j);
-      if (j >= in_.size()) break;
-      const unsigned char c = in_[j];
-      if (c == '\\') {
-        const std::size_t k = unicode_escape(j);
-        if (k == 0) return 0;
-        j = k;
-      } else if (c >= 0x80 && unicode_space(in_, j) == 0 && line_terminator(in_, j) == 0) {
-        ++j;
-      } else {
-        break;
-      }
+    j = code::skip_class<kIdentPlain>(in_, j);
+    if (j < in_.size() && (in_[j] == '\\' || in_[j] >= 0x80)) [[unlikely]] {
+      j = word_rest(j);
+      if (j == 0) return 0;
     }
-    sink_.token(Tok::Word, i, j);
     const std::string_view name(reinterpret_cast<const char*>(in_.data()) + i, j - i);
     // Mostly no keyword: that is tested first. Only "await" (one of them) reads before_await_for_.
     const bool keyword = keyword_before_expression(name);
@@ -390,7 +380,27 @@ class Lexer {
     regex_ok_ = keyword && !after_dot_;
     after_dot_ = false;
     last_ = Last::Word;
+    // Last: the bytes it writes may alias anything, and what is read after them is read again.
+    sink_.token(Tok::Word, i, j);
     return j;
+  }
+
+  // Where a name that goes on at j with an escape or a non-ASCII byte ends; 0 at a malformed
+  // escape. Apart from word(), which is called for every name and so is kept small.
+  [[gnu::noinline]] std::size_t word_rest(std::size_t j) const {
+    while (true) {
+      if (j >= in_.size()) return j;
+      const unsigned char c = in_[j];
+      if (c == '\\') {
+        j = unicode_escape(j);
+        if (j == 0) return 0;
+      } else if (c >= 0x80 && unicode_space(in_, j) == 0 && line_terminator(in_, j) == 0) {
+        ++j;
+      } else {
+        return j;
+      }
+      j = code::skip_class<kIdentPlain>(in_, j);
+    }
   }
 
   // \uXXXX or \u{X...} at j; the index after it, 0 when it is malformed.
@@ -412,24 +422,25 @@ class Lexer {
       "return", "typeof", "instanceof", "in",   "of",    "new",   "delete", "void",
       "throw",  "case",   "do",         "else", "yield", "await", "extends"};
 
-  // Per length, the first letters of those keywords: most words are names, and this one test
-  // turns nearly all of them away.
-  static constexpr auto kKeywordFirst = [] {
-    std::array<std::uint32_t, 11> t{};
-    for (const std::string_view k : kKeywordsBeforeExpression)
-      t[k.size()] |= std::uint32_t{1} << (k[0] - 'a');
+  // By length and first letter, which of those keywords a word may be (its index + 1; 0: none).
+  // No two share both, so one table load turns nearly every name away and leaves one comparison.
+  static constexpr auto kKeywordAt = [] {
+    std::array<std::array<unsigned char, 32>, 16> t{};
+    for (std::size_t k = 0; k < std::size(kKeywordsBeforeExpression); ++k) {
+      const std::string_view w = kKeywordsBeforeExpression[k];
+      unsigned char& slot = t[w.size()][static_cast<unsigned>(w[0] - 'a')];
+      if (slot != 0) throw "two keywords of one length and first letter";
+      slot = static_cast<unsigned char>(k + 1);
+    }
     return t;
   }();
 
-  // One branch turns a name away: a length beyond the table reads its empty row 0, and a first
-  // byte outside 'a'..'z' may pass by its wrapped shift only to fail the comparisons below.
+  // `w` is a name, never empty. A length beyond the table, or a first byte outside 'a'..'z',
+  // may land on a keyword's slot by its wrapped index only to fail the comparison.
   static bool keyword_before_expression(std::string_view w) {
-    const std::size_t row = w.size() < kKeywordFirst.size() ? w.size() : 0;
-    const unsigned letter = static_cast<unsigned char>(w.empty() ? 0 : w[0]) - unsigned{'a'};
-    if (((kKeywordFirst[row] >> (letter & 31)) & 1) == 0) return false;
-    for (const std::string_view k : kKeywordsBeforeExpression)
-      if (w == k) return true;
-    return false;
+    const unsigned letter = static_cast<unsigned char>(w[0]) - unsigned{'a'};
+    const unsigned slot = kKeywordAt[w.size() % kKeywordAt.size()][letter % 32];
+    return slot != 0 && w == kKeywordsBeforeExpression[slot - 1];
   }
 
   std::size_t number(std::size_t i) {
@@ -576,12 +587,12 @@ class Lexer {
     return i + n;
   }
 
-  void punct_out(std::size_t i, std::size_t n, bool regex_next, Last last) {
-    sink_.token(Tok::Punct, i, i + n);
+  [[gnu::always_inline]] void punct_out(std::size_t i, std::size_t n, bool regex_next, Last last) {
     prev_punct_ = std::string_view(reinterpret_cast<const char*>(in_.data()) + i, n);
     after_dot_ = n <= 2 && in_[i + n - 1] == '.';  // "." or "?."
     regex_ok_ = regex_next;
     last_ = last;
+    sink_.token(Tok::Punct, i, i + n);  // last, as in word()
   }
 
   // The bracket `c` at i. Each call names its bracket, so only that case is compiled there.
