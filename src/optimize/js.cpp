@@ -106,14 +106,17 @@ class Emitter {
   static constexpr unsigned char after_type(Tok t) {
     return t == Tok::Word || t == Tok::Regex ? kNames : t == Tok::Number ? kNames | kNumberDot : 0;
   }
-  // A name's sides are kNames whatever its bytes: the test of the byte goes where the type is
-  // known at compile time.
+  // A name's sides are kNames whatever its bytes, a lone punctuator's none: the bytes are looked
+  // up only where the type, known at compile time, leaves them to decide.
   static unsigned char before_bits(Tok t, unsigned char first) {
-    return t == Tok::Word ? static_cast<unsigned char>(kNames) : kBeforeByte[first];
+    return t == Tok::Word   ? static_cast<unsigned char>(kNames)
+           : t == Tok::Lone ? static_cast<unsigned char>(0)
+                            : kBeforeByte[first];
   }
   static unsigned char after_bits(Tok t, unsigned char last) {
-    return t == Tok::Word ? static_cast<unsigned char>(kNames)
-                          : static_cast<unsigned char>(kAfterByte[last] | after_type(t));
+    return t == Tok::Word   ? static_cast<unsigned char>(kNames)
+           : t == Tok::Lone ? static_cast<unsigned char>(0)
+                            : static_cast<unsigned char>(kAfterByte[last] | after_type(t));
   }
 
   // Would the previous token, a punctuator, and the punctuator (or number) at `start` read as

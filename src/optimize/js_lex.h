@@ -21,6 +21,7 @@ enum class Tok : unsigned char {
   Template,  // a whole template without substitutions, or one piece of one: `...${, }...${, }...`
   Regex,
   Punct,
+  Lone,      // a punctuator of one byte that runs together with nothing: ( ) [ ] { } ; , ~ :
   Hashbang,  // #! ... at the very start: kept whole, it is no comment to a parser
 };
 
@@ -241,7 +242,7 @@ class Lexer {
         return word(i, i);
       case First::Single:
         line_start_ = false;
-        punct_out(i, 1, true, Last::Punct);
+        punct_out(Tok::Lone, i, 1, true, Last::Punct);
         return i + 1;
       case First::OpenParen:
         line_start_ = false;
@@ -583,16 +584,17 @@ class Lexer {
     // After "++" or "--" a '/' divides: a++ / b.
     const unsigned char c = in_[i];
     const bool step = n == 2 && (c == '+' || c == '-') && in_[i + 1] == c;
-    punct_out(i, n, !step, Last::Punct);
+    punct_out(Tok::Punct, i, n, !step, Last::Punct);
     return i + n;
   }
 
-  [[gnu::always_inline]] void punct_out(std::size_t i, std::size_t n, bool regex_next, Last last) {
+  [[gnu::always_inline]] void punct_out(Tok type, std::size_t i, std::size_t n, bool regex_next,
+                                        Last last) {
     prev_punct_ = std::string_view(reinterpret_cast<const char*>(in_.data()) + i, n);
     after_dot_ = n <= 2 && in_[i + n - 1] == '.';  // "." or "?."
     regex_ok_ = regex_next;
     last_ = last;
-    sink_.token(Tok::Punct, i, i + n);  // last, as in word()
+    sink_.token(type, i, i + n);  // last, as in word()
   }
 
   // The bracket `c` at i. Each call names its bracket, so only that case is compiled there.
@@ -634,7 +636,7 @@ class Lexer {
       default:
         break;
     }
-    punct_out(i, 1, regex_next, last);
+    punct_out(Tok::Lone, i, 1, regex_next, last);
     return i + 1;
   }
 
