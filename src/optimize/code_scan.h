@@ -172,7 +172,7 @@ class CodeWriter {
     }
     const std::size_t len = to - from;
     // Nothing goes out ahead of what has been read: n <= from, so the room is there too.
-    if (len <= kShort && in_size - from >= kShort && n <= from) {
+    if (len <= kShort && in_size - from >= kShort && n <= from) [[likely]] {
       std::memcpy(out + n, in + from, kShort);
     } else if (len != 0) {  // an empty input has no data pointer to copy from
       std::memcpy(out + n, in + from, len);

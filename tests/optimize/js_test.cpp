@@ -73,6 +73,7 @@ const Case kLines[] = {
     {"throw_yield", "function*g(){yield\n1}", "function*g(){yield\n1}"},
     {"postfix_across_line", "a\n++\nb", "a\n++\nb"},
     {"blank_lines", "a = 1\n\n\n\tb = 2\r\n", "a=1\nb=2"},
+    {"nothing_before_the_first_token", "\n /* x\n */ // y\n a", "a"},
     {"comment_with_break", "a /* x\n y */ b", "a\nb"},
     {"comment_without_break", "a /* x */ b", "a b"},
     {"line_comment", "a // x\nb", "a\nb"},
@@ -115,7 +116,8 @@ TEST(JsPairs, NoPairMerges) {
   const std::string_view kTokens[] = {
       "a",   "in", "$",  "\\u0061", "\xC3\xA9", "1",  "1.5", ".5", "0x1", "1n", "/re/g", "'s'",
       "`t`", "+",  "++", "-",       "--",       "!",  "<",   ">",  "=",   "==", "=>",    ".",
-      "?.",  "?",  "*",  "**",      "/",        "&&", "%=",  ">>", "<<=", "(",  ")",     "#x"};
+      "?.",  "?",  "*",  "**",      "/",        "&&", "%=",  ">>", "<<=", "(",  ")",     "#x",
+      ";",   ",",  ":",  "~",       "[",        "]",  "/re/"};
   for (const std::string_view a : kTokens)
     for (const std::string_view b : kTokens)
       for (const std::string_view before : {"", "x "}) {
@@ -140,6 +142,9 @@ const Case kRegex[] = {
     {"regex_class_slash", "x = /[/ ]/ ", "x=/[/ ]/"},
     {"regex_after_postfix_is_division", "a++ / 2 / b", "a++/2/b"},
     {"for_await", "for await (x of y) /a b/", "for await(x of y)/a b/"},
+    // Keywords are looked up by length and first letter: these only share a keyword's slot.
+    {"long_name_in_the_row_of_in", "itemsByIdentifier1 / 2 / x", "itemsByIdentifier1/2/x"},
+    {"capital_in_the_slot_of_await", "Await / 2 / x", "Await/2/x"},
 };
 INSTANTIATE_TEST_SUITE_P(Regex, JsTable, testing::ValuesIn(kRegex), case_name);
 
