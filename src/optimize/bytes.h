@@ -39,19 +39,25 @@ struct DefaultInitAllocator : std::allocator<T> {
 // A whole file, or a whole optimized output, in memory.
 using Bytes = std::vector<unsigned char, DefaultInitAllocator<unsigned char>>;
 
-// Sizes `buffer` to `size` without initializing it. A large buffer is about to be written once
-// from start to end; on Linux, asking for huge pages spares thousands of page faults on it.
-inline void size_for_overwrite(Bytes& buffer, std::size_t size) {
-  buffer.resize(size);
+// Asks for huge pages under the memory at `data` (`size` bytes), which is about to be written
+// whole for the first time: on Linux that spares thousands of page faults on a large buffer.
+inline void advise_huge_pages([[maybe_unused]] const void* data, [[maybe_unused]] std::size_t size) {
 #if defined(MADV_HUGEPAGE)
   constexpr std::size_t kHugeWorthIt = std::size_t{4} << 20;
   constexpr std::uintptr_t kPage = 4096;
   if (size < kHugeWorthIt) return;
-  const auto first = reinterpret_cast<std::uintptr_t>(buffer.data());
+  const auto first = reinterpret_cast<std::uintptr_t>(data);
   const std::uintptr_t start = (first + kPage - 1) & ~(kPage - 1);
   const std::uintptr_t end = (first + size) & ~(kPage - 1);
   if (end > start) ::madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
 #endif
+}
+
+// Sizes `buffer` to `size` without initializing it, for a buffer about to be written once from
+// start to end.
+inline void size_for_overwrite(Bytes& buffer, std::size_t size) {
+  buffer.resize(size);
+  advise_huge_pages(buffer.data(), size);
 }
 
 // An optimizer's output buffer, sized once for an output that never outgrows its input; none when

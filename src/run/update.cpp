@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <string_view>
-#include <unordered_set>
+#include <functional>
 #include <utility>
 
 #include "optimize/precompress.h"
@@ -77,26 +77,52 @@ std::size_t depth_of(std::string_view path) {
 
 }  // namespace
 
+std::vector<std::size_t> UpdateRun::Index::build(const std::vector<ManifestLines::Line>& lines) {
+  lines_ = &lines;
+  std::size_t size = 16;
+  while (size < lines.size() + lines.size() / 2) size *= 2;  // at most two thirds full
+  slots_.assign(size, 0);
+  std::vector<std::size_t> replaced;
+  for (std::size_t k = 0; k < lines.size(); ++k) {
+    std::size_t at = std::hash<std::string_view>()(lines[k].output) & (size - 1);
+    for (; slots_[at] != 0; at = (at + 1) & (size - 1)) {
+      if (lines[slots_[at] - 1].output != lines[k].output) continue;
+      replaced.push_back(slots_[at] - 1);
+      break;
+    }
+    slots_[at] = static_cast<std::uint32_t>(k + 1);
+  }
+  return replaced;
+}
+
+std::optional<std::size_t> UpdateRun::Index::find(std::string_view output) const {
+  if (slots_.empty()) return std::nullopt;
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t at = std::hash<std::string_view>()(output) & mask; slots_[at] != 0;
+       at = (at + 1) & mask)
+    if ((*lines_)[slots_[at] - 1].output == output) return slots_[at] - 1;
+  return std::nullopt;
+}
+
 UpdateRun::UpdateRun(const Options& options)
     : options_(options), fingerprint_(options_fingerprint(options)) {}
 
 void UpdateRun::load(const DirFd& root) {
   ManifestRead file = read_manifest_file(root);
   if (file.found == ManifestRead::Found::Nothing) return;
-  std::optional<Manifest> manifest;
-  if (file.found == ManifestRead::Found::Whole) manifest = decode_manifest(file.bytes);
-  if (!manifest) {
+  read_ = std::move(file.bytes);  // the buffer stays where it is: the lines below view it
+  std::optional<ManifestLines> record;
+  if (file.found == ManifestRead::Found::Whole) record = read_manifest_lines(read_);
+  if (!record) {
+    read_ = Bytes();
     const std::string shown = options_.output_dir + "/" + std::string(kManifestName);
     print_manifest_ignored(shown.c_str());
     return;
   }
-  read_ = std::move(file.bytes);
-  trusted_ = manifest->program == kProgramVersion && manifest->fingerprint == fingerprint_;
-  known_.reserve(manifest->entries.size());
-  for (ManifestEntry& entry : manifest->entries) {
-    std::string key = entry.output;
-    known_.insert_or_assign(std::move(key), Known{std::move(entry)});
-  }
+  record_ = std::move(*record);
+  trusted_ = record_.program == kProgramVersion && record_.fingerprint == fingerprint_;
+  marks_.assign(record_.entries.size(), 0);
+  for (const std::size_t k : index_.build(record_.entries)) marks_[k] |= kReplaced;
 }
 
 void UpdateRun::walked(std::string_view path) {
@@ -114,11 +140,11 @@ bool UpdateRun::below_walked(std::string_view source) const {
 std::optional<Totals> UpdateRun::up_to_date_share(const FileWork& work,
                                                   const std::optional<FileState>& output) {
   if (!work.output_dir) return std::nullopt;
-  const auto it = known_.find(work.record_name);
-  if (it == known_.end()) return std::nullopt;
-  it->second.met = true;
+  const std::optional<std::size_t> at = index_.find(work.record_name);
+  if (!at) return std::nullopt;
+  marks_[*at] |= kMet;
   if (!trusted_) return std::nullopt;
-  const ManifestEntry& entry = it->second.entry;
+  const ManifestEntry entry = entry_of_line(record_.entries[*at].text);
   const int dir = work.output_dir->fd();
   OutputNow now;
   now.output = output ? *output : regular_state_at(dir, work.output_name.c_str());
@@ -128,7 +154,7 @@ std::optional<Totals> UpdateRun::up_to_date_share(const FileWork& work,
       now.siblings[k] = regular_state_at(dir, sibling_name(work.output_name, e).c_str());
   }
   if (!up_to_date(entry, work.path, work.st, now)) return std::nullopt;
-  it->second.kept = true;
+  marks_[*at] |= kKept;
   ++kept_;
   Totals share = entry.share;
   share.files_up_to_date = 1;
@@ -160,20 +186,28 @@ void UpdateRun::written(const FileWork& work, const Totals& share) {
 
 std::int64_t UpdateRun::delete_gone(const DirRef& root, const std::string& output_dir,
                                     bool announce) {
-  std::vector<Known*> gone;
-  for (auto& [name, known] : known_)
-    if (!known.met && below_walked(known.entry.source) && source_gone(known.entry.source)) gone.push_back(&known);
+  struct Gone {
+    std::size_t k;  // in the record
+    ManifestEntry entry;
+  };
+  std::vector<Gone> gone;
+  for (std::size_t k = 0; k < record_.entries.size(); ++k) {
+    if ((marks_[k] & (kMet | kReplaced)) != 0) continue;
+    ManifestEntry entry = entry_of_line(record_.entries[k].text);
+    if (below_walked(entry.source) && source_gone(entry.source))
+      gone.push_back({k, std::move(entry)});
+  }
   std::sort(gone.begin(), gone.end(),
-            [](const Known* a, const Known* b) { return a->entry.output < b->entry.output; });
+            [](const Gone& a, const Gone& b) { return a.entry.output < b.entry.output; });
   std::int64_t failures = 0;
   // Mirror directories that may be left empty, each with its source directory.
   std::vector<std::pair<std::string, std::string>> dirs;
-  for (Known* known : gone) {
-    const ManifestEntry& entry = known->entry;
+  for (const Gone& one : gone) {
+    const ManifestEntry& entry = one.entry;
     const std::string_view parent_name = parent_part(entry.output);
     const DirRef parent = open_dir_beneath(root, parent_name);
     if (!parent) {
-      known->removed = errno == ENOENT;  // gone with its directory
+      if (errno == ENOENT) marks_[one.k] |= kRemoved;  // gone with its directory
       continue;
     }
     const std::string name(last_part(entry.output));
@@ -188,7 +222,7 @@ std::int64_t UpdateRun::delete_gone(const DirRef& root, const std::string& outpu
                                failures) == Removal::Failed ||
                failed;
     }
-    known->removed = !failed;
+    if (!failed) marks_[one.k] |= kRemoved;
     std::string_view dir = parent_name;
     for (std::size_t up = 1; !dir.empty(); ++up, dir = parent_part(dir)) {
       const std::optional<std::string> source_dir = without_last_parts(entry.source, up);
@@ -220,38 +254,80 @@ std::int64_t UpdateRun::delete_gone(const DirRef& root, const std::string& outpu
 }
 
 bool UpdateRun::save(const DirFd& root, const std::string& output_dir) {
-  {
-    // Every entry found up to date and nothing else: the record would be written as it was read.
-    const std::lock_guard<std::mutex> lock(written_mutex_);
-    if (trusted_ && written_.empty() && kept_ == known_.size()) return true;
-  }
-  Manifest manifest{std::string(kProgramVersion), fingerprint_, {}};
+  std::vector<ManifestEntry> written;
   {
     const std::lock_guard<std::mutex> lock(written_mutex_);
-    // Never moved once listed: `now` below holds views of their names.
-    manifest.entries.reserve(written_.size() + known_.size());
-    for (ManifestEntry& entry : written_) manifest.entries.push_back(std::move(entry));
+    written = std::move(written_);
     written_.clear();
   }
-  for (auto& [name, known] : known_)
-    if (known.kept) manifest.entries.push_back(known.entry);
-  std::unordered_set<std::string_view> now;
-  now.reserve(manifest.entries.size());
-  for (const ManifestEntry& entry : manifest.entries) now.insert(entry.output);
-  // What the record listed and this run neither found up to date nor wrote stays listed, so that
-  // --delete can still remove it; it is up to date next time only if nothing here touched it.
-  for (auto& [name, known] : known_) {
-    if (known.removed || known.kept || now.count(name) != 0) continue;
-    ManifestEntry entry = known.entry;
-    entry.current = trusted_ && !known.met && entry.current;
-    manifest.entries.push_back(std::move(entry));
+  // Every entry found up to date and nothing else: the record would be written as it was read.
+  if (trusted_ && written.empty() && kept_ == record_.entries.size()) return true;
+
+  // The lines to write, in output order: those of the record that stay as they were read, and
+  // the lines of the files written in this run, which replace any the record had for them.
+  struct Line {
+    std::string_view output, text;
+    bool stale = false;  // its first word, the entry's "current" mark, is written as 0
+  };
+  bool as_read = trusted_ && written.empty();
+  std::vector<Line> kept;
+  kept.reserve(record_.entries.size());
+  for (std::size_t k = 0; k < record_.entries.size(); ++k) {
+    if ((marks_[k] & (kRemoved | kReplaced)) != 0) {
+      as_read = false;
+      continue;
+    }
+    const ManifestLines::Line& line = record_.entries[k];
+    // An entry neither found up to date nor written stays listed, so that --delete can still
+    // remove its output; it is up to date next time only if nothing here touched it.
+    const bool current = line.text.front() == '1';
+    const bool stays_current = (marks_[k] & kKept) != 0 || (trusted_ && (marks_[k] & kMet) == 0);
+    kept.push_back({line.output, line.text, current && !stays_current});
+    as_read = as_read && !kept.back().stale;
   }
-  std::sort(manifest.entries.begin(), manifest.entries.end(),
+  const auto by_output = [](const Line& a, const Line& b) { return a.output < b.output; };
+  if (!std::is_sorted(kept.begin(), kept.end(), by_output)) {
+    as_read = false;
+    std::sort(kept.begin(), kept.end(), by_output);
+  }
+  if (as_read) return true;
+
+  std::sort(written.begin(), written.end(),
             [](const ManifestEntry& a, const ManifestEntry& b) { return a.output < b.output; });
-  const std::string text = encode_manifest(manifest);
-  if (text.size() == read_.size() && std::equal(text.begin(), text.end(), read_.begin()))
-    return true;
-  if (write_manifest_file(root, text)) return true;
+  std::string fresh;  // the written files' lines, one after another
+  std::vector<std::size_t> ends;
+  ends.reserve(written.size());
+  for (const ManifestEntry& entry : written) {
+    encode_manifest_entry(fresh, entry);
+    ends.push_back(fresh.size());
+  }
+  const std::string head = encode_manifest_head(kProgramVersion, fingerprint_);
+  std::vector<std::string_view> pieces;
+  pieces.reserve(2 * (kept.size() + written.size()) + 2);
+  pieces.push_back(head);
+  std::size_t count = 0;
+  std::size_t w = 0, start = 0;
+  const auto put_written = [&] {
+    pieces.emplace_back(fresh.data() + start, ends[w] - start);
+    start = ends[w++];
+    ++count;
+  };
+  for (const Line& line : kept) {
+    while (w < written.size() && written[w].output < line.output) put_written();
+    if (w < written.size() && written[w].output == line.output) continue;  // written anew
+    if (line.stale) {
+      pieces.emplace_back("0");
+      pieces.push_back(line.text.substr(1));
+    } else {
+      pieces.push_back(line.text);
+    }
+    pieces.emplace_back("\n");
+    ++count;
+  }
+  while (w < written.size()) put_written();
+  const std::string end = encode_manifest_end(count);
+  pieces.push_back(end);
+  if (write_manifest_file(root, pieces)) return true;
   const std::string shown = output_dir + "/" + std::string(kManifestName);
   print_manifest_write_error(shown.c_str(), errno);
   return false;

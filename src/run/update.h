@@ -10,7 +10,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "report/totals.h"
@@ -56,17 +55,35 @@ class UpdateRun final : public OutputRecorder {
 
  private:
   bool below_walked(std::string_view source) const;
-  struct Known {
-    ManifestEntry entry;
-    bool met = false;      // the walk met its output's name in this run
-    bool kept = false;     // found up to date: listed again as it is
-    bool removed = false;  // --delete took it (or it was gone already)
+
+  // The record's entries by output name: open addressing over entry numbers, since a table node
+  // per entry costs a large record's re-run more than looking at its files does.
+  class Index {
+   public:
+    // Indexes `lines`; where an output is listed twice the later line counts, and the earlier
+    // ones are returned.
+    std::vector<std::size_t> build(const std::vector<ManifestLines::Line>& lines);
+    std::optional<std::size_t> find(std::string_view output) const;
+
+   private:
+    std::vector<std::uint32_t> slots_;  // entry number + 1; 0: free
+    const std::vector<ManifestLines::Line>* lines_ = nullptr;
+  };
+
+  // What became of an entry of the record in this run.
+  enum Mark : std::uint8_t {
+    kMet = 1,       // the walk met its output's name
+    kKept = 2,      // found up to date: listed again as it is
+    kRemoved = 4,   // --delete took it (or it was gone already)
+    kReplaced = 8,  // listed again further on in the record, which counts
   };
   const Options& options_;
   const std::string fingerprint_;
   bool trusted_ = false;  // the record was written under this run's options and version
   Bytes read_;            // the record as read
-  std::unordered_map<std::string, Known> known_;
+  ManifestLines record_;  // its lines, viewed in read_
+  std::vector<std::uint8_t> marks_;  // per entry of record_
+  Index index_;
   std::vector<std::string> roots_;  // the paths walked, without trailing '/'
   std::size_t kept_ = 0;  // entries found up to date
   std::mutex written_mutex_;

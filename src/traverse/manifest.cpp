@@ -4,9 +4,13 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <charconv>
+#include <climits>
+#include <cstring>
 #include <iterator>
 
+#include "optimize/bytes.h"
 #include "optimize/precompress.h"
 
 namespace {
@@ -36,25 +40,45 @@ int hex_value(char c) {
   return -1;
 }
 
-// One word of a line back into its bytes; none for anything put_name would not have written (a
-// bad escape, an escape that was not needed, a byte that needed one).
-std::optional<std::string> take_name(std::string_view word) {
-  std::string name;
+// Whether `word` is a name as put_name writes it: no byte that needed an escape left bare, and
+// only escapes put_name writes (of a byte that needs one, never NUL). `escaped_part`: it holds one.
+bool name_word(std::string_view word, bool& escaped_part) {
+  escaped_part = false;
   for (std::size_t i = 0; i < word.size(); ++i) {
     if (word[i] != '%') {
-      if (escaped(static_cast<unsigned char>(word[i]))) return std::nullopt;
+      if (escaped(static_cast<unsigned char>(word[i]))) return false;
+      continue;
+    }
+    if (word.size() - i < 3) return false;
+    const int hi = hex_value(word[i + 1]), lo = hex_value(word[i + 2]);
+    if (hi < 0 || lo < 0) return false;
+    const auto b = static_cast<unsigned char>(hi << 4 | lo);
+    if (!escaped(b) || b == 0) return false;
+    escaped_part = true;
+    i += 2;
+  }
+  return true;
+}
+
+// The bytes of a word name_word() accepted.
+std::string name_of_word(std::string_view word) {
+  std::string name;
+  name.reserve(word.size());
+  for (std::size_t i = 0; i < word.size(); ++i) {
+    if (word[i] != '%') {
       name += word[i];
       continue;
     }
-    if (word.size() - i < 3) return std::nullopt;
-    const int hi = hex_value(word[i + 1]), lo = hex_value(word[i + 2]);
-    if (hi < 0 || lo < 0) return std::nullopt;
-    const auto b = static_cast<unsigned char>(hi << 4 | lo);
-    if (!escaped(b) || b == 0) return std::nullopt;
-    name += static_cast<char>(b);
+    name += static_cast<char>(hex_value(word[i + 1]) << 4 | hex_value(word[i + 2]));
     i += 2;
   }
   return name;
+}
+
+std::optional<std::string> take_name(std::string_view word) {
+  bool escaped_part = false;
+  if (!name_word(word, escaped_part)) return std::nullopt;
+  return escaped_part ? name_of_word(word) : std::string(word);
 }
 
 template <class Number>
@@ -65,78 +89,96 @@ void put_number(std::string& out, Number n) {
   out.append(buffer, static_cast<std::size_t>(done.ptr - buffer) + 1);
 }
 
-// A decimal written as put_number writes it: no sign but '-', no leading zero.
-template <class Number>
-bool parse_number(std::string_view word, Number& n) {
-  const auto done = std::from_chars(word.data(), word.data() + word.size(), n);
-  if (done.ec != std::errc() || done.ptr != word.data() + word.size()) return false;
-  const std::string_view digits = word.front() == '-' ? word.substr(1) : word;
-  return !digits.empty() && (digits.size() == 1 || digits.front() != '0') && word != "-0";
-}
-
-// Reads a line's words from left to right.
+// Reads a line's words from left to right. A record holds about thirty numbers a file, so they
+// are read in place rather than cut out as words first.
 class Words {
  public:
   // A line that ends in a space has an empty last word: it reads as no words at all.
-  explicit Words(std::string_view line) : line_(line.ends_with(' ') ? std::string_view() : line) {}
+  explicit Words(std::string_view line)
+      : at_(line.data()), end_(line.ends_with(' ') ? line.data() : line.data() + line.size()) {}
   std::optional<std::string_view> next() {
-    if (pos_ >= line_.size()) return std::nullopt;
-    const std::size_t space = line_.find(' ', pos_);
-    const std::size_t end = space == std::string_view::npos ? line_.size() : space;
-    const std::string_view word = line_.substr(pos_, end - pos_);
-    pos_ = space == std::string_view::npos ? line_.size() : space + 1;
+    if (at_ >= end_) return std::nullopt;
+    const void* space = std::memchr(at_, ' ', static_cast<std::size_t>(end_ - at_));
+    const char* stop = space ? static_cast<const char*>(space) : end_;
+    const std::string_view word(at_, static_cast<std::size_t>(stop - at_));
+    at_ = space ? stop + 1 : end_;
     if (word.empty()) return std::nullopt;
     return word;
   }
   // A decimal from -1 up; none for anything else.
   bool number(std::int64_t& n) {
-    const std::optional<std::string_view> word = next();
-    return word && parse_number(*word, n) && n >= -1;
+    std::uint64_t magnitude = 0;
+    bool negative = false;
+    if (!decimal(magnitude, negative, true) || magnitude > std::uint64_t{INT64_MAX}) return false;
+    n = negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude);
+    return !negative || magnitude == 1;
   }
   bool size(std::int64_t& n) { return number(n); }
   bool id(std::uint64_t& n) {
-    const std::optional<std::string_view> word = next();
-    return word && parse_number(*word, n);
+    bool negative = false;
+    return decimal(n, negative, false);
   }
   bool count(std::int64_t& n) { return number(n) && n >= 0; }
-  bool done() const { return pos_ >= line_.size(); }
+  bool done() const { return at_ >= end_; }
 
  private:
-  std::string_view line_;
-  std::size_t pos_ = 0;
+  // One word as put_number writes a number: an optional '-' (when `signed_word`), digits without
+  // a leading zero (and no "-0"), in range, followed by a space or the line's end.
+  bool decimal(std::uint64_t& magnitude, bool& negative, bool signed_word) {
+    const char* p = at_;
+    negative = signed_word && p < end_ && *p == '-';
+    if (negative) ++p;
+    const char* digits = p;
+    std::uint64_t n = 0;
+    while (p < end_ && *p >= '0' && *p <= '9') {
+      if (__builtin_mul_overflow(n, 10u, &n) ||
+          __builtin_add_overflow(n, static_cast<unsigned>(*p - '0'), &n))
+        return false;
+      ++p;
+    }
+    if (p == digits || (p < end_ && *p != ' ')) return false;
+    if (*digits == '0' && (p - digits > 1 || negative)) return false;
+    magnitude = n;
+    at_ = p < end_ ? p + 1 : end_;
+    return true;
+  }
+  const char* at_;
+  const char* end_;
 };
 
 bool take_state(Words& words, FileState& state) {
   return words.size(state.size) && words.number(state.mtime_ns);
 }
 
-std::optional<ManifestEntry> take_entry(std::string_view line) {
+// An entry's line: its numbers into `e`, its two names as written (checked, escapes kept) into
+// `output` and `source`.
+bool take_fields(std::string_view line, ManifestEntry& e, std::string_view& output,
+                 bool& output_escaped, std::string_view& source) {
   Words words(line);
-  ManifestEntry e;
   std::int64_t current = 0;
-  if (!words.count(current) || current > 1) return std::nullopt;
+  if (!words.count(current) || current > 1) return false;
   e.current = current == 1;
-  if (!take_state(words, e.source_state) || e.source_state.size < 0) return std::nullopt;
-  if (!words.id(e.source_ino) || !words.id(e.source_dev)) return std::nullopt;
-  if (!take_state(words, e.output_state) || e.output_state.size < 0) return std::nullopt;
+  if (!take_state(words, e.source_state) || e.source_state.size < 0) return false;
+  if (!words.id(e.source_ino) || !words.id(e.source_dev)) return false;
+  if (!take_state(words, e.output_state) || e.output_state.size < 0) return false;
   for (FileState& s : e.siblings)
-    if (!take_state(words, s)) return std::nullopt;
+    if (!take_state(words, s)) return false;
   Totals& t = e.share;
   for (std::int64_t* n : {&t.files_optimized, &t.html_in, &t.html_out, &t.jpeg_in, &t.jpeg_out,
                           &t.php_in, &t.php_out, &t.css_in, &t.css_out, &t.js_in, &t.js_out,
                           &t.precompressed_files, &t.precompressed_in})
-    if (!words.count(*n)) return std::nullopt;
+    if (!words.count(*n)) return false;
   for (std::int64_t& n : t.sibling_bytes)
-    if (!words.count(n)) return std::nullopt;
-  const std::optional<std::string_view> output = words.next();
-  const std::optional<std::string_view> source = words.next();
-  if (!output || !source || !words.done()) return std::nullopt;
-  std::optional<std::string> output_name = take_name(*output);
-  std::optional<std::string> source_name = take_name(*source);
-  if (!output_name || !source_name || !safe_output_name(*output_name)) return std::nullopt;
-  e.output = std::move(*output_name);
-  e.source = std::move(*source_name);
-  return e;
+    if (!words.count(n)) return false;
+  const std::optional<std::string_view> output_word = words.next();
+  const std::optional<std::string_view> source_word = words.next();
+  bool source_escaped = false;
+  if (!output_word || !source_word || !words.done() ||
+      !name_word(*output_word, output_escaped) || !name_word(*source_word, source_escaped))
+    return false;
+  output = *output_word;
+  source = *source_word;
+  return true;
 }
 
 // The line that starts with `key` and a space; its rest.
@@ -192,45 +234,56 @@ bool safe_output_name(std::string_view name) {
   return true;
 }
 
-std::string encode_manifest(const Manifest& manifest) {
-  std::string out;
-  out.reserve(64 + manifest.entries.size() * 200);
-  out += kMagic;
+std::string encode_manifest_head(std::string_view program, std::string_view fingerprint) {
+  std::string out(kMagic);
   out += "\nprogram ";
-  put_name(out, manifest.program);
+  put_name(out, program);
   out += "\noptions ";
-  put_name(out, manifest.fingerprint);
+  put_name(out, fingerprint);
   out += '\n';
-  for (const ManifestEntry& e : manifest.entries) {
-    put_number(out, std::int64_t{e.current ? 1 : 0});
-    put_number(out, e.source_state.size);
-    put_number(out, e.source_state.mtime_ns);
-    put_number(out, e.source_ino);
-    put_number(out, e.source_dev);
-    put_number(out, e.output_state.size);
-    put_number(out, e.output_state.mtime_ns);
-    for (const FileState& s : e.siblings) {
-      put_number(out, s.size);
-      put_number(out, s.mtime_ns);
-    }
-    const Totals& t = e.share;
-    for (const std::int64_t n : {t.files_optimized, t.html_in, t.html_out, t.jpeg_in, t.jpeg_out,
-                                 t.php_in, t.php_out, t.css_in, t.css_out, t.js_in, t.js_out,
-                                 t.precompressed_files, t.precompressed_in})
-      put_number(out, n);
-    for (const std::int64_t n : t.sibling_bytes) put_number(out, n);
-    put_name(out, e.output);
-    out += ' ';
-    put_name(out, e.source);
-    out += '\n';
+  return out;
+}
+
+void encode_manifest_entry(std::string& out, const ManifestEntry& e) {
+  put_number(out, std::int64_t{e.current ? 1 : 0});
+  put_number(out, e.source_state.size);
+  put_number(out, e.source_state.mtime_ns);
+  put_number(out, e.source_ino);
+  put_number(out, e.source_dev);
+  put_number(out, e.output_state.size);
+  put_number(out, e.output_state.mtime_ns);
+  for (const FileState& s : e.siblings) {
+    put_number(out, s.size);
+    put_number(out, s.mtime_ns);
   }
-  out += "end ";
-  put_number(out, static_cast<std::int64_t>(manifest.entries.size()));
+  const Totals& t = e.share;
+  for (const std::int64_t n : {t.files_optimized, t.html_in, t.html_out, t.jpeg_in, t.jpeg_out,
+                               t.php_in, t.php_out, t.css_in, t.css_out, t.js_in, t.js_out,
+                               t.precompressed_files, t.precompressed_in})
+    put_number(out, n);
+  for (const std::int64_t n : t.sibling_bytes) put_number(out, n);
+  put_name(out, e.output);
+  out += ' ';
+  put_name(out, e.source);
+  out += '\n';
+}
+
+std::string encode_manifest_end(std::size_t entries) {
+  std::string out = "end ";
+  put_number(out, static_cast<std::int64_t>(entries));
   out.back() = '\n';
   return out;
 }
 
-std::optional<Manifest> decode_manifest(std::span<const unsigned char> bytes) {
+std::string encode_manifest(const Manifest& manifest) {
+  std::string out = encode_manifest_head(manifest.program, manifest.fingerprint);
+  out.reserve(64 + manifest.entries.size() * 200);
+  for (const ManifestEntry& e : manifest.entries) encode_manifest_entry(out, e);
+  out += encode_manifest_end(manifest.entries.size());
+  return out;
+}
+
+std::optional<ManifestLines> read_manifest_lines(std::span<const unsigned char> bytes) {
   const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   if (text.empty() || text.back() != '\n') return std::nullopt;
   std::size_t pos = 0;
@@ -241,7 +294,7 @@ std::optional<Manifest> decode_manifest(std::span<const unsigned char> bytes) {
     pos = end + 1;
     return line;
   };
-  Manifest m;
+  ManifestLines m;
   const std::optional<std::string_view> magic = next_line();
   if (!magic || *magic != kMagic) return std::nullopt;
   const std::optional<std::string_view> program_line = next_line();
@@ -256,6 +309,9 @@ std::optional<Manifest> decode_manifest(std::span<const unsigned char> bytes) {
   if (!program_name || !fingerprint) return std::nullopt;
   m.program = std::move(*program_name);
   m.fingerprint = std::move(*fingerprint);
+  m.entries.reserve(static_cast<std::size_t>(std::count(text.begin() + pos, text.end(), '\n')));
+  advise_huge_pages(m.entries.data(), m.entries.capacity() * sizeof(ManifestLines::Line));
+  ManifestEntry numbers;
   for (;;) {
     const std::optional<std::string_view> line = next_line();
     if (!line) return std::nullopt;  // cut before its end line
@@ -267,10 +323,35 @@ std::optional<Manifest> decode_manifest(std::span<const unsigned char> bytes) {
         return std::nullopt;
       return m;
     }
-    std::optional<ManifestEntry> entry = take_entry(*line);
-    if (!entry) return std::nullopt;
-    m.entries.push_back(std::move(*entry));
+    std::string_view output, source;
+    bool output_escaped = false;
+    if (!take_fields(*line, numbers, output, output_escaped, source)) return std::nullopt;
+    if (output_escaped) {
+      m.names.push_back(std::make_unique<std::string>(name_of_word(output)));
+      output = *m.names.back();
+    }
+    if (!safe_output_name(output)) return std::nullopt;
+    m.entries.push_back({*line, output});
   }
+}
+
+ManifestEntry entry_of_line(std::string_view line) {
+  ManifestEntry e;
+  std::string_view output, source;
+  bool output_escaped = false;
+  take_fields(line, e, output, output_escaped, source);
+  e.output = name_of_word(output);
+  e.source = name_of_word(source);
+  return e;
+}
+
+std::optional<Manifest> decode_manifest(std::span<const unsigned char> bytes) {
+  std::optional<ManifestLines> lines = read_manifest_lines(bytes);
+  if (!lines) return std::nullopt;
+  Manifest m{std::move(lines->program), std::move(lines->fingerprint), {}};
+  m.entries.reserve(lines->entries.size());
+  for (const ManifestLines::Line& line : lines->entries) m.entries.push_back(entry_of_line(line.text));
+  return m;
 }
 
 bool up_to_date(const ManifestEntry& entry, std::string_view source_path,

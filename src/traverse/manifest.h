@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -68,6 +69,32 @@ std::string encode_manifest(const Manifest& manifest);
 // The record from `bytes`; none when anything in it is not what encode_manifest writes (another
 // format version, a cut or damaged line, a number out of range, an unsafe output name).
 std::optional<Manifest> decode_manifest(std::span<const unsigned char> bytes);
+
+// A record checked whole as decode_manifest checks it, its entries left as the lines they were
+// written as: only an index is built per entry, since building every entry of a large record up
+// front costs a re-run more than looking at the files does. Views into the bytes read, which
+// must outlive it.
+struct ManifestLines {
+  struct Line {
+    std::string_view text;    // the entry's line, without its line break
+    std::string_view output;  // its output name (escapes undone)
+  };
+  std::string program;
+  std::string fingerprint;
+  std::vector<Line> entries;
+  std::vector<std::unique_ptr<std::string>> names;  // output names that were written escaped
+};
+std::optional<ManifestLines> read_manifest_lines(std::span<const unsigned char> bytes);
+
+// The entry of a line that read_manifest_lines() accepted.
+ManifestEntry entry_of_line(std::string_view line);
+
+// The line encode_manifest writes for `entry`, line break included, appended to `out`.
+void encode_manifest_entry(std::string& out, const ManifestEntry& entry);
+
+// The record's first lines and its last, around the entries' lines.
+std::string encode_manifest_head(std::string_view program, std::string_view fingerprint);
+std::string encode_manifest_end(std::size_t entries);
 
 // What is on disk now for an output and its siblings, as found by the walk.
 struct OutputNow {

@@ -25,7 +25,7 @@ ManifestRead read_manifest_file(const DirFd& root) {
   struct stat st {};
   if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kManifestMaxSize) {
     try {
-      read.bytes.resize(static_cast<std::size_t>(st.st_size));
+      size_for_overwrite(read.bytes, static_cast<std::size_t>(st.st_size));
       std::size_t got = 0;
       while (got < read.bytes.size()) {
         const ssize_t n = ::read(fd, read.bytes.data() + got, read.bytes.size() - got);
@@ -42,14 +42,41 @@ ManifestRead read_manifest_file(const DirFd& root) {
   return read;
 }
 
+namespace {
+
+// Writes `pieces` gathered into blocks: a large record is hundreds of thousands of lines.
+bool write_pieces(int fd, std::span<const std::string_view> pieces) {
+  constexpr std::size_t kBlock = std::size_t{1} << 18;
+  std::string block;
+  block.reserve(kBlock);
+  for (const std::string_view piece : pieces) {
+    if (block.size() + piece.size() > kBlock) {
+      if (!write_all(fd, block.data(), block.size())) return false;
+      block.clear();
+    }
+    if (piece.size() > kBlock) {
+      if (!write_all(fd, piece.data(), piece.size())) return false;
+    } else {
+      block += piece;
+    }
+  }
+  return write_all(fd, block.data(), block.size());
+}
+
+}  // namespace
+
 bool write_manifest_file(const DirFd& root, std::string_view text) {
+  return write_manifest_file(root, std::span<const std::string_view>(&text, 1));
+}
+
+bool write_manifest_file(const DirFd& root, std::span<const std::string_view> pieces) {
   const std::string name(kManifestName);
   const std::string temp = fresh_temp_name(name);
   // Made exclusively under a fresh name: nothing already there is opened or followed.
   const int fd = ::openat(root.fd(), temp.c_str(),
                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
   if (fd < 0) return false;
-  bool ok = write_all(fd, text.data(), text.size()) && ::fsync(fd) == 0;
+  bool ok = write_pieces(fd, pieces) && ::fsync(fd) == 0;
   int err = errno;
   // A close that fails may mean the data never reached the disk.
   if (::close(fd) != 0 && ok) {

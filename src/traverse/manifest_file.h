@@ -3,6 +3,7 @@
 // whole under a temporary name, synced and renamed over the old one.
 
 #include <optional>
+#include <span>
 #include <string_view>
 
 #include "optimize/bytes.h"
@@ -22,3 +23,5 @@ ManifestRead read_manifest_file(const DirFd& root);
 // synced before it replaces the old record, so that a crash leaves one or the other whole. False
 // with errno set on failure; nothing is printed.
 [[nodiscard]] bool write_manifest_file(const DirFd& root, std::string_view text);
+// The same for a record given as its pieces, one after another.
+[[nodiscard]] bool write_manifest_file(const DirFd& root, std::span<const std::string_view> pieces);

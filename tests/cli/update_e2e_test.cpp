@@ -148,6 +148,21 @@ const RedoCase kRedo[] = {
     {"SiblingDeleted", [](const TempDir& d) { ::unlink((d / "out/site/big.js.gz").c_str()); },
      {},
      {"site/big.js", "site/big.js.gz"}},
+    // The later line counts, and the record is written again with the output once.
+    {"RecordListsAnOutputTwice",
+     [](const TempDir& d) {
+       std::string text = read_file(d / "out/.sveltery-manifest");
+       const auto name = text.find(" site/robots.txt site/robots.txt\n");
+       const auto start = text.rfind('\n', name) + 1;
+       const std::string line = text.substr(start, name - start) + " site/robots.txt site/robots.txt\n";
+       text.insert(start, line);
+       const auto end = text.rfind("end ");
+       const int count = std::stoi(text.substr(end + 4));
+       write_file(d / "out/.sveltery-manifest",
+                  text.substr(0, end) + "end " + std::to_string(count + 1) + "\n", 0600);
+     },
+     {},
+     {}},
     {"RecordTruncated",
      [](const TempDir& d) {
        const std::string text = read_file(d / "out/.sveltery-manifest");
