@@ -165,13 +165,18 @@ class Driver final : public WalkEvents {
   std::shared_ptr<LookedAhead> listed(const DirRef& dir,
                                       std::span<const ListedEntry> entries) override {
     if (run_.ahead == nullptr) return nullptr;
-    ahead_.back() = run_.ahead->look(dir, mirrors_.top(), entries);
+    std::shared_ptr<AheadListing> below = std::move(below_);
+    if (below && below->made_for(dir->id(), mirrors_.top()))
+      ahead_.back() = run_.ahead->adopt(std::move(below));
+    else
+      ahead_.back() = run_.ahead->look(dir, mirrors_.top(), entries);
     return ahead_.back();
   }
 
   bool directory(const std::string& path, const struct stat& st, FileId,
                  std::string_view name) override {
     DirRef opened = ahead_.back() ? ahead_.back()->mirror_of(name) : nullptr;
+    below_ = ahead_.back() ? ahead_.back()->child_of(name) : nullptr;
     return mirror(path, st, current_mirror(), name, false, std::move(opened));
   }
 
@@ -255,6 +260,7 @@ class Driver final : public WalkEvents {
   std::vector<bool> made_;           // beside each: this run made it
   std::vector<int> errors_;          // beside each: why it could not be made or opened
   std::vector<std::shared_ptr<AheadListing>> ahead_;  // beside each: its files looked up ahead
+  std::shared_ptr<AheadListing> below_;  // of the directory about to be entered, looked up ahead
 };
 
 }  // namespace

@@ -39,7 +39,10 @@ void AheadListing::let_go(Slot& slot) {
 std::uint8_t AheadListing::take(Slot& slot) {
   std::uint8_t state = kFree;
   if (slot.state.compare_exchange_strong(state, kTaken, std::memory_order_acquire)) return kTaken;
-  while (state == kLooking) {
+  // A look takes microseconds; a thread held up longer (a busy machine) is not waited for: the
+  // walk looks itself.
+  constexpr int kPatience = 200;
+  for (int k = 0; state == kLooking && k < kPatience; ++k) {
     relax_cpu();
     state = slot.state.load(std::memory_order_acquire);
   }
@@ -74,6 +77,11 @@ bool AheadListing::opened_dir(std::size_t k, DirRef& dir, struct stat& st,
 DirRef AheadListing::mirror_of(std::string_view name) {
   if (answered_ == nullptr || !answered_->is_dir || answered_->name != name) return nullptr;
   return std::move(answered_->mirror);
+}
+
+std::shared_ptr<AheadListing> AheadListing::child_of(std::string_view name) {
+  if (answered_ == nullptr || !answered_->is_dir || answered_->name != name) return nullptr;
+  return std::move(answered_->child);
 }
 
 void AheadListing::left() { left_.store(true, std::memory_order_relaxed); }
@@ -121,6 +129,7 @@ void AheadListing::look_at_dir(Slot& slot) {
   slot.entries = std::move(*entries);
   slot.found = true;
   if (mirrored_) slot.mirror = open_dir_at(mirror_->fd(), slot.name.c_str(), Links::Refuse);
+  slot.child = owner_.look_below(slot.opened, slot.mirror, slot.entries);
 }
 
 StatAhead::StatAhead() : thread_([this] { loop(); }) {}
@@ -146,6 +155,32 @@ std::shared_ptr<AheadListing> StatAhead::look(DirRef dir, DirRef mirror,
     const std::lock_guard<std::mutex> lock(mutex_);
     waiting_.push_back(listing);
     wake = sleeping_;
+  }
+  pushed_.fetch_add(1, std::memory_order_release);
+  if (wake) ready_.notify_one();
+  return listing;
+}
+
+std::shared_ptr<AheadListing> StatAhead::look_below(const DirRef& dir, const DirRef& mirror,
+                                                    std::span<const ListedEntry> entries) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  if (waiting_.size() >= kMaxWaiting) return nullptr;
+  // Behind the listings waiting: the walk's own directory comes first, and of the
+  // subdirectories, those met first (listed last, from the back) are looked up first.
+  auto listing = std::make_shared<AheadListing>(*this, dir, mirror, entries);
+  waiting_.push_back(listing);
+  return listing;
+}
+
+std::shared_ptr<AheadListing> StatAhead::adopt(std::shared_ptr<AheadListing> listing) {
+  bool wake = false;
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    const auto at = std::find(waiting_.begin(), waiting_.end(), listing);
+    if (at != waiting_.end()) {
+      std::rotate(at, at + 1, waiting_.end());  // newest: the walk is there
+      wake = sleeping_;
+    }
   }
   pushed_.fetch_add(1, std::memory_order_release);
   if (wake) ready_.notify_one();

@@ -42,6 +42,16 @@ class AheadListing final : public LookedAhead {
   // was there to open (never through a link); the caller's from then on.
   DirRef mirror_of(std::string_view name);
 
+  // The listing of the subdirectory opened_dir() last answered for, when it is named `name`:
+  // its entries looked up already, or being looked up, on the thread. Hand it to
+  // StatAhead::adopt() when the walk enters that directory.
+  std::shared_ptr<AheadListing> child_of(std::string_view name);
+
+  // Made for the directory `dir` with the mirror `mirror`.
+  bool made_for(FileId dir, const DirRef& mirror) const {
+    return dir == dir_id_ && (mirror ? mirror->id() : FileId{}) == mirror_id_;
+  }
+
   // The output of the entry looked_up() last answered for, when it is named `name` and looked
   // up with it: a regular file's state, or size -1.
   std::optional<FileState> output_of(std::string_view name) const;
@@ -62,6 +72,7 @@ class AheadListing final : public LookedAhead {
     FileState output;
     DirRef opened, mirror;  // a directory and its mirror, held for the walk
     std::vector<ListedEntry> entries;
+    std::shared_ptr<AheadListing> child;  // the directory's own entries, looked up ahead too
   };
   // Waits for the thread when it is looking at `slot`; the slot's state then.
   static std::uint8_t take(Slot& slot);
@@ -90,6 +101,10 @@ class StatAhead {
   std::shared_ptr<AheadListing> look(DirRef dir, DirRef mirror,
                                      std::span<const ListedEntry> entries);
 
+  // `listing`, made by the thread for a subdirectory (AheadListing::child_of()), now that the
+  // walk enters it: what is left of it is looked up first.
+  std::shared_ptr<AheadListing> adopt(std::shared_ptr<AheadListing> listing);
+
   // The run writes into the directory `dir` (a file handed out, a mirror made): what is looked
   // at there, or listed ahead from there, is not used from now on, whenever it was looked at.
   void writes_into(FileId dir) { written_.insert(dir); }
@@ -106,6 +121,10 @@ class StatAhead {
   // How long the thread watches for the next listing before it sleeps (pause instructions).
   static constexpr int kWatch = 20000;
   void loop();
+  // On the thread: a listing of a subdirectory just opened and listed, looked up once what the
+  // walk stands in is done; null when too many listings wait.
+  std::shared_ptr<AheadListing> look_below(const DirRef& dir, const DirRef& mirror,
+                                           std::span<const ListedEntry> entries);
 
   struct IdHash {
     std::size_t operator()(const FileId& id) const {

@@ -62,6 +62,20 @@ TEST(StatAhead, AnswersAsTheWalkWouldOrLeavesItToTheWalk) {
         const DirRef mirror = listing->mirror_of("d");
         ASSERT_NE(mirror, nullptr);
         EXPECT_EQ(mirror->permissions(), 0700u);
+        // The subdirectory's own entries are looked up ahead as well, answered as the walk's.
+        const auto below = listing->child_of("d");
+        ASSERT_NE(below, nullptr);
+        EXPECT_FALSE(listing->child_of("d"));  // handed over once
+        ASSERT_TRUE(below->made_for(dir->id(), mirror));
+        ahead.adopt(below);
+        struct stat x {};
+        const bool looked = below->looked_up(0, x);
+        EXPECT_TRUE(looked || !wait);
+        if (looked) {
+          EXPECT_EQ(x.st_size, 1);
+          EXPECT_EQ(below->output_of("x"), FileState{});
+        }
+        below->left();
         continue;
       }
       if (!listing->looked_up(k, st)) {
