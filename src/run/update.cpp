@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <string_view>
 #include <functional>
+#include <string_view>
 #include <utility>
 
 #include "optimize/precompress.h"
