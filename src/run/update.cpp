@@ -75,6 +75,13 @@ std::size_t depth_of(std::string_view path) {
   return static_cast<std::size_t>(std::count(path.begin(), path.end(), '/'));
 }
 
+// An index slot: a name's hash in the high half, entry number + 1 in the low half.
+constexpr std::uint64_t kNumberPart = 0xFFFFFFFF;
+
+std::uint64_t hash_part(std::string_view name) {
+  return std::hash<std::string_view>()(name) & ~kNumberPart;
+}
+
 }  // namespace
 
 std::vector<std::size_t> UpdateRun::Index::build(const std::vector<ManifestLines::Line>& lines) {
@@ -84,23 +91,28 @@ std::vector<std::size_t> UpdateRun::Index::build(const std::vector<ManifestLines
   slots_.assign(size, 0);
   std::vector<std::size_t> replaced;
   for (std::size_t k = 0; k < lines.size(); ++k) {
-    std::size_t at = std::hash<std::string_view>()(lines[k].output) & (size - 1);
+    const std::uint64_t hash = hash_part(lines[k].output);
+    std::size_t at = (hash >> 32) & (size - 1);
     for (; slots_[at] != 0; at = (at + 1) & (size - 1)) {
-      if (lines[slots_[at] - 1].output != lines[k].output) continue;
-      replaced.push_back(slots_[at] - 1);
+      const std::size_t other = (slots_[at] & kNumberPart) - 1;
+      if ((slots_[at] & ~kNumberPart) != hash || lines[other].output != lines[k].output) continue;
+      replaced.push_back(other);
       break;
     }
-    slots_[at] = static_cast<std::uint32_t>(k + 1);
+    slots_[at] = hash | (k + 1);
   }
   return replaced;
 }
 
 std::optional<std::size_t> UpdateRun::Index::find(std::string_view output) const {
   if (slots_.empty()) return std::nullopt;
+  const std::uint64_t hash = hash_part(output);
   const std::size_t mask = slots_.size() - 1;
-  for (std::size_t at = std::hash<std::string_view>()(output) & mask; slots_[at] != 0;
-       at = (at + 1) & mask)
-    if ((*lines_)[slots_[at] - 1].output == output) return slots_[at] - 1;
+  for (std::size_t at = (hash >> 32) & mask; slots_[at] != 0; at = (at + 1) & mask) {
+    if ((slots_[at] & ~kNumberPart) != hash) continue;
+    const std::size_t k = (slots_[at] & kNumberPart) - 1;
+    if ((*lines_)[k].output == output) return k;
+  }
   return std::nullopt;
 }
 
@@ -144,7 +156,8 @@ std::optional<Totals> UpdateRun::up_to_date_share(const FileWork& work,
   if (!at) return std::nullopt;
   marks_[*at] |= kMet;
   if (!trusted_) return std::nullopt;
-  const ManifestEntry entry = entry_of_line(record_.entries[*at].text);
+  ManifestEntry& entry = looked_;
+  entry_of_line(record_.entries[*at].text, entry);
   const int dir = work.output_dir->fd();
   OutputNow now;
   now.output = output ? *output : regular_state_at(dir, work.output_name.c_str());

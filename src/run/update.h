@@ -66,7 +66,9 @@ class UpdateRun final : public OutputRecorder {
     std::optional<std::size_t> find(std::string_view output) const;
 
    private:
-    std::vector<std::uint32_t> slots_;  // entry number + 1; 0: free
+    // Per slot, the name's hash (high half) and entry number + 1 (low half; 0: free): most
+    // probes then never touch the record's text.
+    std::vector<std::uint64_t> slots_;
     const std::vector<ManifestLines::Line>* lines_ = nullptr;
   };
 
@@ -84,6 +86,7 @@ class UpdateRun final : public OutputRecorder {
   ManifestLines record_;  // its lines, viewed in read_
   std::vector<std::uint8_t> marks_;  // per entry of record_
   Index index_;
+  ManifestEntry looked_;  // the walking thread's: the entry up_to_date_share() reads
   std::vector<std::string> roots_;  // the paths walked, without trailing '/'
   std::size_t kept_ = 0;  // entries found up to date
   std::mutex written_mutex_;

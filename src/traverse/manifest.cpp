@@ -60,11 +60,11 @@ bool name_word(std::string_view word, bool& escaped_part) {
   return true;
 }
 
-// The bytes of a word name_word() accepted.
-std::string name_of_word(std::string_view word) {
-  std::string name;
-  name.reserve(word.size());
-  for (std::size_t i = 0; i < word.size(); ++i) {
+// The bytes of a word name_word() accepted, into `name`.
+void name_of_word(std::string_view word, std::string& name) {
+  const std::size_t escape = word.find('%');
+  name.assign(word.substr(0, escape));
+  for (std::size_t i = name.size(); i < word.size(); ++i) {
     if (word[i] != '%') {
       name += word[i];
       continue;
@@ -72,6 +72,11 @@ std::string name_of_word(std::string_view word) {
     name += static_cast<char>(hex_value(word[i + 1]) << 4 | hex_value(word[i + 2]));
     i += 2;
   }
+}
+
+std::string name_of_word(std::string_view word) {
+  std::string name;
+  name_of_word(word, name);
   return name;
 }
 
@@ -153,7 +158,7 @@ bool take_state(Words& words, FileState& state) {
 // An entry's line: its numbers into `e`, its two names as written (checked, escapes kept) into
 // `output` and `source`.
 bool take_fields(std::string_view line, ManifestEntry& e, std::string_view& output,
-                 bool& output_escaped, std::string_view& source) {
+                 bool& output_escaped, std::string_view& source, bool check_names = true) {
   Words words(line);
   std::int64_t current = 0;
   if (!words.count(current) || current > 1) return false;
@@ -173,8 +178,9 @@ bool take_fields(std::string_view line, ManifestEntry& e, std::string_view& outp
   const std::optional<std::string_view> output_word = words.next();
   const std::optional<std::string_view> source_word = words.next();
   bool source_escaped = false;
-  if (!output_word || !source_word || !words.done() ||
-      !name_word(*output_word, output_escaped) || !name_word(*source_word, source_escaped))
+  if (!output_word || !source_word || !words.done()) return false;
+  if (check_names &&
+      (!name_word(*output_word, output_escaped) || !name_word(*source_word, source_escaped)))
     return false;
   output = *output_word;
   source = *source_word;
@@ -335,13 +341,17 @@ std::optional<ManifestLines> read_manifest_lines(std::span<const unsigned char> 
   }
 }
 
-ManifestEntry entry_of_line(std::string_view line) {
-  ManifestEntry e;
+void entry_of_line(std::string_view line, ManifestEntry& entry) {
   std::string_view output, source;
   bool output_escaped = false;
-  take_fields(line, e, output, output_escaped, source);
-  e.output = name_of_word(output);
-  e.source = name_of_word(source);
+  take_fields(line, entry, output, output_escaped, source, false);  // checked when read
+  name_of_word(output, entry.output);
+  name_of_word(source, entry.source);
+}
+
+ManifestEntry entry_of_line(std::string_view line) {
+  ManifestEntry e;
+  entry_of_line(line, e);
   return e;
 }
 

@@ -88,6 +88,8 @@ std::optional<ManifestLines> read_manifest_lines(std::span<const unsigned char> 
 
 // The entry of a line that read_manifest_lines() accepted.
 ManifestEntry entry_of_line(std::string_view line);
+// The same into `entry`, whose names keep their memory: a run asks once a file.
+void entry_of_line(std::string_view line, ManifestEntry& entry);
 
 // The line encode_manifest writes for `entry`, line break included, appended to `out`.
 void encode_manifest_entry(std::string& out, const ManifestEntry& entry);
