@@ -65,10 +65,6 @@ bool write_pieces(int fd, std::span<const std::string_view> pieces) {
 
 }  // namespace
 
-bool write_manifest_file(const DirFd& root, std::string_view text) {
-  return write_manifest_file(root, std::span<const std::string_view>(&text, 1));
-}
-
 bool write_manifest_file(const DirFd& root, std::span<const std::string_view> pieces) {
   const std::string name(kManifestName);
   const std::string temp = fresh_temp_name(name);

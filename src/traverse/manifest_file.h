@@ -19,9 +19,7 @@ struct ManifestRead {
 // it is not a regular file, is larger than kManifestMaxSize or cannot be read.
 ManifestRead read_manifest_file(const DirFd& root);
 
-// Writes `text` as kManifestName in `root` (readable by the owner only: it names the inputs),
-// synced before it replaces the old record, so that a crash leaves one or the other whole. False
-// with errno set on failure; nothing is printed.
-[[nodiscard]] bool write_manifest_file(const DirFd& root, std::string_view text);
-// The same for a record given as its pieces, one after another.
+// Writes the record given as `pieces`, one after another, as kManifestName in `root` (readable by
+// the owner only: it names the inputs), synced before it replaces the old record, so that a crash
+// leaves one or the other whole. False with errno set on failure; nothing is printed.
 [[nodiscard]] bool write_manifest_file(const DirFd& root, std::span<const std::string_view> pieces);
