@@ -157,7 +157,7 @@ std::optional<Totals> UpdateRun::up_to_date_share(const FileWork& work,
   marks_[*at] |= kMet;
   if (!trusted_) return std::nullopt;
   ManifestEntry& entry = looked_;
-  entry_of_line(record_.entries[*at].text, entry);
+  entry_of(record_.entries[*at], entry);
   const int dir = work.output_dir->fd();
   OutputNow now;
   now.output = output ? *output : regular_state_at(dir, work.output_name.c_str());
@@ -206,7 +206,7 @@ std::int64_t UpdateRun::delete_gone(const DirRef& root, const std::string& outpu
   std::vector<Gone> gone;
   for (std::size_t k = 0; k < record_.entries.size(); ++k) {
     if ((marks_[k] & (kMet | kReplaced)) != 0) continue;
-    ManifestEntry entry = entry_of_line(record_.entries[k].text);
+    ManifestEntry entry = entry_of(record_.entries[k]);
     if (below_walked(entry.source) && source_gone(entry.source))
       gone.push_back({k, std::move(entry)});
   }

@@ -5,11 +5,15 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <climits>
 #include <cstring>
 #include <iterator>
+#include <tuple>
+#include <type_traits>
 
+#include "optimize/byte_scan.h"
 #include "optimize/bytes.h"
 #include "optimize/precompress.h"
 
@@ -44,9 +48,18 @@ int hex_value(char c) {
 // only escapes put_name writes (of a byte that needs one, never NUL). `escaped_part`: it holds one.
 bool name_word(std::string_view word, bool& escaped_part) {
   escaped_part = false;
-  for (std::size_t i = 0; i < word.size(); ++i) {
+  const auto* p = reinterpret_cast<const unsigned char*>(word.data());
+  std::size_t i = 0;
+  // Most names hold no escape: eight bytes a step until one might.
+  while (word.size() - i >= 8) {
+    const std::uint64_t v = swar::load8(p + i);
+    if ((swar::below_bytes(v, 0x21) | swar::equal_bytes(v, '%') | swar::equal_bytes(v, 0x7F)) != 0)
+      break;
+    i += 8;
+  }
+  for (; i < word.size(); ++i) {
     if (word[i] != '%') {
-      if (escaped(static_cast<unsigned char>(word[i]))) return false;
+      if (escaped(p[i])) return false;
       continue;
     }
     if (word.size() - i < 3) return false;
@@ -94,97 +107,113 @@ void put_number(std::string& out, Number n) {
   out.append(buffer, static_cast<std::size_t>(done.ptr - buffer) + 1);
 }
 
-// Reads a line's words from left to right. A record holds about thirty numbers a file, so they
-// are read in place rather than cut out as words first.
-class Words {
- public:
-  // A line that ends in a space has an empty last word: it reads as no words at all.
-  explicit Words(std::string_view line)
-      : at_(line.data()), end_(line.ends_with(' ') ? line.data() : line.data() + line.size()) {}
-  std::optional<std::string_view> next() {
-    if (at_ >= end_) return std::nullopt;
-    const void* space = std::memchr(at_, ' ', static_cast<std::size_t>(end_ - at_));
-    const char* stop = space ? static_cast<const char*>(space) : end_;
-    const std::string_view word(at_, static_cast<std::size_t>(stop - at_));
-    at_ = space ? stop + 1 : end_;
-    if (word.empty()) return std::nullopt;
-    return word;
-  }
-  // A decimal from -1 up; none for anything else.
-  bool number(std::int64_t& n) {
-    std::uint64_t magnitude = 0;
-    bool negative = false;
-    if (!decimal(magnitude, negative, true) || magnitude > std::uint64_t{INT64_MAX}) return false;
-    n = negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude);
-    return !negative || magnitude == 1;
-  }
-  bool size(std::int64_t& n) { return number(n); }
-  bool id(std::uint64_t& n) {
-    bool negative = false;
-    return decimal(n, negative, false);
-  }
-  bool count(std::int64_t& n) { return number(n) && n >= 0; }
-  bool done() const { return at_ >= end_; }
-
- private:
-  // One word as put_number writes a number: an optional '-' (when `signed_word`), digits without
-  // a leading zero (and no "-0"), in range, followed by a space or the line's end.
-  bool decimal(std::uint64_t& magnitude, bool& negative, bool signed_word) {
-    const char* p = at_;
-    negative = signed_word && p < end_ && *p == '-';
-    if (negative) ++p;
-    const char* digits = p;
-    std::uint64_t n = 0;
-    while (p < end_ && *p >= '0' && *p <= '9') {
-      if (__builtin_mul_overflow(n, 10u, &n) ||
-          __builtin_add_overflow(n, static_cast<unsigned>(*p - '0'), &n))
-        return false;
-      ++p;
-    }
-    if (p == digits || (p < end_ && *p != ' ')) return false;
-    if (*digits == '0' && (p - digits > 1 || negative)) return false;
-    magnitude = n;
-    at_ = p < end_ ? p + 1 : end_;
-    return true;
-  }
-  const char* at_;
-  const char* end_;
+// What a number of an entry's line may be.
+enum class Kind : unsigned char {
+  kFlag,     // 0 or 1
+  kNatural,  // 0 up to the largest signed 64-bit number
+  kNumber,   // the same, or -1
+  kId,       // any unsigned 64-bit number
 };
 
-bool take_state(Words& words, FileState& state) {
-  return words.size(state.size) && words.number(state.mtime_ns);
+// The numbers that open an entry's line, in the order encode_manifest_entry writes them.
+constexpr std::size_t kSiblingCount = std::tuple_size_v<decltype(ManifestEntry::siblings)>;
+constexpr std::size_t kShareCount = 13 + std::extent_v<decltype(Totals::sibling_bytes)>;
+static_assert(kEntryNumbers == 7 + 2 * kSiblingCount + kShareCount);
+constexpr auto kKinds = [] {
+  std::array<Kind, kEntryNumbers> k{};
+  k.fill(Kind::kNatural);  // the sizes of source and output, the shares of the totals
+  k[0] = Kind::kFlag;      // current
+  k[2] = k[6] = Kind::kNumber;  // times
+  k[3] = k[4] = Kind::kId;      // inode, device
+  for (std::size_t s = 0; s < 2 * kSiblingCount; ++s) k[7 + s] = Kind::kNumber;
+  return k;
+}();
+
+// The value of eight ASCII digits, the first in the lowest byte.
+std::uint64_t eight_digits(std::uint64_t v) {
+  v -= swar::kOnes * '0';
+  v = v * 10 + (v >> 8);  // each even byte: two digits
+  constexpr std::uint64_t kLow = 0x000000FF000000FF;
+  return ((v & kLow) * (100 + (1000000ULL << 32)) + ((v >> 16) & kLow) * (1 + (10000ULL << 32))) >>
+         32;
 }
 
-// An entry's line: its numbers into `e`, its two names as written (checked, escapes kept) into
+// One word at `p` as put_number writes a number of `kind`: "-1", or digits without a leading
+// zero, in range; then a space (stepped over) or `end`. A record is mostly numbers, so they are
+// read in place, eight digits a step where the line holds them.
+inline bool take_number(const char*& p, const char* end, Kind kind, std::uint64_t& value) {
+  if (end - p >= 2 && p[0] == '0' && p[1] == ' ') {  // most of a line: shares a file has none of
+    value = 0;
+    p += 2;
+    return true;
+  }
+  if (p < end && *p == '-') {  // -1 is the only negative number written
+    if (kind != Kind::kNumber || end - p < 2 || p[1] != '1' || (end - p > 2 && p[2] != ' '))
+      return false;
+    value = ~std::uint64_t{0};
+    p += end - p > 2 ? 3 : 2;
+    return true;
+  }
+  const char* digits = p;
+  std::uint64_t n = 0;
+  while (end - p >= 8) {
+    const std::uint64_t v = swar::load8(reinterpret_cast<const unsigned char*>(p));
+    if ((swar::below_bytes(v, '0') | (~swar::below_bytes(v, '9' + 1) & swar::kHigh)) != 0) break;
+    n = n * 100000000 + eight_digits(v);  // wraps only past twenty digits, refused below
+    p += 8;
+  }
+  for (unsigned d = 0; p < end && (d = static_cast<unsigned char>(*p) - unsigned{'0'}) < 10; ++p)
+    n = n * 10 + d;
+  const auto length = static_cast<std::size_t>(p - digits);
+  if (length == 0 || (p < end && *p != ' ') || (*digits == '0' && length > 1)) return false;
+  // Nineteen digits always fit in 64 bits, twenty up to 2^64 - 1, a signed number up to 2^63 - 1.
+  if (length >= 20 && (length > 20 || std::string_view(digits, 20) > "18446744073709551615"))
+    return false;
+  if (kind == Kind::kFlag ? n > 1 : kind != Kind::kId && n > std::uint64_t{INT64_MAX}) return false;
+  value = n;
+  if (p < end) ++p;
+  return true;
+}
+
+// An entry's line: its numbers into `v`, its two names as written (checked, escapes kept) into
 // `output` and `source`.
-bool take_fields(std::string_view line, ManifestEntry& e, std::string_view& output,
-                 bool& output_escaped, std::string_view& source, bool check_names = true) {
-  Words words(line);
-  std::int64_t current = 0;
-  if (!words.count(current) || current > 1) return false;
-  e.current = current == 1;
-  if (!take_state(words, e.source_state) || e.source_state.size < 0) return false;
-  if (!words.id(e.source_ino) || !words.id(e.source_dev)) return false;
-  if (!take_state(words, e.output_state) || e.output_state.size < 0) return false;
-  for (FileState& s : e.siblings)
-    if (!take_state(words, s)) return false;
+bool take_fields(std::string_view line, EntryNumbers& v, std::string_view& output,
+                 bool& output_escaped, std::string_view& source) {
+  const char* p = line.data();
+  const char* const end = p + line.size();
+  for (std::size_t k = 0; k < kEntryNumbers; ++k)
+    if (!take_number(p, end, kKinds[k], v[k])) return false;
+  // Then the two names, one space between them: a name holds no bare space.
+  const auto* space = static_cast<const char*>(std::memchr(p, ' ', static_cast<std::size_t>(end - p)));
+  if (space == nullptr || space == p || space + 1 == end) return false;
+  output = std::string_view(p, static_cast<std::size_t>(space - p));
+  source = std::string_view(space + 1, static_cast<std::size_t>(end - space - 1));
+  bool source_escaped = false;
+  return name_word(output, output_escaped) && name_word(source, source_escaped);
+}
+
+void put_numbers(const EntryNumbers& v, ManifestEntry& e) {
+  const auto signed_at = [&](std::size_t k) { return static_cast<std::int64_t>(v[k]); };
+  e.current = v[0] == 1;
+  e.source_state = {signed_at(1), signed_at(2)};
+  e.source_ino = v[3];
+  e.source_dev = v[4];
+  e.output_state = {signed_at(5), signed_at(6)};
+  for (std::size_t s = 0; s < kSiblingCount; ++s)
+    e.siblings[s] = {signed_at(7 + 2 * s), signed_at(8 + 2 * s)};
   Totals& t = e.share;
+  std::size_t k = 7 + 2 * kSiblingCount;
   for (std::int64_t* n : {&t.files_optimized, &t.html_in, &t.html_out, &t.jpeg_in, &t.jpeg_out,
                           &t.php_in, &t.php_out, &t.css_in, &t.css_out, &t.js_in, &t.js_out,
                           &t.precompressed_files, &t.precompressed_in})
-    if (!words.count(*n)) return false;
-  for (std::int64_t& n : t.sibling_bytes)
-    if (!words.count(n)) return false;
-  const std::optional<std::string_view> output_word = words.next();
-  const std::optional<std::string_view> source_word = words.next();
-  bool source_escaped = false;
-  if (!output_word || !source_word || !words.done()) return false;
-  if (check_names &&
-      (!name_word(*output_word, output_escaped) || !name_word(*source_word, source_escaped)))
-    return false;
-  output = *output_word;
-  source = *source_word;
-  return true;
+    *n = signed_at(k++);
+  for (std::int64_t& n : t.sibling_bytes) n = signed_at(k++);
+}
+
+std::size_t count_byte(std::string_view text, char c) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(c); at != std::string_view::npos; at = text.find(c, at + 1)) ++n;
+  return n;
 }
 
 // The line that starts with `key` and a space; its rest.
@@ -315,43 +344,43 @@ std::optional<ManifestLines> read_manifest_lines(std::span<const unsigned char> 
   if (!program_name || !fingerprint) return std::nullopt;
   m.program = std::move(*program_name);
   m.fingerprint = std::move(*fingerprint);
-  m.entries.reserve(static_cast<std::size_t>(std::count(text.begin() + pos, text.end(), '\n')));
+  const std::size_t lines = count_byte(text.substr(pos), '\n');
+  m.entries.reserve(lines);
   advise_huge_pages(m.entries.data(), m.entries.capacity() * sizeof(ManifestLines::Line));
-  ManifestEntry numbers;
   for (;;) {
     const std::optional<std::string_view> line = next_line();
     if (!line) return std::nullopt;  // cut before its end line
     if (const std::optional<std::string_view> end = field(*line, "end")) {
-      std::int64_t count = 0;
-      Words words(*end);
-      if (!words.count(count) || !words.done() || pos != text.size() ||
-          count != static_cast<std::int64_t>(m.entries.size()))
+      std::uint64_t count = 0;
+      const char* at = end->data();
+      const char* const line_end = at + end->size();
+      if (!take_number(at, line_end, Kind::kNatural, count) || at != line_end ||
+          end->back() == ' ' || pos != text.size() || count != m.entries.size())
         return std::nullopt;
       return m;
     }
     std::string_view output, source;
     bool output_escaped = false;
+    EntryNumbers numbers;
     if (!take_fields(*line, numbers, output, output_escaped, source)) return std::nullopt;
     if (output_escaped) {
       m.names.push_back(std::make_unique<std::string>(name_of_word(output)));
       output = *m.names.back();
     }
     if (!safe_output_name(output)) return std::nullopt;
-    m.entries.push_back({*line, output});
+    m.entries.push_back({*line, output, numbers});
   }
 }
 
-void entry_of_line(std::string_view line, ManifestEntry& entry) {
-  std::string_view output, source;
-  bool output_escaped = false;
-  take_fields(line, entry, output, output_escaped, source, false);  // checked when read
-  name_of_word(output, entry.output);
-  name_of_word(source, entry.source);
+void entry_of(const ManifestLines::Line& line, ManifestEntry& entry) {
+  put_numbers(line.numbers, entry);
+  entry.output.assign(line.output);
+  name_of_word(line.text.substr(line.text.rfind(' ') + 1), entry.source);
 }
 
-ManifestEntry entry_of_line(std::string_view line) {
+ManifestEntry entry_of(const ManifestLines::Line& line) {
   ManifestEntry e;
-  entry_of_line(line, e);
+  entry_of(line, e);
   return e;
 }
 
@@ -360,7 +389,7 @@ std::optional<Manifest> decode_manifest(std::span<const unsigned char> bytes) {
   if (!lines) return std::nullopt;
   Manifest m{std::move(lines->program), std::move(lines->fingerprint), {}};
   m.entries.reserve(lines->entries.size());
-  for (const ManifestLines::Line& line : lines->entries) m.entries.push_back(entry_of_line(line.text));
+  for (const ManifestLines::Line& line : lines->entries) m.entries.push_back(entry_of(line));
   return m;
 }
 

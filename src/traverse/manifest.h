@@ -70,14 +70,19 @@ std::string encode_manifest(const Manifest& manifest);
 // format version, a cut or damaged line, a number out of range, an unsafe output name).
 std::optional<Manifest> decode_manifest(std::span<const unsigned char> bytes);
 
-// A record checked whole as decode_manifest checks it, its entries left as the lines they were
-// written as: only an index is built per entry, since building every entry of a large record up
-// front costs a re-run more than looking at the files does. Views into the bytes read, which
-// must outlive it.
+// The numbers that open an entry's line, as read: entry_of() makes them an entry again.
+inline constexpr std::size_t kEntryNumbers = 29;
+using EntryNumbers = std::array<std::uint64_t, kEntryNumbers>;
+
+// A record checked whole as decode_manifest checks it, its entries kept as the lines they were
+// written as, with their numbers: no name is copied and nothing is allocated per entry, since
+// building every entry of a large record up front costs a re-run more than looking at its files
+// does. Views into the bytes read, which must outlive it.
 struct ManifestLines {
   struct Line {
     std::string_view text;    // the entry's line, without its line break
     std::string_view output;  // its output name (escapes undone)
+    EntryNumbers numbers;
   };
   std::string program;
   std::string fingerprint;
@@ -86,10 +91,10 @@ struct ManifestLines {
 };
 std::optional<ManifestLines> read_manifest_lines(std::span<const unsigned char> bytes);
 
-// The entry of a line that read_manifest_lines() accepted.
-ManifestEntry entry_of_line(std::string_view line);
-// The same into `entry`, whose names keep their memory: a run asks once a file.
-void entry_of_line(std::string_view line, ManifestEntry& entry);
+// The entry of a line read_manifest_lines() accepted, into `entry`, whose names keep their
+// memory: a run asks once a file.
+void entry_of(const ManifestLines::Line& line, ManifestEntry& entry);
+ManifestEntry entry_of(const ManifestLines::Line& line);
 
 // The line encode_manifest writes for `entry`, line break included, appended to `out`.
 void encode_manifest_entry(std::string& out, const ManifestEntry& entry);
