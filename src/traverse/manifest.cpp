@@ -118,7 +118,8 @@ enum class Kind : unsigned char {
 // The numbers that open an entry's line, in the order encode_manifest_entry writes them.
 constexpr std::size_t kSiblingCount = std::tuple_size_v<decltype(ManifestEntry::siblings)>;
 constexpr std::size_t kShareCount = 13 + std::extent_v<decltype(Totals::sibling_bytes)>;
-static_assert(kEntryNumbers == 7 + 2 * kSiblingCount + kShareCount);
+constexpr std::size_t kEntryNumbers = 7 + 2 * kSiblingCount + kShareCount;
+using EntryNumbers = std::array<std::uint64_t, kEntryNumbers>;
 constexpr auto kKinds = [] {
   std::array<Kind, kEntryNumbers> k{};
   k.fill(Kind::kNatural);  // the sizes of source and output, the shares of the totals
@@ -175,10 +176,10 @@ inline bool take_number(const char*& p, const char* end, Kind kind, std::uint64_
   return true;
 }
 
-// An entry's line: its numbers into `v`, its two names as written (checked, escapes kept) into
-// `output` and `source`.
+// An entry's line: its numbers into `v`, its two names as written (escapes kept) into `output`
+// and `source`. The names are checked only with `check_names`.
 bool take_fields(std::string_view line, EntryNumbers& v, std::string_view& output,
-                 bool& output_escaped, std::string_view& source) {
+                 bool& output_escaped, std::string_view& source, bool check_names = true) {
   const char* p = line.data();
   const char* const end = p + line.size();
   for (std::size_t k = 0; k < kEntryNumbers; ++k)
@@ -189,7 +190,7 @@ bool take_fields(std::string_view line, EntryNumbers& v, std::string_view& outpu
   output = std::string_view(p, static_cast<std::size_t>(space - p));
   source = std::string_view(space + 1, static_cast<std::size_t>(end - space - 1));
   bool source_escaped = false;
-  return name_word(output, output_escaped) && name_word(source, source_escaped);
+  return !check_names || (name_word(output, output_escaped) && name_word(source, source_escaped));
 }
 
 void put_numbers(const EntryNumbers& v, ManifestEntry& e) {
@@ -258,13 +259,13 @@ FileState regular_state_at(int dir, const char* name) {
 
 bool safe_output_name(std::string_view name) {
   if (name.empty() || name.front() == '/') return false;
-  std::size_t start = 0;
-  while (start <= name.size()) {
-    std::size_t end = name.find('/', start);
-    if (end == std::string_view::npos) end = name.size();
-    const std::string_view part = name.substr(start, end - start);
-    if (part.empty() || part == "." || part == "..") return false;
-    start = end + 1;
+  std::size_t part = 0;  // where the part being read starts
+  for (std::size_t i = 0; i <= name.size(); ++i) {
+    if (i < name.size() && name[i] != '/') continue;
+    const std::size_t length = i - part;
+    if (length == 0 || (length <= 2 && name[part] == '.' && (length == 1 || name[part + 1] == '.')))
+      return false;
+    part = i + 1;
   }
   return true;
 }
@@ -368,14 +369,18 @@ std::optional<ManifestLines> read_manifest_lines(std::span<const unsigned char> 
       output = *m.names.back();
     }
     if (!safe_output_name(output)) return std::nullopt;
-    m.entries.push_back({*line, output, numbers});
+    m.entries.push_back({*line, output});
   }
 }
 
 void entry_of(const ManifestLines::Line& line, ManifestEntry& entry) {
-  put_numbers(line.numbers, entry);
+  EntryNumbers numbers;
+  std::string_view output, source;
+  bool output_escaped = false;
+  take_fields(line.text, numbers, output, output_escaped, source, false);  // checked when read
+  put_numbers(numbers, entry);
   entry.output.assign(line.output);
-  name_of_word(line.text.substr(line.text.rfind(' ') + 1), entry.source);
+  name_of_word(source, entry.source);
 }
 
 ManifestEntry entry_of(const ManifestLines::Line& line) {

@@ -70,19 +70,15 @@ std::string encode_manifest(const Manifest& manifest);
 // format version, a cut or damaged line, a number out of range, an unsafe output name).
 std::optional<Manifest> decode_manifest(std::span<const unsigned char> bytes);
 
-// The numbers that open an entry's line, as read: entry_of() makes them an entry again.
-inline constexpr std::size_t kEntryNumbers = 29;
-using EntryNumbers = std::array<std::uint64_t, kEntryNumbers>;
-
-// A record checked whole as decode_manifest checks it, its entries kept as the lines they were
-// written as, with their numbers: no name is copied and nothing is allocated per entry, since
-// building every entry of a large record up front costs a re-run more than looking at its files
-// does. Views into the bytes read, which must outlive it.
+// A record checked whole as decode_manifest checks it, its entries left as the lines they were
+// written as: only an index is built per entry, since building every entry of a large record up
+// front costs a re-run more than looking at the files does (a page of memory touched for the
+// first time costs more than reading a line again). Views into the bytes read, which must
+// outlive it.
 struct ManifestLines {
   struct Line {
     std::string_view text;    // the entry's line, without its line break
     std::string_view output;  // its output name (escapes undone)
-    EntryNumbers numbers;
   };
   std::string program;
   std::string fingerprint;
