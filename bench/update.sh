@@ -3,7 +3,8 @@
 #  1. nothing changed: `sveltery -r --update` against `rsync -a --dry-run` to a mirror of the tree
 #     (both stat every file and compare size and time), alternating; target at most 0.5x;
 #  2. 1 % of the files touched: `sveltery -r --update` against a full `sveltery -r` into a fresh
-#     directory, alternating; target at most 0.1x.
+#     directory, and against the same full run again over its own output (what a deploy without
+#     --update does each time), alternating; target at most 0.1x.
 # Prints each run's time, the medians side by side and their ratios.
 # Usage: bench/update.sh [corpus] [files] [runs] [sveltery options...]
 #   (default: ../shared/corpus, or tests/corpus without it; 100000 files; 5 runs; e.g.
@@ -73,16 +74,20 @@ echo "median: find -printf $fs_m ms, sveltery --update $up_m ms: $(ratio "$up_m"
 # Every hundredth file, a new time each run.
 find tree -type f | awk 'NR % 100 == 0' >touched
 echo "== $(wc -l <touched) files (1 %) touched before each --update run (ms)"
-full=() part=()
+full=() again=() part=()
 for ((r = 0; r < runs; r++)); do
   rm -rf full
   sync
   full+=("$(ms "$bin" -r "${extra[@]}" -o full tree)")
   # The full run's writes are flushed first: the record's fsync would otherwise wait for them.
   sync
+  # What a deploy without --update does the next time: every output written over the last one.
+  again+=("$(ms "$bin" -r "${extra[@]}" -o full tree)")
+  sync
   xargs -d '\n' touch <touched
   part+=("$(ms "$bin" -r --update "${extra[@]}" -o out tree)")
-  echo "run $r: full run ${full[-1]}  sveltery --update ${part[-1]}"
+  echo "run $r: full run ${full[-1]}  full run over its own output ${again[-1]}  sveltery --update ${part[-1]}"
 done
-full_m=$(median "${full[@]}") part_m=$(median "${part[@]}")
+full_m=$(median "${full[@]}") again_m=$(median "${again[@]}") part_m=$(median "${part[@]}")
 echo "median: full run $full_m ms, --update after touching 1 % $part_m ms: $(ratio "$part_m" "$full_m")x (target <= 0.1)"
+echo "median: full run over its own output $again_m ms, --update after touching 1 % $part_m ms: $(ratio "$part_m" "$again_m")x"
