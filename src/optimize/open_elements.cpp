@@ -124,6 +124,48 @@ constexpr auto kBodyStart = [] {
 }();
 static_assert(kClosesP[Dialog], "a dialog not in the P's scope goes on as a block");
 
+}  // namespace
+
+// body_start's and body_end's plain cases: those whose steps are a push or a pop alone.
+constexpr std::array<std::uint8_t, kTagCount> kBodyStepsOf = [] {
+  using body_step::kPush, body_step::kVoid, body_step::kReconstructs, body_step::kFormats;
+  std::array<std::uint8_t, kTagCount> t{};
+  for (std::size_t k = 0; k < kTagCount; ++k) {
+    const auto tag = static_cast<Tag>(k);
+    switch (kBodyStart[k]) {
+      case BodyStart::Void:
+        t[k] = kVoid;
+        break;
+      case BodyStart::ClosesP:
+        t[k] = kPush | body_step::kClosesP;
+        break;
+      case BodyStart::ByName:
+        if (tag == Area || tag == Br || tag == Embed || tag == Img || tag == Keygen || tag == Wbr ||
+            tag == Input) {
+          t[k] = kVoid | kReconstructs;
+        } else if (kFormatting[tag] || tag == A) {
+          t[k] = kPush | kFormats;
+        } else if (!(tag == Pre || tag == Listing || tag == Plaintext || tag == Hr || tag == Form ||
+                     tag == Li || tag == Dd || tag == Dt || tag == Button || tag == Nobr ||
+                     tag == Applet || tag == Marquee || tag == Object || tag == Table ||
+                     tag == Select || tag == Optgroup || tag == Option || tag == Rb ||
+                     tag == Rtc || tag == Rp || tag == Rt || tag == Math || tag == Svg)) {
+          t[k] = kPush | kReconstructs;  // body_start's last two steps
+        }
+        break;
+      default:
+        break;
+    }
+    // Only these elements are ever listed among the formatting elements.
+    if (kPopsCurrent[tag] || kFormatting[tag] || tag == A || tag == Nobr)
+      t[k] = static_cast<std::uint8_t>(t[k] | body_step::kPopsCurrent);
+  }
+  return t;
+}();
+const std::array<std::uint8_t, kTagCount> kBodySteps = kBodyStepsOf;
+
+namespace {
+
 constexpr std::uint64_t kAnnotationXml = fnv("annotation-xml");
 constexpr std::uint64_t kForeignObject = fnv("foreignobject");
 

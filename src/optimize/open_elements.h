@@ -57,6 +57,21 @@ inline Name name_with(Tag tag, std::span<const unsigned char> name) {
 
 enum class Ns : std::uint8_t { Html, Svg, Math };
 
+// What a tag of each name does in the body when nothing unusual stands in its way, a set of the
+// bits below (kBodySteps is defined beside the rules it follows).
+namespace body_step {
+constexpr std::uint8_t kPush = 1;          // its start tag opens it
+constexpr std::uint8_t kVoid = 2;          // its start tag inserts a void element
+constexpr std::uint8_t kReconstructs = 4;  // ...after rebuilding the formatting elements
+constexpr std::uint8_t kClosesP = 8;       // ...after closing an open P
+// Its end tag closes the current node when that is of its name (a formatting element's: when it
+// is the last of the list, or none of it).
+constexpr std::uint8_t kPopsCurrent = 16;
+// Its start tag opens it and lists it among the formatting elements (A: once no other A is).
+constexpr std::uint8_t kFormats = 32;
+}  // namespace body_step
+extern const std::array<std::uint8_t, kTagCount> kBodySteps;
+
 // The families of the parser's "has an element in scope": each ends its walk at other elements.
 enum class Scope : std::uint8_t { Default, ListItem, Button, Table, Select };
 
@@ -91,14 +106,14 @@ class OpenElements {
   // Tags in the body outside SVG and MathML, most of a page's, go to its rules at once.
   void start_tag(Name name, bool self_closing) {
     if (mode_ == Mode::InBody && !foreign_here()) {
-      body_start(name, self_closing);
+      if (!body_start_plain(name)) body_start(name, self_closing);
       return;
     }
     any_start_tag(name, self_closing);
   }
   void end_tag(Name name) {
     if (mode_ == Mode::InBody && !foreign_here()) {
-      body_end(name);
+      if (!body_end_plain(name)) body_end(name);
       return;
     }
     any_end_tag(name);
@@ -147,6 +162,45 @@ class OpenElements {
   };
   static constexpr std::int32_t kMarker = -2;
 
+  // The most common tags in the body, whose steps come down to a push or a pop here: taken
+  // inline. False leaves the tag to the rules.
+  bool body_start_plain(Name name) {
+    using namespace body_step;
+    const std::uint8_t steps = kBodySteps[name.tag];
+    if ((steps & (kPush | kVoid)) == 0 || ((steps & kReconstructs) != 0 && reconstruct_pending()) ||
+        ((steps & kClosesP) != 0 && open_html_[P] != 0))
+      return false;
+    // A formatting element with none listed since the last marker: nothing to rebuild, no A to
+    // close, no earlier entry of its name.
+    const bool formats = (steps & kFormats) != 0;
+    if (formats && ((formatting_count_ != 0 &&
+                     formatting_[formatting_count_ - 1].element != kMarker) ||
+                    formatting_count_ == kMaxFormatting))
+      return false;
+    if ((steps & kPush) != 0) {
+      if (depth_ == kMaxDepth) return false;
+      const auto listed = static_cast<std::int32_t>(formatting_count_);
+      stack_[depth_++] = Entry{name, Ns::Html, formats ? listed : -1};
+      ++open_html_[name.tag];
+    }
+    if (formats)
+      formatting_[formatting_count_++] = Formatting{name, static_cast<std::int32_t>(depth_ - 1)};
+    text_last_ = false;
+    return true;
+  }
+  bool body_end_plain(Name name) {
+    if ((kBodySteps[name.tag] & body_step::kPopsCurrent) == 0 || depth_ == 0) return false;
+    const Entry& e = stack_[depth_ - 1];
+    const auto last = static_cast<std::int32_t>(formatting_count_) - 1;
+    if (e.ns != Ns::Html || e.name.tag != name.tag || e.name.hash != name.hash ||
+        (e.formatting >= 0 && e.formatting != last))
+      return false;
+    formatting_count_ -= e.formatting >= 0 ? 1 : 0;
+    --depth_;
+    --open_html_[name.tag];
+    text_last_ = false;
+    return true;
+  }
   void any_start_tag(Name name, bool self_closing);
   void any_end_tag(Name name);
   void body_start(Name name, bool self_closing);
