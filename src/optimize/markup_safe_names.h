@@ -298,11 +298,9 @@ inline const Meaning& name_meaning(std::span<const unsigned char> in, std::size_
 
 struct State;
 
-// The kind of the tag that starts at `j` ('<'), for the white space before it (kind_before).
-std::uint16_t kind_at(std::span<const unsigned char> in, std::size_t j, State& st);
-
-// The token at `j` for the tree: a tag with its name, a comment, the end of input, or something
-// else.
-tree::Next next_at(std::span<const unsigned char> in, std::size_t j, State& st);
+// next_at where the token at `j` is no tag: a comment, the end of input, or something else.
+tree::Next next_other_at(std::span<const unsigned char> in, std::size_t j, const State& st);
+// next_at where the token is an end tag of </body> or </html>: whether only white space follows.
+bool ends_page_after(std::span<const unsigned char> in, std::size_t name_end);
 
 }  // namespace markup::safe

@@ -43,6 +43,30 @@ inline std::uint16_t name_at(std::span<const unsigned char> in, std::size_t from
   return st.named->kind;
 }
 
+// The kind of the tag that starts at `j` ('<'), for the white space before it (kind_before).
+inline std::uint16_t kind_at(std::span<const unsigned char> in, std::size_t j, State& st) {
+  const bool closing = peek(in, j + 1) == '/';
+  const std::size_t k = j + 1 + static_cast<std::size_t>(closing);
+  if (!kAsciiLetter[peek(in, k)]) return kPlain;
+  name_at(in, k, st);
+  return st.named->before[closing];
+}
+
+// The token at `j` for the tree: a tag with its name, a comment, the end of input, or something
+// else.
+inline tree::Next next_at(std::span<const unsigned char> in, std::size_t j, State& st) {
+  const bool closing = peek(in, j + 1) == '/';
+  const std::size_t from = j + 1 + static_cast<std::size_t>(closing);
+  if (j == in.size() || in[j] != '<' || !kAsciiLetter[peek(in, from)])
+    return next_other_at(in, j, st);
+  name_at(in, from, st);
+  tree::Next next{closing ? tree::Next::EndTag : tree::Next::StartTag,
+                  tree::name_with(st.named->tag, in.subspan(from, st.named_end - from))};
+  if (closing && (next.name.tag == tree::Body || next.name.tag == tree::Html))
+    next.ends_page = ends_page_after(in, st.named_end);
+  return next;
+}
+
 // Copies [from, to) to the output. Most pieces (names, values, short runs) are at most 32 bytes and
 // go as one 32-byte move while the input has that many bytes left: the output never runs ahead of
 // the input, so the move stays inside the buffer, and what it writes past the piece is written over
