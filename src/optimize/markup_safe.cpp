@@ -159,12 +159,15 @@ std::size_t markup_at(std::span<const unsigned char> in, std::size_t s, State& s
   const std::span<const unsigned char> name = in.subspan(name_from, name_end - name_from);
   if (closing) {
     if ((kind & kForeign) != 0 && st.foreign_depth > 0) --st.foreign_depth;
-    tree::Next next;
-    bool spaced = false;
-    const bool omissible = (kind & kOptionalEnd) != 0 &&
-                           end_tag_omissible(in, j, name_end, *meaning, st, &next, &spaced);
-    st.tree.end_tag(tree_name);
-    if (omissible && (!spaced || st.tree.space_may_go(next))) st.out.n = tag_at;
+    if ((kind & kOptionalEnd) == 0) {
+      st.tree.end_tag(tree_name);
+    } else {
+      tree::Next next;
+      bool spaced = false;
+      const bool omissible = end_tag_omissible(in, j, name_end, *meaning, st, &next, &spaced);
+      st.tree.end_tag(tree_name);
+      if (omissible && (!spaced || st.tree.space_may_go(next))) st.out.n = tag_at;
+    }
     // The end of any block may have closed the P (or it was never the innermost block).
     st.p_open = st.p_open && (kind & (kBlock | kListItem)) == 0;
     return j;

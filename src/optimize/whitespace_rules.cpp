@@ -45,15 +45,6 @@ std::size_t text_content(std::span<const unsigned char> in, std::size_t i, State
   return i;
 }
 
-bool space_cannot_show(Left left, std::uint16_t right, bool right_is_tag) {
-  const bool edge_left = left == Left::Start || left == Left::EdgeEnd;
-  const bool block_left = edge_left || left == Left::BlockTag || left == Left::ContainerStart;
-  const bool tag_left = left != Left::Text;
-  if (edge_left || (right & kEdge) == kEdge || (block_left && (right & kBlock) != 0)) return true;
-  // Inside a container, between its tag and a tag.
-  return tag_left && right_is_tag && (left == Left::ContainerStart || (right & kContainer) != 0);
-}
-
 std::size_t text_space(std::span<const unsigned char> in, std::size_t i, State& st) {
   bool line_break = false;
   const std::size_t j = space_run_end(in, i, &line_break);

@@ -17,7 +17,14 @@ std::size_t text_content(std::span<const unsigned char> in, std::size_t i, State
 
 // White space between `left` and something of kind `right` (a tag, or kPlain for text).
 // `right_is_tag` tells a tag of kind kPlain from text.
-bool space_cannot_show(Left left, std::uint16_t right, bool right_is_tag);
+inline bool space_cannot_show(Left left, std::uint16_t right, bool right_is_tag) {
+  const bool edge_left = left == Left::Start || left == Left::EdgeEnd;
+  const bool block_left = edge_left || left == Left::BlockTag || left == Left::ContainerStart;
+  const bool tag_left = left != Left::Text;
+  if (edge_left || (right & kEdge) == kEdge || (block_left && (right & kBlock) != 0)) return true;
+  // Inside a container, between its tag and a tag.
+  return tag_left && right_is_tag && (left == Left::ContainerStart || (right & kContainer) != 0);
+}
 
 // A run of white space in text. Next to text it may show however the style sheets the page links
 // lay it out (an element made an inline block, a line under white-space: pre-wrap), so only what
