@@ -156,8 +156,10 @@ constexpr std::array<std::uint8_t, kTagCount> kBodyStepsOf = [] {
       default:
         break;
     }
-    // Only these elements are ever listed among the formatting elements.
-    if (kPopsCurrent[tag] || kFormatting[tag] || tag == A || tag == Nobr)
+    // Of these only the formatting elements are ever listed. A P, a list item or a heading as the
+    // current node is the end of the implied end tags, and the element popped.
+    if (kPopsCurrent[tag] || kFormatting[tag] || tag == A || tag == Nobr || tag == P || tag == Li ||
+        tag == Dd || tag == Dt || kHeading[tag])
       t[k] = static_cast<std::uint8_t>(t[k] | body_step::kPopsCurrent);
   }
   return t;

@@ -64,8 +64,8 @@ constexpr std::uint8_t kPush = 1;          // its start tag opens it
 constexpr std::uint8_t kVoid = 2;          // its start tag inserts a void element
 constexpr std::uint8_t kReconstructs = 4;  // ...after rebuilding the formatting elements
 constexpr std::uint8_t kClosesP = 8;       // ...after closing an open P
-// Its end tag closes the current node when that is of its name (a formatting element's: when it
-// is the last of the list, or none of it).
+// Its end tag closes the current node when that is of its name, and no more (a formatting
+// element's: when it is the last of the list, or none of it).
 constexpr std::uint8_t kPopsCurrent = 16;
 // Its start tag opens it and lists it among the formatting elements (A: once no other A is).
 constexpr std::uint8_t kFormats = 32;
@@ -167,9 +167,15 @@ class OpenElements {
   bool body_start_plain(Name name) {
     using namespace body_step;
     const std::uint8_t steps = kBodySteps[name.tag];
-    if ((steps & (kPush | kVoid)) == 0 || ((steps & kReconstructs) != 0 && reconstruct_pending()) ||
-        ((steps & kClosesP) != 0 && open_html_[P] != 0))
+    if ((steps & (kPush | kVoid)) == 0 || ((steps & kReconstructs) != 0 && reconstruct_pending()))
       return false;
+    if ((steps & kClosesP) != 0 && open_html_[P] != 0) {
+      // An open P is closed when it is the current node; deeper in, implied end tags may come.
+      const Entry& e = stack_[depth_ - 1];
+      if (e.ns != Ns::Html || e.name.tag != P) return false;
+      --depth_;
+      --open_html_[P];
+    }
     // A formatting element with none listed since the last marker: nothing to rebuild, no A to
     // close, no earlier entry of its name.
     const bool formats = (steps & kFormats) != 0;
