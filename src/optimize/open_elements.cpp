@@ -156,6 +156,11 @@ constexpr std::array<std::uint8_t, kTagCount> kBodyStepsOf = [] {
       default:
         break;
     }
+    if (tag == Li || tag == Dd || tag == Dt) t[k] = kPush | body_step::kClosesP | body_step::kItem;
+    // body_start's walk for list items stops at these as it meets them, with nothing closed.
+    if (kSpecial[tag] && !kMaybeSpecial[tag] && tag != Address && tag != Div && tag != P &&
+        tag != Li && tag != Dd && tag != Dt)
+      t[k] = static_cast<std::uint8_t>(t[k] | body_step::kEndsItemWalk);
     // Of these only the formatting elements are ever listed. A P, a list item or a heading as the
     // current node is the end of the implied end tags, and the element popped.
     if (kPopsCurrent[tag] || kFormatting[tag] || tag == A || tag == Nobr || tag == P || tag == Li ||

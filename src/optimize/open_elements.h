@@ -69,6 +69,10 @@ constexpr std::uint8_t kClosesP = 8;       // ...after closing an open P
 constexpr std::uint8_t kPopsCurrent = 16;
 // Its start tag opens it and lists it among the formatting elements (A: once no other A is).
 constexpr std::uint8_t kFormats = 32;
+// A list item's start tag: its walk down the stack for an open item to close ends at once when
+// the current node is an element of a name with kEndsItemWalk.
+constexpr std::uint8_t kItem = 64;
+constexpr std::uint8_t kEndsItemWalk = 128;
 }  // namespace body_step
 extern const std::array<std::uint8_t, kTagCount> kBodySteps;
 
@@ -168,6 +172,10 @@ class OpenElements {
     using namespace body_step;
     const std::uint8_t steps = kBodySteps[name.tag];
     if ((steps & (kPush | kVoid)) == 0 || ((steps & kReconstructs) != 0 && reconstruct_pending()))
+      return false;
+    if ((steps & kItem) != 0 &&
+        (depth_ == 0 || stack_[depth_ - 1].ns != Ns::Html ||
+         (kBodySteps[stack_[depth_ - 1].name.tag] & kEndsItemWalk) == 0))
       return false;
     if ((steps & kClosesP) != 0 && open_html_[P] != 0) {
       // An open P is closed when it is the current node; deeper in, implied end tags may come.
