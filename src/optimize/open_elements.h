@@ -184,13 +184,14 @@ class OpenElements {
       --depth_;
       --open_html_[P];
     }
-    // A formatting element with none listed since the last marker: nothing to rebuild, no A to
-    // close, no earlier entry of its name.
+    // A formatting element with nothing to rebuild and none of its name listed since the last
+    // marker: no A to close, no earlier entry of its name to count.
     const bool formats = (steps & kFormats) != 0;
-    if (formats && ((formatting_count_ != 0 &&
-                     formatting_[formatting_count_ - 1].element != kMarker) ||
-                    formatting_count_ == kMaxFormatting))
-      return false;
+    if (formats) {
+      if (formatting_count_ == kMaxFormatting || reconstruct_pending()) return false;
+      for (std::size_t k = formatting_count_; k-- > 0 && formatting_[k].element != kMarker;)
+        if (formatting_[k].name.tag == name.tag) return false;
+    }
     if ((steps & kPush) != 0) {
       if (depth_ == kMaxDepth) return false;
       const auto listed = static_cast<std::int32_t>(formatting_count_);
