@@ -257,6 +257,16 @@ constexpr const Meaning& meaning_of_key(const TagNameKey& key) {
 const Meaning& name_meaning_bytewise(std::span<const unsigned char> in, std::size_t from,
                                      std::size_t* end);
 
+// The bytes of a name of each length in the two words of its key (a name's bytes past
+// kLongestName are not looked up).
+inline constexpr auto kKeyMasks = [] {
+  std::array<std::array<std::uint64_t, 2>, kLongestName + 1> t{};
+  for (std::size_t length = 0; length < t.size(); ++length)
+    for (std::size_t k = 0; k < length; ++k)
+      t[length][k / 8] |= std::uint64_t{0xFF} << (8 * (k % 8));
+  return t;
+}();
+
 // The same, inline where it is called (once or twice a tag): most names end within eight bytes,
 // nearly all within 16, and are keyed from one 16-byte read.
 inline const Meaning& name_meaning(std::span<const unsigned char> in, std::size_t from,
@@ -288,11 +298,10 @@ inline const Meaning& name_meaning(std::span<const unsigned char> in, std::size_
   if (length == 16 || !kNameStop[in[from + length]]) return name_meaning_bytewise(in, from, end);
   *end = from + length;
   if (length > kLongestName) return kNoMeaning;
-  // Only two bytes of the second word count: longer names are not looked up.
+  const std::array<std::uint64_t, 2>& mask = kKeyMasks[length];
   TagNameKey key;
-  key.lo = length < 8 ? v0 & ((std::uint64_t{1} << (8 * length)) - 1) : v0;
-  key.hi = length <= 8 ? 0 : v1 & (length == 9 ? 0xFF : 0xFFFF);
-  key.hi |= std::uint64_t{length} << 56;
+  key.lo = v0 & mask[0];
+  key.hi = (v1 & mask[1]) | std::uint64_t{length} << 56;
   return meaning_of_key(key);
 }
 
