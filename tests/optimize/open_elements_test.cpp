@@ -105,6 +105,18 @@ const StackCase kStacks[] = {
     {"rt_and_option_ends_pop", "<rt t </rt <option t </option", "html body"},
     {"formatting_ends_leave_nothing_to_rebuild", "<b <i t </i </b t", "html body"},
     {"earlier_formatting_end_rebuilds_later", "<b <i t </b t", "html body i"},
+    // The common tags the tree steps inline, beside the cases just past what they cover.
+    {"block_after_current_p", "<p t <div t", "html body div"},
+    {"block_after_p_further_in", "<p <span <div", "html body div"},
+    {"block_after_p_closes_formatting_too", "<p <b <div t", "html body div b"},
+    {"li_right_inside_its_list", "<ul <li t </li s <li", "html body ul li"},
+    {"li_after_li_left_open", "<ul <li <li", "html body ul li"},
+    {"li_inside_div_in_list", "<ul <div <li", "html body ul div li"},
+    {"ends_of_current_p_li_heading", "<ul <li <p t </p </li </ul <h2 t </h2 t", "html body"},
+    {"formatting_inside_other_formatting", "<a <b t </b </a t", "html body"},
+    {"formatting_of_a_listed_name", "<b <i <b t", "html body b i b"},
+    {"formatting_end_takes_its_entry_off", "<b t </b <b <b <b", "html body b b b"},
+    {"plain_tag_rebuilds_formatting_first", "<p <b t </p <span", "html body b span"},
 };
 
 class Stacks : public testing::TestWithParam<StackCase> {};
