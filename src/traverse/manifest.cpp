@@ -185,7 +185,8 @@ bool take_fields(std::string_view line, EntryNumbers& v, std::string_view& outpu
   for (std::size_t k = 0; k < kEntryNumbers; ++k)
     if (!take_number(p, end, kKinds[k], v[k])) return false;
   // Then the two names, one space between them: a name holds no bare space.
-  const auto* space = static_cast<const char*>(std::memchr(p, ' ', static_cast<std::size_t>(end - p)));
+  const auto* space =
+      static_cast<const char*>(std::memchr(p, ' ', static_cast<std::size_t>(end - p)));
   if (space == nullptr || space == p || space + 1 == end) return false;
   output = std::string_view(p, static_cast<std::size_t>(space - p));
   source = std::string_view(space + 1, static_cast<std::size_t>(end - space - 1));
