@@ -4,13 +4,10 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <array>
 #include <charconv>
 #include <climits>
 #include <cstring>
-#include <iterator>
-#include <tuple>
 #include <type_traits>
 
 #include "optimize/byte_scan.h"
