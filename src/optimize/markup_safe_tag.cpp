@@ -148,9 +148,10 @@ std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t na
 #ifdef SVELTERY_SSE2
   // Most attributes read ` name="value"` with a name of at most 14 bytes, and most tags end right
   // after one. Those take a look at 16 bytes of the name and 16 at a time of the value, then whole
-  // moves of 16, 32 or 64 bytes; anything else goes to the general path at the start of its
+  // moves of 16 and 64 bytes; anything else goes to the general path at the start of its
   // attribute. The loop runs while 80 bytes are left, and looks further only where it checks that
-  // the input has the bytes; the output lies no further on than the input.
+  // the input has the bytes; the output lies no further on than the input. Cursors are pointers:
+  // few values live through the loop, and none needs saving.
   if (in.size() - name_end >= 80 && name_end - s <= 32) {
     const unsigned char* const p = in.data();
     const unsigned char* const end = p + in.size();
