@@ -109,15 +109,14 @@ inline std::size_t put_piece(unsigned char* o, std::size_t w, std::span<const un
 
 #ifdef SVELTERY_SSE2
 // The bytes of 16 at `p` that may end an attribute name, one bit each (bit k for p[k]): those up to
-// '"', '/', '<', '=' and '>', a superset of kAttributeStop. The constants are value_flags16's.
+// ' ', '/', '=' and '>', a superset of kAttributeStop.
 inline std::uint32_t name_stops16(const unsigned char* p) {
   const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-  const __m128i low = _mm_cmpeq_epi8(_mm_min_epu8(a, _mm_set1_epi8('"')), a);
-  const __m128i angle = _mm_sub_epi8(a, _mm_set1_epi8('<'));  // '<', '=' and '>' become 0..2
-  const __m128i angles = _mm_cmpeq_epi8(_mm_min_epu8(angle, _mm_set1_epi8(2)), angle);
-  const __m128i slash = _mm_cmpeq_epi8(a, _mm_set1_epi8('/'));
-  return static_cast<std::uint32_t>(
-      _mm_movemask_epi8(_mm_or_si128(_mm_or_si128(low, angles), slash)));
+  const __m128i low = _mm_cmpeq_epi8(_mm_min_epu8(a, _mm_set1_epi8(' ')), a);
+  const __m128i marks = _mm_or_si128(
+      _mm_cmpeq_epi8(a, _mm_set1_epi8('/')),
+      _mm_or_si128(_mm_cmpeq_epi8(a, _mm_set1_epi8('=')), _mm_cmpeq_epi8(a, _mm_set1_epi8('>'))));
+  return static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_or_si128(low, marks)));
 }
 
 // The bytes of 16 at `p` equal to `b`, one bit each.
@@ -145,6 +144,9 @@ std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t na
   *self_closing = false;
   // The write cursor in locals: a byte stored through a pointer could alias State's members.
   unsigned char* const o = st.out.base;
+  std::size_t w = put_piece(o, st.out.n, in, s, name_end);
+  std::size_t j = name_end;
+  Last last = Last::Name;
 #ifdef SVELTERY_SSE2
   // Most attributes read ` name="value"` with a name of at most 14 bytes, and most tags end right
   // after one. Those take a look at 16 bytes of the name and 16 at a time of the value, then whole
@@ -152,76 +154,67 @@ std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t na
   // attribute. The loop runs while 80 bytes are left, and looks further only where it checks that
   // the input has the bytes; the output lies no further on than the input. Cursors are pointers:
   // few values live through the loop, and none needs saving.
-  if (in.size() - name_end >= 80 && name_end - s <= 32) {
-    const unsigned char* const p = in.data();
-    const unsigned char* const end = p + in.size();
-    const unsigned char* at = p + name_end;
-    unsigned char* to = o + st.out.n;
-    std::memcpy(to, p + s, 32);  // the tag's name
-    to += name_end - s;
-    Last last = Last::Name;
-    while (end - at >= 80 && *at == ' ') {
-      // The name from byte 1 (not a stop: a leading '=' belongs to a name), then '=' and a quote.
-      const auto e = static_cast<unsigned>(std::countr_zero(name_stops16(at) & ~1u));
-      if (e - 2 > 12 || at[e] != '=' || !kQuote[at[e + 1]]) break;
-      const unsigned char q = at[e + 1];
-      if (e == 6 && st.code.css && st.foreign_depth == 0 &&
-          match_nocase(in, static_cast<std::size_t>(at + 1 - p), "style"))
-        break;
-      const unsigned char* const v = at + e + 2;
-      // The first byte that may end the value or need its quotes, then the closing quote.
-      const unsigned char* close = v;
-      std::uint32_t flags = value_flags16(close);
-      while (flags == 0) {
-        close += 16;
-        if (end - close <= 16) break;
-        flags = value_flags16(close);
-      }
-      if (flags == 0) break;
-      close += static_cast<unsigned>(std::countr_zero(flags));
-      bool bare = close > v;
-      if (*close != q) {
-        if (!kNeedsQuotes[*close]) break;  // a control byte or '!' in the value
-        bare = false;
-        std::uint32_t quotes = equal16(close + 1, q);
-        while (quotes == 0) {
-          close += 16;
-          if (end - close <= 17) break;
-          quotes = equal16(close + 1, q);
-        }
-        if (quotes == 0) break;
-        close += 1 + static_cast<unsigned>(std::countr_zero(quotes));
-      }
-      // The quote was found within 16 bytes with at least one more after them.
-      const unsigned char after = close[1];
-      if (after == '/') break;  // perhaps a "/>" that goes
-      bare = bare && kEndsBareValue[after];
-      // ` name=`, then the value with its quotes or without (at least 64 bytes are left from
-      // there).
-      const unsigned char* const from = v - 1 + static_cast<std::size_t>(bare);
-      const auto length = static_cast<std::size_t>(close + 1 - from) - bare;
-      std::memcpy(to, at, 16);
-      if (length <= 32)
-        std::memcpy(to + e + 1, from, 32);
-      else if (length <= 64)
-        std::memcpy(to + e + 1, from, 64);
-      else
-        move_long(to + e + 1, from, length);
-      to += e + 1 + length;
-      at = close + 1;
-      if (after == '>') {
-        *to++ = '>';
-        st.out.n = static_cast<std::size_t>(to - o);
-        return static_cast<std::size_t>(at + 1 - p);
-      }
-      last = bare ? Last::UnquotedValue : Last::QuotedValue;
+  const unsigned char* const p = in.data();
+  const unsigned char* const end = p + in.size();
+  const unsigned char* at = p + j;
+  unsigned char* to = o + w;
+  while (end - at >= 80) {
+    if (*at == '>') {
+      *to++ = '>';
+      st.out.n = static_cast<std::size_t>(to - o);
+      return static_cast<std::size_t>(at + 1 - p);
     }
-    return attributes(in, s, name_from, static_cast<std::size_t>(at - p),
-                      static_cast<std::size_t>(to - o), last, kind, st, self_closing);
+    if (*at != ' ') break;
+    // The name from byte 1 (not a stop: a leading '=' belongs to a name), then '=' and a quote.
+    const auto e = static_cast<std::size_t>(std::countr_zero(name_stops16(at) & ~1u));
+    if (e - 2 > 12 || at[e] != '=' || !kQuote[at[e + 1]]) break;
+    const unsigned char q = at[e + 1];
+    if (e == 6 && st.code.css && st.foreign_depth == 0 &&
+        match_nocase(in, static_cast<std::size_t>(at + 1 - p), "style"))
+      break;
+    const unsigned char* const v = at + e + 2;
+    // The first byte that may end the value or need its quotes, then the closing quote.
+    const unsigned char* close = v;
+    std::uint32_t flags = value_flags16(close);
+    while (flags == 0) {
+      close += 16;
+      if (end - close < 16) break;
+      flags = value_flags16(close);
+    }
+    if (flags == 0) break;
+    close += std::countr_zero(flags);
+    bool bare = close > v;
+    if (*close != q) {
+      if (!kNeedsQuotes[*close]) break;  // a control byte or '!' in the value
+      bare = false;
+      std::uint32_t quotes = equal16(close + 1, q);
+      while (quotes == 0) {
+        close += 16;
+        if (end - close < 17) break;
+        quotes = equal16(close + 1, q);
+      }
+      if (quotes == 0) break;
+      close += 1 + std::countr_zero(quotes);
+    }
+    // close + 1 < end: the quote was found within 16 bytes that the input holds.
+    if (close[1] == '/') break;  // perhaps a "/>" that goes
+    bare = bare && kEndsBareValue[close[1]];
+    // ` name=`, then the value with its quotes or without (at least 64 bytes are left from there).
+    const unsigned char* const from = v - 1 + static_cast<std::size_t>(bare);
+    const auto length = static_cast<std::size_t>(close + 1 - from) - bare;
+    std::memcpy(to, at, 16);
+    if (length <= 64)
+      std::memcpy(to + e + 1, from, 64);
+    else
+      move_long(to + e + 1, from, length);
+    to += e + 1 + length;
+    last = bare ? Last::UnquotedValue : Last::QuotedValue;
+    at = close + 1;
   }
+  j = static_cast<std::size_t>(at - p);
+  w = static_cast<std::size_t>(to - o);
 #endif
-  const std::size_t w = put_piece(o, st.out.n, in, s, name_end);
-  return attributes(in, s, name_from, name_end, w, Last::Name, kind, st, self_closing);
+  return attributes(in, s, name_from, j, w, last, kind, st, self_closing);
 }
 
 }  // namespace markup::safe
