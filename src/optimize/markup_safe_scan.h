@@ -114,16 +114,21 @@ inline std::size_t space_run_end(std::span<const unsigned char> in, std::size_t 
 }
 
 #ifdef SVELTERY_SSE2
+// The bytes of `a` up to '"' and those from '<' to '>', 0xFF each: what attribute names and
+// values have in common among the bytes that end them.
+inline __m128i low_or_angles16(__m128i a) {
+  const __m128i low = _mm_cmpeq_epi8(_mm_min_epu8(a, _mm_set1_epi8('"')), a);
+  const __m128i angle = _mm_sub_epi8(a, _mm_set1_epi8('<'));  // '<', '=' and '>' become 0..2
+  return _mm_or_si128(low, _mm_cmpeq_epi8(_mm_min_epu8(angle, _mm_set1_epi8(2)), angle));
+}
+
 // The bytes of 16 at `p` that may end a quoted value or need its quotes, one bit each (bit k for
 // p[k]), exact: those up to '"', '\'', '<', '=', '>' and '`'. Most values end within 16 bytes.
 inline std::uint32_t value_flags16(const unsigned char* p) {
   const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-  const __m128i low = _mm_cmpeq_epi8(_mm_min_epu8(a, _mm_set1_epi8('"')), a);
-  const __m128i angle = _mm_sub_epi8(a, _mm_set1_epi8('<'));  // '<', '=' and '>' become 0..2
-  const __m128i angles = _mm_cmpeq_epi8(_mm_min_epu8(angle, _mm_set1_epi8(2)), angle);
   const __m128i quote = _mm_cmpeq_epi8(a, _mm_set1_epi8('\''));
   const __m128i tick = _mm_cmpeq_epi8(a, _mm_set1_epi8('`'));
-  const __m128i any = _mm_or_si128(_mm_or_si128(low, angles), _mm_or_si128(quote, tick));
+  const __m128i any = _mm_or_si128(low_or_angles16(a), _mm_or_si128(quote, tick));
   return static_cast<std::uint32_t>(_mm_movemask_epi8(any));
 }
 #endif

@@ -203,6 +203,53 @@ TEST(SafeTags, AttributeNamesOfEveryLength) {
   }
 }
 
+// Attributes of the common shape (one space, a name of at most 14 bytes, a quoted value) are read
+// from 16-byte looks while 80 bytes are left, the others byte by byte: each case must read the same
+// at every distance from the end of the page, on either side of where the looks stop.
+const std::string kSpaceEndsLook = "<a b=\"" + std::string(95, 'v') + " \">";
+const Case kAttributeShapes[] = {
+    {"bare_after_space_or_gt", "<a b=\"x\" c='y'\td=\"z\">", "<a b=x c=y d=z>"},
+    {"quotes_kept", "<a b=\"x y\" c=\"\" d='x\"' e=\"x'\" f=\"`\" g=\"<\">",
+     "<a b=\"x y\" c=\"\" d='x\"' e=\"x'\" f=\"`\" g=\"<\">"},
+    {"gt_and_equals_in_value", "<a b=\"x>y\" c=\"x=y\">", "<a b=\"x>y\" c=\"x=y\">"},
+    {"bang_and_control_byte_bare", "<a b=\"x!\" c=\"x\x01y\">", "<a b=x! c=x\x01y>"},
+    {"value_then_name", "<a b=\"x\"c=\"y\" d>", "<a b=\"x\"c=y d>"},
+    {"value_then_space_gt", "<a b=\"x\" >", "<a b=x>"},
+    {"void_slash_after_value", "<img src=\"x\"/><br class=\"y\" />", "<img src=x><br class=y>"},
+    {"slash_after_value_kept", "<a b=\"x\"/>", "<a b=\"x\"/>"},
+    {"name_lengths_around_14", "<a bbbbbbbbbbbbb=\"x\" cccccccccccccc=\"x\" ddddddddddddddd=\"x\">",
+     "<a bbbbbbbbbbbbb=x cccccccccccccc=x ddddddddddddddd=x>"},
+    {"equals_leads_name", "<a =\"x\" b =\"y\">", "<a =\"x\" b=y>"},
+    {"stop_in_name", "<a b<c=\"x\" d\"e=\"y\">", "<a b<c=x d\"e=y>"},
+    {"value_of_16_then_17", "<a b=\"0123456789abcdef\" c=\"0123456789abcdefg\">",
+     "<a b=0123456789abcdef c=0123456789abcdefg>"},
+    {"long_values",
+     "<a b=\"vvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvv\" "
+     "c=\"vvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvv x\">",
+     "<a b=vvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvv "
+     "c=\"vvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvv x\">"},
+    {"space_far_in_value",
+     "<a b=\"vvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvv \">",
+     "<a b=\"vvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvv \">"},
+    {"style_value", "<a style=\"x: y\" STYLE=\"z\">", "<a style=\"x: y\" STYLE=z>"},
+    // The space is the last byte of a 16-byte look: the quote is looked for in the 16 after it.
+    {"quotes_needed_at_end_of_look", kSpaceEndsLook, kSpaceEndsLook},
+};
+TEST(SafeTags, AttributeShapesAtEveryDistanceFromTheEnd) {
+  for (const Case& c : kAttributeShapes)
+    for (std::size_t k = 0; k < 100; ++k) {
+      const std::string tail(k, 't');
+      EXPECT_EQ(safe(std::string(c.in) + tail), std::string(c.out) + tail) << c.name << " " << k;
+    }
+  // Cut off by the end of the page at every byte, on either path: copied as it is.
+  const std::string page =
+      "<a b=\"x y\" c=\"vvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvv\" d=\"z\" "
+      "e=\"vvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvv w\" "
+      "f=\"vvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvv";
+  for (std::size_t k = 2; k <= page.size(); ++k)
+    EXPECT_EQ(safe("x" + page.substr(0, k)), "x" + page.substr(0, k)) << k;
+}
+
 // White space runs are read 16 bytes at a time (byte by byte without SSE2): a run of any length,
 // with a line break at any place in it or none, reads the same between words and before a tag.
 TEST(SafeText, SpaceRunsOfEveryLengthAndBreak) {
