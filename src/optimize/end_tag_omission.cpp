@@ -43,23 +43,25 @@ bool end_implied(const Meaning& self, ElementSet next, bool closing, const State
 bool end_tag_omissible(std::span<const unsigned char> in, std::size_t j, std::size_t name_end,
                        const Meaning& self, State& st, tree::Next* next, bool* spaced) {
   if (st.foreign_depth > 0 || j != name_end + 1 || in[name_end] != '>') return false;
-  std::size_t k = j;
-  while (k < in.size() && kTextSpace[in[k]]) ++k;
+  const std::size_t k = space_end(in, j);
   *spaced = k > j;
   if (k == in.size()) {
     if (k > j && !space_cannot_show(st.left, kEdge, true)) return false;
     *next = {tree::Next::EndOfInput, {}};
     return kEndRules[self.end_rule - 1].by_end_of_input && st.tree.end_tag_may_go(self.tag, *next);
   }
+  // Only a tag with a name may imply the end tag: its name is read once here, for the white space
+  // rules, the rule's bits and the tree (and kept for the tag itself).
   if (in[k] != '<') return false;
-  const std::uint16_t next_kind = kind_at(in, k, st);
-  if (k > j && !space_cannot_show(st.left, next_kind, true)) return false;
-  // kind_at has looked the next tag's name up, when it has one.
   const bool closing = peek(in, k + 1) == '/';
-  if (!kAsciiLetter[peek(in, k + (closing ? 2 : 1))]) return false;
+  const std::size_t from = k + 1 + static_cast<std::size_t>(closing);
+  if (!kAsciiLetter[peek(in, from)]) return false;
+  name_at(in, from, st);
+  const Meaning& named = *st.named;
+  if (k > j && !space_cannot_show_before_tag(st.left, named.before[closing])) return false;
   // The rule's bit test first: what follows for the tree is read only where the rule holds.
-  if (!end_implied(self, st.named->bit, closing, st)) return false;
-  *next = next_at(in, k, st);
+  if (!end_implied(self, named.bit, closing, st)) return false;
+  *next = named_next(in, from, closing, st);
   return st.tree.end_tag_may_go(self.tag, *next);
 }
 

@@ -82,34 +82,24 @@ inline std::size_t copy_text(std::span<const unsigned char> in, std::size_t j, u
   return copy_plain(in, j, dst, SafeTextStops{});
 }
 
-// The end of the run of white space (kTextSpace) from `j`; *line_break tells whether it holds a
-// line break. 16 bytes at a time where SSE2 is there: indentation runs are long.
-inline std::size_t space_run_end(std::span<const unsigned char> in, std::size_t j,
-                                 bool* line_break) {
+// The end of the run of white space (kTextSpace) from `j`. 16 bytes at a time where SSE2 is
+// there: indentation runs are long.
+inline std::size_t space_end(std::span<const unsigned char> in, std::size_t j) {
   const unsigned char* p = in.data();
   const std::size_t n = in.size();
-  bool breaks = false;
 #ifdef SVELTERY_SSE2
   while (n - j >= 16) {
     const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + j));
-    const __m128i nl =
-        _mm_or_si128(_mm_cmpeq_epi8(a, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(a, _mm_set1_epi8('\r')));
+    // Only tab and CR become CR with bit 2 set.
+    const __m128i tab_cr = _mm_cmpeq_epi8(_mm_or_si128(a, _mm_set1_epi8(4)), _mm_set1_epi8('\r'));
     const __m128i space = _mm_or_si128(
-        nl, _mm_or_si128(_mm_cmpeq_epi8(a, _mm_set1_epi8(' ')), _mm_cmpeq_epi8(a, _mm_set1_epi8('\t'))));
-    // Bit 16 stands for the byte after the 16: a run through all of them counts 16.
-    const auto other = ~static_cast<std::uint32_t>(_mm_movemask_epi8(space)) | 0x10000u;
-    const auto length = static_cast<std::size_t>(std::countr_zero(other));
-    breaks = breaks || (static_cast<std::uint32_t>(_mm_movemask_epi8(nl)) &
-                        ((std::uint32_t{1} << length) - 1)) != 0;
-    j += length;
-    if (length < 16) {
-      *line_break = breaks;
-      return j;
-    }
+        tab_cr, _mm_or_si128(_mm_cmpeq_epi8(a, _mm_set1_epi8(' ')), _mm_cmpeq_epi8(a, _mm_set1_epi8('\n'))));
+    const auto other = ~static_cast<std::uint32_t>(_mm_movemask_epi8(space)) & 0xFFFFu;
+    if (other != 0) return j + static_cast<std::size_t>(std::countr_zero(other));
+    j += 16;
   }
 #endif
-  for (; j < n && kTextSpace[p[j]]; ++j) breaks = breaks || p[j] == '\n' || p[j] == '\r';
-  *line_break = breaks;
+  while (j < n && kTextSpace[p[j]]) ++j;
   return j;
 }
 

@@ -52,6 +52,16 @@ inline std::uint16_t kind_at(std::span<const unsigned char> in, std::size_t j, S
   return st.named->before[closing];
 }
 
+// The tag whose name starts at `from`, for the tree, once name_at has looked that name up.
+inline tree::Next named_next(std::span<const unsigned char> in, std::size_t from, bool closing,
+                             const State& st) {
+  tree::Next next{closing ? tree::Next::EndTag : tree::Next::StartTag,
+                  tree::name_with(st.named->tag, in.subspan(from, st.named_end - from))};
+  if (closing && (next.name.tag == tree::Body || next.name.tag == tree::Html))
+    next.ends_page = ends_page_after(in, st.named_end);
+  return next;
+}
+
 // The token at `j` for the tree: a tag with its name, a comment, the end of input, or something
 // else.
 inline tree::Next next_at(std::span<const unsigned char> in, std::size_t j, State& st) {
@@ -60,11 +70,7 @@ inline tree::Next next_at(std::span<const unsigned char> in, std::size_t j, Stat
   if (j == in.size() || in[j] != '<' || !kAsciiLetter[peek(in, from)])
     return next_other_at(in, j, st);
   name_at(in, from, st);
-  tree::Next next{closing ? tree::Next::EndTag : tree::Next::StartTag,
-                  tree::name_with(st.named->tag, in.subspan(from, st.named_end - from))};
-  if (closing && (next.name.tag == tree::Body || next.name.tag == tree::Html))
-    next.ends_page = ends_page_after(in, st.named_end);
-  return next;
+  return named_next(in, from, closing, st);
 }
 
 // Copies [from, to) to the output. Most pieces (names, values, short runs) are at most 32 bytes and

@@ -26,6 +26,23 @@ inline bool space_cannot_show(Left left, std::uint16_t right, bool right_is_tag)
   return tag_left && right_is_tag && (left == Left::ContainerStart || (right & kContainer) != 0);
 }
 
+// space_cannot_show before a tag of kind `right`, in fewer tests.
+inline bool space_cannot_show_before_tag(Left left, std::uint16_t right) {
+  switch (left) {
+    case Left::Text:
+      return (right & kEdge) == kEdge;
+    case Left::BlockTag:  // kEdge holds kBlock
+      return (right & (kBlock | kContainer)) != 0;
+    case Left::OtherTag:
+      return (right & kEdge) == kEdge || (right & kContainer) != 0;
+    case Left::Start:
+    case Left::EdgeEnd:
+    case Left::ContainerStart:
+      break;
+  }
+  return true;
+}
+
 // A run of white space in text. Next to text it may show however the style sheets the page links
 // lay it out (an element made an inline block, a line under white-space: pre-wrap), so only what
 // cannot differ goes: a run stays as it is, except that one holding a line break becomes that line
