@@ -92,8 +92,9 @@ inline std::size_t space_end(std::span<const unsigned char> in, std::size_t j) {
     const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + j));
     // Only tab and CR become CR with bit 2 set.
     const __m128i tab_cr = _mm_cmpeq_epi8(_mm_or_si128(a, _mm_set1_epi8(4)), _mm_set1_epi8('\r'));
-    const __m128i space = _mm_or_si128(
-        tab_cr, _mm_or_si128(_mm_cmpeq_epi8(a, _mm_set1_epi8(' ')), _mm_cmpeq_epi8(a, _mm_set1_epi8('\n'))));
+    const __m128i space =
+        _mm_or_si128(tab_cr, _mm_or_si128(_mm_cmpeq_epi8(a, _mm_set1_epi8(' ')),
+                                          _mm_cmpeq_epi8(a, _mm_set1_epi8('\n'))));
     const auto other = ~static_cast<std::uint32_t>(_mm_movemask_epi8(space)) & 0xFFFFu;
     if (other != 0) return j + static_cast<std::size_t>(std::countr_zero(other));
     j += 16;

@@ -7,10 +7,10 @@
 #include <span>
 
 #include "optimize/markup_safe_names.h"
+#include "optimize/markup_safe_scan.h"
+#include "optimize/markup_safe_state.h"
 
 namespace markup::safe {
-
-struct State;
 
 // Text up to the next '<' or white space run; returns its end.
 std::size_t text_content(std::span<const unsigned char> in, std::size_t i, State& st);
@@ -43,11 +43,61 @@ inline bool space_cannot_show_before_tag(Left left, std::uint16_t right) {
   return true;
 }
 
+// text_space's steps that make calls, out of line: a run longer than copy_piece's single move, a
+// run after a tag or at the start (the only ones that may go, and the only ones that read the next
+// token), and a run in SVG or MathML.
+std::size_t copy_long_run(std::span<const unsigned char> in, std::size_t i, std::size_t j,
+                          State& st);
+std::size_t run_after_tag(std::span<const unsigned char> in, std::size_t i, std::size_t j,
+                          State& st);
+std::size_t foreign_space(std::span<const unsigned char> in, std::size_t i, std::size_t j,
+                          State& st);
+
+// The tree takes a run of white space that goes or stays; returns `end`.
+inline std::size_t space_in_tree(State& st, std::size_t end) {
+  st.tree.text(true);
+  return end;
+}
+
+// Whether a line break stands in the white space run [i, j): most runs begin with one.
+inline bool holds_line_break(const unsigned char* p, std::size_t i, std::size_t j) {
+  for (; i < j; ++i)
+    if (p[i] == '\n' || p[i] == '\r') return true;
+  return false;
+}
+
+// A run [i, j) that stays: as it is, or as the one line break it holds when the page sets no
+// white-space property itself.
+inline std::size_t kept_run(std::span<const unsigned char> in, std::size_t i, std::size_t j,
+                            State& st) {
+  st.left = Left::Text;
+  if (!st.styles_white_space && holds_line_break(in.data(), i, j)) {
+    st.out.put('\n');
+    return space_in_tree(st, j);
+  }
+  if (j - i > 32 || in.size() - i < 32) return copy_long_run(in, i, j, st);
+  copy_piece(st.out, in, i, j);
+  return space_in_tree(st, j);
+}
+
 // A run of white space in text. Next to text it may show however the style sheets the page links
 // lay it out (an element made an inline block, a line under white-space: pre-wrap), so only what
 // cannot differ goes: a run stays as it is, except that one holding a line break becomes that line
 // break when the page sets no white-space property itself. Between two tags it also goes where it
-// cannot show (the edge of a block box, between two block or head tags).
-std::size_t text_space(std::span<const unsigned char> in, std::size_t i, State& st);
+// cannot show (the edge of a block box, between two block or head tags). Inline in the main loop:
+// most runs are decided with a few loads.
+inline std::size_t text_space(std::span<const unsigned char> in, std::size_t i, State& st) {
+  const std::size_t j = space_end(in, i);
+  if (st.foreign_depth > 0) return foreign_space(in, i, j, st);
+  const Left left = st.left;
+  const bool text_right = j < in.size() && in[j] != '<';
+  if (!(left == Left::Text && st.text_has_content && text_right)) {  // not between two words
+    const int prev = st.out.prev();
+    if (prev == ' ' || prev == '\n') return space_in_tree(st, j);  // one already: a comment went
+    if (left == Left::Start || (left != Left::Text && !text_right))
+      return run_after_tag(in, i, j, st);
+  }
+  return kept_run(in, i, j, st);
+}
 
 }  // namespace markup::safe
