@@ -3,44 +3,6 @@
 
 namespace markup::safe {
 
-std::size_t text_content(std::span<const unsigned char> in, std::size_t i, State& st) {
-  st.tree.text(false);
-  st.left = Left::Text;
-  st.text_has_content = true;
-  const unsigned char* const p = in.data();
-  unsigned char* const o = st.out.base;  // locals, as in tag()
-  std::size_t w = st.out.n;
-  for (;;) {
-    // The first byte is never '<' nor the start of a white space run: copy it as it is.
-    o[w++] = p[i++];
-    const std::size_t copied = copy_text(in, i, o + w);
-    i += copied;
-    w += copied;
-    if (i >= in.size()) break;
-    const unsigned char c = p[i];
-    if (c == '<') break;
-    if (kTextSpace[c] && (c != ' ' || kTextSpace[peek(in, i + 1)])) {
-      // White space between two words: decided here, as text_space would (the tree has taken
-      // this text already, and white space next to it changes nothing there).
-      const std::size_t j = space_end(in, i);
-      if (j == in.size() || p[j] == '<') break;  // before a tag: text_space's rules
-      // The steps of the main loop's that this takes: the run, then the text after it.
-      st.ticker.one(i);
-      st.ticker.one(j);
-      if (st.foreign_depth > 0 || st.styles_white_space || !holds_line_break(p, i, j)) {
-        Out run{o, w};
-        copy_piece(run, in, i, j);
-        w = run.n;
-      } else {
-        o[w++] = '\n';
-      }
-      i = j;
-    }
-  }
-  st.out.n = w;
-  return i;
-}
-
 // A run [i, j) copied as it is, longer than copy_piece's single move.
 std::size_t copy_long_run(std::span<const unsigned char> in, std::size_t i, std::size_t j,
                           State& st) {

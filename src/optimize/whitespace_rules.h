@@ -12,9 +12,6 @@
 
 namespace markup::safe {
 
-// Text up to the next '<' or white space run; returns its end.
-std::size_t text_content(std::span<const unsigned char> in, std::size_t i, State& st);
-
 // White space between `left` and something of kind `right` (a tag, or kPlain for text).
 // `right_is_tag` tells a tag of kind kPlain from text.
 inline bool space_cannot_show(Left left, std::uint16_t right, bool right_is_tag) {
@@ -98,6 +95,47 @@ inline std::size_t text_space(std::span<const unsigned char> in, std::size_t i, 
       return run_after_tag(in, i, j, st);
   }
   return kept_run(in, i, j, st);
+}
+
+// Text up to the next '<' or white space run; returns its end. Inline in the main loop, where
+// the state it keeps stays in registers: the compiler would make it a call of its own.
+[[gnu::always_inline]] inline std::size_t text_content(std::span<const unsigned char> in,
+                                                       std::size_t i, State& st) {
+  st.tree.text(false);
+  st.left = Left::Text;
+  st.text_has_content = true;
+  const unsigned char* const p = in.data();
+  unsigned char* const o = st.out.base;  // locals, as in tag()
+  std::size_t w = st.out.n;
+  for (;;) {
+    // The first byte is never '<' nor the start of a white space run: copy it as it is.
+    o[w++] = p[i++];
+    const std::size_t copied = copy_text(in, i, o + w);
+    i += copied;
+    w += copied;
+    if (i >= in.size()) break;
+    const unsigned char c = p[i];
+    if (c == '<') break;
+    if (kTextSpace[c] && (c != ' ' || kTextSpace[peek(in, i + 1)])) {
+      // White space between two words: decided here, as text_space would (the tree has taken
+      // this text already, and white space next to it changes nothing there).
+      const std::size_t j = space_end(in, i);
+      if (j == in.size() || p[j] == '<') break;  // before a tag: text_space's rules
+      // The steps of the main loop's that this takes: the run, then the text after it.
+      st.ticker.one(i);
+      st.ticker.one(j);
+      if (st.foreign_depth > 0 || st.styles_white_space || !holds_line_break(p, i, j)) {
+        Out run{o, w};
+        copy_piece(run, in, i, j);
+        w = run.n;
+      } else {
+        o[w++] = '\n';
+      }
+      i = j;
+    }
+  }
+  st.out.n = w;
+  return i;
 }
 
 }  // namespace markup::safe

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "optimize/markup.h"
+#include "optimize/whitespace_rules.h"
 #include "recording_sink.h"
 #include "test_support.h"
 
@@ -138,6 +139,19 @@ const Case kEndTags[] = {
     {"with_attributes_kept", "<ul><li>a</li x><li>b", "<ul><li>a</li x><li>b"},
 };
 INSTANTIATE_TEST_SUITE_P(EndTags, Safe, testing::ValuesIn(kEndTags), case_name);
+
+// White space before a tag is judged by a shorter form of the rule: it answers as the whole rule
+// for every left side and every kind a tag may have there.
+TEST(SafeSpaceRules, BeforeTagAsTheWholeRule) {
+  using markup::safe::Left;
+  for (const Left left : {Left::Start, Left::Text, Left::EdgeEnd, Left::ContainerStart,
+                          Left::BlockTag, Left::OtherTag})
+    for (std::size_t r = 0; r < markup::safe::kRows.count; ++r)
+      for (const std::uint16_t right : markup::safe::kRows.rows[r].meaning.before)
+        EXPECT_EQ(markup::safe::space_cannot_show_before_tag(left, right),
+                  markup::safe::space_cannot_show(left, right, true))
+            << static_cast<int>(left) << " " << right;
+}
 
 // Element names are known in any case and only whole: a name that merely starts like a known one,
 // or holds another byte, is an element the profile knows nothing of.
