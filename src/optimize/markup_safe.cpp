@@ -77,7 +77,8 @@ bool read_copied_tags(std::span<const unsigned char> in, std::size_t from, std::
 }
 
 // Everything that starts at a '<' at `s`; returns where the next step starts.
-std::size_t markup_at(std::span<const unsigned char> in, std::size_t s, State& st) {
+[[gnu::always_inline]] inline std::size_t markup_at(std::span<const unsigned char> in, std::size_t s,
+                                                State& st) {
   const unsigned char b = peek(in, s + 1);
   if (b == '!') {
     if (match_exact(in, s + 2, "--")) return comment(in, s, st);
@@ -140,7 +141,8 @@ std::size_t markup_at(std::span<const unsigned char> in, std::size_t s, State& s
       j = name_end + 1;
       copy_piece(st.out, in, s, j);
     } else {
-      j = tag(in, s, name_from, name_end, meaning->kind, st, &self_closing);
+      j = tag(in, s, name_end, st);
+      self_closing = st.self_closing;
     }
   } else if (const std::size_t end = php_holder_end(in, s, ">"); end != 0) {
     // A tag holding PHP code is copied whole, and has no name the profile acts on.
@@ -151,7 +153,8 @@ std::size_t markup_at(std::span<const unsigned char> in, std::size_t s, State& s
     if ((named_kind & (kRawText | kPreLike | kPlainText)) != 0 || !st.tree.in_html_content())
       st.tree.lose();
   } else {
-    j = tag(in, s, name_from, name_end, meaning->kind, st, &self_closing);
+    j = tag(in, s, name_end, st);
+    self_closing = st.self_closing;
   }
   const std::uint16_t kind = meaning->kind;
   st.left = meaning->left[closing];
@@ -173,10 +176,9 @@ std::size_t markup_at(std::span<const unsigned char> in, std::size_t s, State& s
     return j;
   }
   st.tree.start_tag(tree_name, self_closing);
-  // A block start tag: the P is open when it is the block.
-  const bool block = (kind & kEdge) == kEdge || (kind & kListItem) != 0;
-  st.p_open = block ? (kind & kParagraph) != 0 : st.p_open;
-  if (j >= in.size()) return j;
+  st.p_open = (st.p_open && meaning->keeps_p) || meaning->opens_p;
+  // Most elements' content is read as any other.
+  if ((kind & (kForeign | kPlainText | kRawText | kPreLike)) == 0 || j >= in.size()) return j;
   if ((kind & kForeign) != 0) {
     if (!self_closing) ++st.foreign_depth;
     return j;
@@ -202,6 +204,29 @@ std::size_t markup_at(std::span<const unsigned char> in, std::size_t s, State& s
   return j;
 }
 
+// The page from its start, one token a step; returns where it stopped (the end). Without a bar
+// to move, the steps are not counted.
+template <bool kTicking>
+std::size_t pass(std::span<const unsigned char> in, State& st) {
+  std::size_t i = 0;
+  while (i < in.size()) {
+    if constexpr (kTicking) st.ticker.one(i);
+    const unsigned char c = in[i];
+    if (c == '<') {
+      const std::size_t end = markup_at(in, i, st);
+      if (end != markup::kGenericTag) {
+        i = end;
+        continue;
+      }
+    } else if (kTextSpace[c]) {
+      i = text_space(in, i, st);
+      continue;
+    }
+    i = text_content(in, i, st);
+  }
+  return i;
+}
+
 }  // namespace
 }  // namespace markup::safe
 
@@ -219,22 +244,7 @@ std::optional<Bytes> optimize_markup_safe(std::span<const unsigned char> in, boo
   st.styles_white_space = mentions_white_space(in);
   st.code = code;
   st.ticker = markup::Ticker{progress, total, total / 100};
-  std::size_t i = 0;
-  while (i < in.size()) {
-    st.ticker.one(i);
-    const unsigned char c = in[i];
-    if (c == '<') {
-      const std::size_t end = markup_at(in, i, st);
-      if (end != markup::kGenericTag) {
-        i = end;
-        continue;
-      }
-    } else if (kTextSpace[c]) {
-      i = text_space(in, i, st);
-      continue;
-    }
-    i = text_content(in, i, st);
-  }
+  const std::size_t i = progress != nullptr ? pass<true>(in, st) : pass<false>(in, st);
   if (progress != nullptr) {
     progress->tick(total, static_cast<std::int64_t>(i));
     progress->finish();

@@ -170,6 +170,10 @@ struct Meaning {
   std::array<std::uint16_t, 2> before = {kind_before(kPlain, false), kind_before(kPlain, true)};
   ElementSet bit = 0;           // its own bit when kEndRules names it, or 0
   tree::Tag tag = tree::Other;  // what the tree builder's rules call it
+  // After its start tag, a P is the innermost block open when (it was and keeps_p) or opens_p: a
+  // block start tag makes the P the block when it is one (a list item closes it).
+  bool keeps_p = true;
+  bool opens_p = false;
 };
 
 // Every name this profile knows: those of kNames and of kEndRules. Row 0 stands for every other
@@ -197,6 +201,9 @@ inline constexpr NameRows kRows = [] {
     m.kind = name.kind;
     m.left = {left_of(name.kind, false), left_of(name.kind, true)};
     m.before = {kind_before(name.kind, false), kind_before(name.kind, true)};
+    const bool block = (name.kind & kEdge) == kEdge || (name.kind & kListItem) != 0;
+    m.keeps_p = !block;
+    m.opens_p = block && (name.kind & kParagraph) != 0;
   }
   std::size_t bits = 0;
   const auto give_bit = [&](std::string_view name) {

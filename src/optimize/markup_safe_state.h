@@ -31,6 +31,7 @@ struct State {
   std::size_t named_from = SIZE_MAX;
   std::size_t named_end = 0;
   const Meaning* named = &kNoMeaning;
+  bool self_closing = false;  // the last tag tag() read ended in "/>"
 };
 
 // The end and meaning of the tag name that starts at `from`, in st.named_end and st.named; returns

@@ -23,14 +23,12 @@ inline std::size_t put_piece(unsigned char* o, std::size_t w, std::span<const un
 // cursor and `last` what was written last. Out of line: the common shapes in tag() leave out only a
 // few attributes, and its loop keeps its registers.
 [[gnu::noinline]] std::size_t attributes(std::span<const unsigned char> in, std::size_t s,
-                                         std::size_t name_from, std::size_t j, std::size_t w,
-                                         Last last, std::uint16_t kind, State& st,
-                                         bool* self_closing) {
+                                         std::size_t j, std::size_t w, Last last, State& st) {
   const std::size_t n = in.size();
   const unsigned char* const p = in.data();
   unsigned char* const o = st.out.base;
   // Outside SVG and MathML, "/>" on a void element is read as '>'.
-  const bool drop_slash = p[name_from - 1] == '<' && st.foreign_depth == 0 && (kind & kVoid) != 0 &&
+  const bool drop_slash = p[s + 1] != '/' && st.foreign_depth == 0 && (st.named->kind & kVoid) != 0 &&
                           st.tree.known() && st.tree.in_html_content();
   while (j < n) {
     bool spaced = false;
@@ -55,7 +53,7 @@ inline std::size_t put_piece(unsigned char* o, std::size_t w, std::span<const un
       if (spaced && last == Last::UnquotedValue) o[w++] = ' ';
       o[w++] = '/';
       ++j;
-      if (peek(in, j) == '>') *self_closing = true;
+      if (peek(in, j) == '>') st.self_closing = true;
       last = Last::Name;  // a lone '/' separates like white space
       continue;
     }
@@ -136,9 +134,8 @@ inline constexpr auto kQuote = byte_set("\"'");
 
 }  // namespace
 
-std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t name_from,
-                std::size_t name_end, std::uint16_t kind, State& st, bool* self_closing) {
-  *self_closing = false;
+std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t name_end, State& st) {
+  st.self_closing = false;
   // The write cursor in locals: a byte stored through a pointer could alias State's members.
   unsigned char* const o = st.out.base;
 #ifdef SVELTERY_SSE2
@@ -213,12 +210,12 @@ std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t na
       }
       last = bare ? Last::UnquotedValue : Last::QuotedValue;
     }
-    return attributes(in, s, name_from, static_cast<std::size_t>(at - p),
-                      static_cast<std::size_t>(to - o), last, kind, st, self_closing);
+    return attributes(in, s, static_cast<std::size_t>(at - p), static_cast<std::size_t>(to - o),
+                      last, st);
   }
 #endif
   const std::size_t w = put_piece(o, st.out.n, in, s, name_end);
-  return attributes(in, s, name_from, name_end, w, Last::Name, kind, st, self_closing);
+  return attributes(in, s, name_end, w, Last::Name, st);
 }
 
 }  // namespace markup::safe

@@ -10,9 +10,9 @@
 
 namespace markup::safe {
 
-// A start or end tag from its '<' at `s`, with its name at [name_from, name_end) of `kind`.
-// Returns the end; on a tag cut off by the end of input, the rest is copied.
-std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t name_from,
-                std::size_t name_end, std::uint16_t kind, State& st, bool* self_closing);
+// A start or end tag from its '<' at `s`, with its name, looked up last (st.named), ending at
+// `name_end`. Returns the end, and tells in st.self_closing whether it ended in "/>"; on a tag cut
+// off by the end of input, the rest is copied.
+std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t name_end, State& st);
 
 }  // namespace markup::safe

@@ -205,6 +205,7 @@ void OpenElements::push(Name name, Ns ns) {
     return;
   }
   stack_[depth_++] = Entry{name, ns, -1};
+  current_ns_ = ns;
   if (ns == Ns::Html) ++open_html_[name.tag];
   text_last_ = false;
 }
@@ -213,6 +214,7 @@ void OpenElements::pop() {
   if (depth_ == 0) return;
   text_last_ = false;
   const Entry& e = stack_[--depth_];
+  current_ns_ = depth_ > 0 ? stack_[depth_ - 1].ns : Ns::Html;
   if (e.ns == Ns::Html) --open_html_[e.name.tag];
   if (e.formatting >= 0) formatting_[static_cast<std::size_t>(e.formatting)].element = -1;
 }

@@ -183,6 +183,7 @@ class OpenElements {
       if (e.ns != Ns::Html || e.name.tag != P) return false;
       --depth_;
       --open_html_[P];
+      current_ns_ = depth_ > 0 ? stack_[depth_ - 1].ns : Ns::Html;
     }
     // A formatting element with nothing to rebuild and none of its name listed since the last
     // marker: no A to close, no earlier entry of its name to count.
@@ -197,6 +198,7 @@ class OpenElements {
       const auto listed = static_cast<std::int32_t>(formatting_count_);
       stack_[depth_++] = Entry{name, Ns::Html, formats ? listed : -1};
       ++open_html_[name.tag];
+      current_ns_ = Ns::Html;
     }
     if (formats)
       formatting_[formatting_count_++] = Formatting{name, static_cast<std::int32_t>(depth_ - 1)};
@@ -213,6 +215,7 @@ class OpenElements {
     formatting_count_ -= e.formatting >= 0 ? 1 : 0;
     --depth_;
     --open_html_[name.tag];
+    current_ns_ = depth_ > 0 ? stack_[depth_ - 1].ns : Ns::Html;
     text_last_ = false;
     return true;
   }
@@ -266,12 +269,13 @@ class OpenElements {
   void clear_to(bool (*stop)(Tag));  // pops down to the first HTML element for which `stop` holds
   void close_through(Tag tag);       // generates implied end tags, then pops through `tag`
   void close_select();
-  [[nodiscard]] bool foreign_here() const { return depth_ > 0 && current().ns != Ns::Html; }
+  [[nodiscard]] bool foreign_here() const { return current_ns_ != Ns::Html; }
 
   union {
     std::array<Entry, kMaxDepth> stack_;
   };
   std::size_t depth_ = 0;
+  Ns current_ns_ = Ns::Html;  // the current node's namespace (HTML with none), asked at every token
   // How many HTML elements of each name the stack holds: a name not open is in no scope, which
   // is most of the parser's questions, answered without a walk.
   std::array<std::uint16_t, kTagCount> open_html_{};
