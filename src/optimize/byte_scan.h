@@ -31,6 +31,12 @@ constexpr std::array<bool, 256> byte_set(std::string_view set) {
 inline constexpr auto is_word_byte =
     byte_set("0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
 
+// The bytes [from, to) of `in` (to <= in.size()), without subspan's check for a count to the end.
+inline std::span<const unsigned char> bytes_between(std::span<const unsigned char> in,
+                                                    std::size_t from, std::size_t to) {
+  return {in.data() + from, to - from};
+}
+
 // Past the end a look-ahead sees 0, which matches nothing the scanners look for.
 inline unsigned char peek(std::span<const unsigned char> in, std::size_t i) {
   return i < in.size() ? in[i] : 0;

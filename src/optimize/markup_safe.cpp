@@ -40,7 +40,7 @@ bool read_copied_tags(std::span<const unsigned char> in, std::size_t from, std::
       name_at(in, name_from, st);
       const std::size_t name_end = st.named_end;
       const tree::Name name =
-          tree::name_with(st.named->tag, in.subspan(name_from, name_end - name_from));
+          tree::name_with(st.named->tag, bytes_between(in, name_from, name_end));
       // An element whose content is read otherwise, or a scope boundary (or a select) that the
       // PRE's end tag would not close past.
       const tree::Tag t = name.tag;
@@ -80,44 +80,45 @@ bool read_copied_tags(std::span<const unsigned char> in, std::size_t from, std::
 [[gnu::always_inline]] inline std::size_t markup_at(std::span<const unsigned char> in, std::size_t s,
                                                 State& st) {
   const unsigned char b = peek(in, s + 1);
-  if (b == '!') {
-    if (match_exact(in, s + 2, "--")) return comment(in, s, st);
-    // Declarations, CDATA sections and bogus comments: copied through their end.
-    const bool doctype = match_nocase(in, s + 2, "doctype");
-    if (doctype) st.tree.doctype(html_doctype(in, s));
-    st.left = doctype ? Left::EdgeEnd : Left::OtherTag;
-    st.text_has_content = false;
-    if (match_exact(in, s + 2, "[CDATA[")) {
-      std::size_t j = s + 9;
-      for (;;) {
-        j = find_byte(in, j, ']');
-        if (j == in.size()) return copy_kept(in, s, j, st);
-        if (match_exact(in, j, "]]>")) return copy_kept(in, s, j + 3, st);
-        ++j;
-      }
-    }
-    const std::size_t gt = find_byte(in, s + 2, '>');
-    return copy_kept(in, s, gt == in.size() ? gt : gt + 1, st);
-  }
-  if (b == '?') {
-    if (st.php_blocks) {
-      st.left = Left::OtherTag;
-      st.text_has_content = false;
-      // PHP eats a line break right after "?>": the white space there is not the page's to touch.
-      std::size_t end = php_block_end(in, s);
-      while (end < in.size() && kTextSpace[in[end]]) ++end;
-      return copy_kept(in, s, end, st);
-    }
-    // A bogus comment ("<?xml ...?>" and the like): dropped like any other comment.
-    const std::size_t gt = find_byte(in, s + 2, '>');
-    if (gt != in.size()) return drop_comment(in, s, gt + 1, st);
-    st.left = Left::OtherTag;
-    st.text_has_content = false;
-    return copy_kept(in, s, gt, st);
-  }
   const bool closing = b == '/';
   const std::size_t name_from = s + 1 + static_cast<std::size_t>(closing);
+  // Start and end tags first: most of what starts with '<'.
   if (!kAsciiLetter[peek(in, name_from)]) {
+    if (b == '!') {
+      if (match_exact(in, s + 2, "--")) return comment(in, s, st);
+      // Declarations, CDATA sections and bogus comments: copied through their end.
+      const bool doctype = match_nocase(in, s + 2, "doctype");
+      if (doctype) st.tree.doctype(html_doctype(in, s));
+      st.left = doctype ? Left::EdgeEnd : Left::OtherTag;
+      st.text_has_content = false;
+      if (match_exact(in, s + 2, "[CDATA[")) {
+        std::size_t j = s + 9;
+        for (;;) {
+          j = find_byte(in, j, ']');
+          if (j == in.size()) return copy_kept(in, s, j, st);
+          if (match_exact(in, j, "]]>")) return copy_kept(in, s, j + 3, st);
+          ++j;
+        }
+      }
+      const std::size_t gt = find_byte(in, s + 2, '>');
+      return copy_kept(in, s, gt == in.size() ? gt : gt + 1, st);
+    }
+    if (b == '?') {
+      if (st.php_blocks) {
+        st.left = Left::OtherTag;
+        st.text_has_content = false;
+        // PHP eats a line break right after "?>": the white space there is not the page's to touch.
+        std::size_t end = php_block_end(in, s);
+        while (end < in.size() && kTextSpace[in[end]]) ++end;
+        return copy_kept(in, s, end, st);
+      }
+      // A bogus comment ("<?xml ...?>" and the like): dropped like any other comment.
+      const std::size_t gt = find_byte(in, s + 2, '>');
+      if (gt != in.size()) return drop_comment(in, s, gt + 1, st);
+      st.left = Left::OtherTag;
+      st.text_has_content = false;
+      return copy_kept(in, s, gt, st);
+    }
     if (closing) {  // "</>" and bogus comments: copied
       st.left = Left::OtherTag;
       st.text_has_content = false;
@@ -130,7 +131,7 @@ bool read_copied_tags(std::span<const unsigned char> in, std::size_t from, std::
   const Meaning* meaning = st.named;
   std::size_t name_end = st.named_end;
   const tree::Name tree_name =
-      tree::name_with(meaning->tag, in.subspan(name_from, name_end - name_from));
+      tree::name_with(meaning->tag, bytes_between(in, name_from, name_end));
   const std::uint16_t named_kind = meaning->kind;
   bool self_closing = false;
   const std::size_t tag_at = st.out.n;
@@ -159,7 +160,7 @@ bool read_copied_tags(std::span<const unsigned char> in, std::size_t from, std::
   const std::uint16_t kind = meaning->kind;
   st.left = meaning->left[closing];
   st.text_has_content = false;
-  const std::span<const unsigned char> name = in.subspan(name_from, name_end - name_from);
+  const std::span<const unsigned char> name = bytes_between(in, name_from, name_end);
   if (closing) {
     if ((kind & kForeign) != 0 && st.foreign_depth > 0) --st.foreign_depth;
     if ((kind & kOptionalEnd) == 0) {

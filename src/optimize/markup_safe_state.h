@@ -57,7 +57,7 @@ inline std::uint16_t kind_at(std::span<const unsigned char> in, std::size_t j, S
 inline tree::Next named_next(std::span<const unsigned char> in, std::size_t from, bool closing,
                              const State& st) {
   tree::Next next{closing ? tree::Next::EndTag : tree::Next::StartTag,
-                  tree::name_with(st.named->tag, in.subspan(from, st.named_end - from))};
+                  tree::name_with(st.named->tag, bytes_between(in, from, st.named_end))};
   if (closing && (next.name.tag == tree::Body || next.name.tag == tree::Html))
     next.ends_page = ends_page_after(in, st.named_end);
   return next;
