@@ -125,7 +125,7 @@ bool read_copied_tags(std::span<const unsigned char> in, std::size_t from, std::
       const std::size_t gt = find_byte(in, s + 2, '>');
       return copy_kept(in, s, gt == in.size() ? gt : gt + 1, st);
     }
-    return kGenericTag;  // a '<' that is text
+    return text_content(in, s, st);  // a '<' that is text
   }
   name_at(in, name_from, st);
   const Meaning* meaning = st.named;
@@ -214,16 +214,12 @@ std::size_t pass(std::span<const unsigned char> in, State& st) {
     if constexpr (kTicking) st.ticker.one(i);
     const unsigned char c = in[i];
     if (c == '<') {
-      const std::size_t end = markup_at(in, i, st);
-      if (end != markup::kGenericTag) {
-        i = end;
-        continue;
-      }
+      i = markup_at(in, i, st);
     } else if (kTextSpace[c]) {
       i = text_space(in, i, st);
-      continue;
+    } else {
+      i = text_content(in, i, st);
     }
-    i = text_content(in, i, st);
   }
   return i;
 }
