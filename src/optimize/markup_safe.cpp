@@ -79,11 +79,13 @@ bool read_copied_tags(std::span<const unsigned char> in, std::size_t from, std::
 // Everything that starts at a '<' at `s`; returns where the next step starts.
 [[gnu::always_inline]] inline std::size_t markup_at(std::span<const unsigned char> in, std::size_t s,
                                                 State& st) {
-  const unsigned char b = peek(in, s + 1);
+  // Two bytes after the '<' decide what it starts; one look at the page's end for both.
+  const bool room = in.size() - s > 2;
+  const unsigned char b = room ? in[s + 1] : peek(in, s + 1);
   const bool closing = b == '/';
   const std::size_t name_from = s + 1 + static_cast<std::size_t>(closing);
   // Start and end tags first: most of what starts with '<'.
-  if (!kAsciiLetter[peek(in, name_from)]) {
+  if (!kAsciiLetter[room ? in[name_from] : peek(in, name_from)]) {
     if (b == '!') {
       if (match_exact(in, s + 2, "--")) return comment(in, s, st);
       // Declarations, CDATA sections and bogus comments: copied through their end.
