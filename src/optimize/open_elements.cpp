@@ -204,7 +204,7 @@ void OpenElements::push(Name name, Ns ns) {
     lose();
     return;
   }
-  stack_[depth_++] = Entry{name, ns, -1};
+  put(stack_[depth_++], Entry{name, ns, -1});
   current_ns_ = ns;
   if (ns == Ns::Html) ++open_html_[name.tag];
   text_last_ = false;
