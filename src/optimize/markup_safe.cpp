@@ -77,8 +77,8 @@ bool read_copied_tags(std::span<const unsigned char> in, std::size_t from, std::
 }
 
 // Everything that starts at a '<' at `s`; returns where the next step starts.
-[[gnu::always_inline]] inline std::size_t markup_at(std::span<const unsigned char> in, std::size_t s,
-                                                State& st) {
+[[gnu::always_inline]] inline std::size_t markup_at(std::span<const unsigned char> in,
+                                                    std::size_t s, State& st) {
   // Two bytes after the '<' decide what it starts; one look at the page's end for both.
   const bool room = in.size() - s > 2;
   const unsigned char b = room ? in[s + 1] : peek(in, s + 1);

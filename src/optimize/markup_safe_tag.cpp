@@ -28,8 +28,9 @@ inline std::size_t put_piece(unsigned char* o, std::size_t w, std::span<const un
   const unsigned char* const p = in.data();
   unsigned char* const o = st.out.base;
   // Outside SVG and MathML, "/>" on a void element is read as '>'.
-  const bool drop_slash = p[s + 1] != '/' && st.foreign_depth == 0 && (st.named->kind & kVoid) != 0 &&
-                          st.tree.known() && st.tree.in_html_content();
+  const bool drop_slash = p[s + 1] != '/' && st.foreign_depth == 0 &&
+                          (st.named->kind & kVoid) != 0 && st.tree.known() &&
+                          st.tree.in_html_content();
   while (j < n) {
     bool spaced = false;
     if (kHtmlSpace[p[j]]) {

@@ -214,7 +214,8 @@ class OpenElements {
       current_ns_ = Ns::Html;
     }
     if (formats)
-      put(formatting_[formatting_count_++], Formatting{name, static_cast<std::int32_t>(depth_ - 1)});
+      put(formatting_[formatting_count_++],
+          Formatting{name, static_cast<std::int32_t>(depth_ - 1)});
     text_last_ = false;
     return true;
   }
