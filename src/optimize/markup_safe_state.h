@@ -44,15 +44,6 @@ inline std::uint16_t name_at(std::span<const unsigned char> in, std::size_t from
   return st.named->kind;
 }
 
-// The kind of the tag that starts at `j` ('<'), for the white space before it (kind_before).
-inline std::uint16_t kind_at(std::span<const unsigned char> in, std::size_t j, State& st) {
-  const bool closing = peek(in, j + 1) == '/';
-  const std::size_t k = j + 1 + static_cast<std::size_t>(closing);
-  if (!kAsciiLetter[peek(in, k)]) return kPlain;
-  name_at(in, k, st);
-  return st.named->before[closing];
-}
-
 // The tag whose name starts at `from`, for the tree, once name_at has looked that name up.
 inline tree::Next named_next(std::span<const unsigned char> in, std::size_t from, bool closing,
                              const State& st) {

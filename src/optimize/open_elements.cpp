@@ -214,7 +214,7 @@ void OpenElements::pop() {
   if (depth_ == 0) return;
   text_last_ = false;
   const Entry& e = stack_[--depth_];
-  current_ns_ = depth_ > 0 ? stack_[depth_ - 1].ns : Ns::Html;
+  track_current();
   if (e.ns == Ns::Html) --open_html_[e.name.tag];
   if (e.formatting >= 0) formatting_[static_cast<std::size_t>(e.formatting)].element = -1;
 }

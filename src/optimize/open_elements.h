@@ -196,7 +196,7 @@ class OpenElements {
       if (e.ns != Ns::Html || e.name.tag != P) return false;
       --depth_;
       --open_html_[P];
-      current_ns_ = depth_ > 0 ? stack_[depth_ - 1].ns : Ns::Html;
+      track_current();
     }
     // A formatting element with nothing to rebuild and none of its name listed since the last
     // marker: no A to close, no earlier entry of its name to count.
@@ -229,7 +229,7 @@ class OpenElements {
     formatting_count_ -= e.formatting >= 0 ? 1 : 0;
     --depth_;
     --open_html_[name.tag];
-    current_ns_ = depth_ > 0 ? stack_[depth_ - 1].ns : Ns::Html;
+    track_current();
     text_last_ = false;
     return true;
   }
@@ -284,6 +284,8 @@ class OpenElements {
   void close_through(Tag tag);       // generates implied end tags, then pops through `tag`
   void close_select();
   [[nodiscard]] bool foreign_here() const { return current_ns_ != Ns::Html; }
+  // After a pop: the namespace of the node that is current now.
+  void track_current() { current_ns_ = depth_ > 0 ? stack_[depth_ - 1].ns : Ns::Html; }
 
   union {
     std::array<Entry, kMaxDepth> stack_;
