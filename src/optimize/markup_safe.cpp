@@ -2,6 +2,7 @@
 // builds the same document and renders the same. Only bytes that cannot show are dropped.
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <utility>
 
 #include "optimize/end_tag_omission.h"
@@ -207,13 +208,34 @@ bool read_copied_tags(std::span<const unsigned char> in, std::size_t from, std::
   return j;
 }
 
-// The page from its start, one token a step; returns where it stopped (the end). Without a bar
-// to move, the steps are not counted.
+// Looks for a mention of white-space in the hyphens from st.looked to a window past `i`, where
+// the pass is; false when one turns up after a run was cut as if there were none.
+inline constexpr std::size_t kLookWindow = 4096;
+bool look_ahead(std::span<const unsigned char> in, std::size_t i, State& st) {
+  const std::size_t to = in.size() - i > kLookWindow ? i + kLookWindow : in.size();
+  const bool found = mentions_white_space(in, st.looked, to);
+  st.looked = to;
+  st.look_at = found || to == in.size() ? SIZE_MAX : to - kLookWindow / 2;
+  if (found && st.cut_unsure) return false;
+  st.styles_white_space = found;
+  return true;
+}
+
+// What a pass returns when it must start again.
+inline constexpr std::size_t kStartAgain = SIZE_MAX;
+
+// The page from its start, one token a step; returns where it stopped (the end), or kStartAgain.
+// Without a bar to move, the steps are not counted, and the page's mention of white-space is
+// looked for as the pass goes.
 template <bool kTicking>
 std::size_t pass(std::span<const unsigned char> in, State& st) {
   std::size_t i = 0;
   while (i < in.size()) {
-    if constexpr (kTicking) st.ticker.one(i);
+    if constexpr (kTicking) {
+      st.ticker.one(i);
+    } else if (i >= st.look_at) [[unlikely]] {
+      if (!look_ahead(in, i, st)) return kStartAgain;
+    }
     const unsigned char c = in[i];
     if (c == '<') {
       i = markup_at(in, i, st);
@@ -223,7 +245,40 @@ std::size_t pass(std::span<const unsigned char> in, State& st) {
       i = text_content(in, i, st);
     }
   }
+  if (st.look_at != SIZE_MAX && !look_ahead(in, in.size(), st)) return kStartAgain;
   return i;
+}
+
+struct Settings {
+  bool php_blocks = false;
+  InlineCode code{};
+  ProgressSink* progress = nullptr;
+};
+
+// One pass over the page into `out`; returns the output's length, or kStartAgain. `mentions`
+// tells whether the page mentions white-space, where that is known.
+std::size_t optimize_into(std::span<const unsigned char> in, unsigned char* out,
+                          const Settings& settings, std::optional<bool> mentions) {
+  const auto total = static_cast<std::int64_t>(in.size());
+  State st;
+  st.out = markup::Out{out};
+  st.php_blocks = settings.php_blocks;
+  st.code = settings.code;
+  st.ticker = markup::Ticker{settings.progress, total, total / 100};
+  if (settings.progress != nullptr) {
+    // The bar moves once: the page is looked at before the pass.
+    st.styles_white_space = mentions ? *mentions : mentions_white_space(in, 0, in.size());
+    const std::size_t i = pass<true>(in, st);
+    settings.progress->tick(total, static_cast<std::int64_t>(i));
+    settings.progress->finish();
+    return st.out.n;
+  }
+  if (mentions) {
+    st.styles_white_space = *mentions;
+  } else {
+    st.look_at = 0;
+  }
+  return pass<false>(in, st) == kStartAgain ? kStartAgain : st.out.n;
 }
 
 }  // namespace
@@ -236,18 +291,10 @@ std::optional<Bytes> optimize_markup_safe(std::span<const unsigned char> in, boo
   if (!buffer) return std::nullopt;
   Bytes& result = *buffer;
   using namespace markup::safe;
-  const auto total = static_cast<std::int64_t>(in.size());
-  State st;
-  st.out = markup::Out{result.data()};
-  st.php_blocks = php_blocks;
-  st.styles_white_space = mentions_white_space(in);
-  st.code = code;
-  st.ticker = markup::Ticker{progress, total, total / 100};
-  const std::size_t i = progress != nullptr ? pass<true>(in, st) : pass<false>(in, st);
-  if (progress != nullptr) {
-    progress->tick(total, static_cast<std::int64_t>(i));
-    progress->finish();
-  }
-  result.resize(st.out.n);
+  const Settings settings{php_blocks, code, progress};
+  std::size_t n = optimize_into(in, result.data(), settings, std::nullopt);
+  // The page mentions white-space after a run was cut as if it did not.
+  if (n == kStartAgain) n = optimize_into(in, result.data(), settings, true);
+  result.resize(n);
   return buffer;
 }

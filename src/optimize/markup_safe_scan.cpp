@@ -122,16 +122,16 @@ std::size_t tag_close(std::span<const unsigned char> in, std::size_t k, std::siz
   return to;
 }
 
-bool mentions_white_space(std::span<const unsigned char> in) {
+bool mentions_white_space(std::span<const unsigned char> in, std::size_t from, std::size_t to) {
   static constexpr std::string_view kWord = "hite-space";
   constexpr std::size_t kDash = 4;  // where the '-' stands in kWord
-  std::size_t k = kDash;
+  std::size_t k = std::max(from, kDash);
 #ifdef SVELTERY_SSE2
   // 32 bytes a step, each '-' in them tried where it stands: a page holds tens of thousands of
   // hyphens, and a library search started at each one costs more in all than this scan.
   const unsigned char* const p = in.data();
   const __m128i dash = _mm_set1_epi8('-');
-  for (; in.size() >= 32 && k <= in.size() - 32; k += 32) {
+  for (; to >= 32 && k <= to - 32; k += 32) {
     const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
     const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k + 16));
     auto dashes = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(a, dash))) |
@@ -141,7 +141,7 @@ bool mentions_white_space(std::span<const unsigned char> in) {
         return true;
   }
 #endif
-  for (std::size_t d = find_byte(in, k, '-'); d < in.size(); d = find_byte(in, d + 1, '-'))
+  for (std::size_t d = find_byte(in.first(to), k, '-'); d < to; d = find_byte(in.first(to), d + 1, '-'))
     if (match_exact(in, d - kDash, kWord)) return true;
   return false;
 }

@@ -242,8 +242,8 @@ bool html_doctype(std::span<const unsigned char> in, std::size_t s);
 // or `to` when it runs past `to`.
 std::size_t tag_close(std::span<const unsigned char> in, std::size_t k, std::size_t to);
 
-// Whether "hite-space" (so also "White-space") stands anywhere in the page. Hyphens are rare in
-// pages: only at each one is the rest compared.
-bool mentions_white_space(std::span<const unsigned char> in);
+// Whether "hite-space" (so also "White-space") stands in the page with its hyphen in [from, to) (it
+// may run on past `to`). Only at each hyphen is the rest compared.
+bool mentions_white_space(std::span<const unsigned char> in, std::size_t from, std::size_t to);
 
 }  // namespace markup::safe

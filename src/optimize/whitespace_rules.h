@@ -69,6 +69,7 @@ inline std::size_t kept_run(std::span<const unsigned char> in, std::size_t i, st
                             State& st) {
   st.left = Left::Text;
   if (!st.styles_white_space && holds_line_break(in.data(), i, j)) {
+    note_cut(in, i, j, st);
     st.out.put('\n');
     return space_in_tree(st, j);
   }
@@ -129,6 +130,7 @@ inline std::size_t text_space(std::span<const unsigned char> in, std::size_t i, 
         copy_piece(run, in, i, j);
         w = run.n;
       } else {
+        note_cut(in, i, j, st);
         o[w++] = '\n';
       }
       i = j;
