@@ -208,34 +208,17 @@ bool read_copied_tags(std::span<const unsigned char> in, std::size_t from, std::
   return j;
 }
 
-// Looks for a mention of white-space in the hyphens from st.looked to a window past `i`, where
-// the pass is; false when one turns up after a run was cut as if there were none.
-inline constexpr std::size_t kLookWindow = 4096;
-bool look_ahead(std::span<const unsigned char> in, std::size_t i, State& st) {
-  const std::size_t to = in.size() - i > kLookWindow ? i + kLookWindow : in.size();
-  const bool found = mentions_white_space(in, st.looked, to);
-  st.looked = to;
-  st.look_at = found || to == in.size() ? SIZE_MAX : to - kLookWindow / 2;
-  if (found && st.cut_unsure) return false;
-  st.styles_white_space = found;
-  return true;
-}
-
 // What a pass returns when it must start again.
 inline constexpr std::size_t kStartAgain = SIZE_MAX;
 
-// The page from its start, one token a step; returns where it stopped (the end), or kStartAgain.
-// Without a bar to move, the steps are not counted, and the page's mention of white-space is
-// looked for as the pass goes.
+// The page from its start, one token a step; returns where it stopped (the end), or kStartAgain
+// when the part of the page looked at last mentions white-space after all. Without a bar to move,
+// the steps are not counted.
 template <bool kTicking>
 std::size_t pass(std::span<const unsigned char> in, State& st) {
   std::size_t i = 0;
   while (i < in.size()) {
-    if constexpr (kTicking) {
-      st.ticker.one(i);
-    } else if (i >= st.look_at) [[unlikely]] {
-      if (!look_ahead(in, i, st)) return kStartAgain;
-    }
+    if constexpr (kTicking) st.ticker.one(i);
     const unsigned char c = in[i];
     if (c == '<') {
       i = markup_at(in, i, st);
@@ -245,7 +228,8 @@ std::size_t pass(std::span<const unsigned char> in, State& st) {
       i = text_content(in, i, st);
     }
   }
-  if (st.look_at != SIZE_MAX && !look_ahead(in, in.size(), st)) return kStartAgain;
+  if (st.unlooked != SIZE_MAX && mentions_white_space(in, st.unlooked, in.size()))
+    return kStartAgain;
   return i;
 }
 
@@ -276,7 +260,7 @@ std::size_t optimize_into(std::span<const unsigned char> in, unsigned char* out,
   if (mentions) {
     st.styles_white_space = *mentions;
   } else {
-    st.look_at = 0;
+    st.look_pending = true;
   }
   return pass<false>(in, st) == kStartAgain ? kStartAgain : st.out.n;
 }

@@ -127,22 +127,32 @@ bool mentions_white_space(std::span<const unsigned char> in, std::size_t from, s
   constexpr std::size_t kDash = 4;  // where the '-' stands in kWord
   std::size_t k = std::max(from, kDash);
 #ifdef SVELTERY_SSE2
-  // 32 bytes a step, each "e-s" in them tried where it stands: a page holds tens of thousands of
-  // hyphens, and trying each one costs more in all than looking at the bytes on either side too.
+  // 64 bytes a step, tried where a "-s" stands: a page holds tens of thousands of hyphens, and
+  // trying each one costs more in all than looking at the byte after each too. The step's four
+  // looks are joined before one test.
   const unsigned char* const p = in.data();
-  const auto at = [p](std::size_t x, char b) {
+  const auto dash_s = [p](std::size_t x) {
     const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + x));
-    return static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(a, _mm_set1_epi8(b))));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + x + 1));
+    return _mm_and_si128(_mm_cmpeq_epi8(a, _mm_set1_epi8('-')), _mm_cmpeq_epi8(b, _mm_set1_epi8('s')));
   };
-  for (; to >= 33 && k <= to - 33; k += 32) {
-    auto dashes = (at(k, '-') & at(k - 1, 'e') & at(k + 1, 's')) |
-                  (at(k + 16, '-') & at(k + 15, 'e') & at(k + 17, 's')) << 16;
-    for (; dashes != 0; dashes &= dashes - 1)
+  for (; to >= 65 && k <= to - 65; k += 64) {
+    const __m128i m0 = dash_s(k);
+    const __m128i m1 = dash_s(k + 16);
+    const __m128i m2 = dash_s(k + 32);
+    const __m128i m3 = dash_s(k + 48);
+    if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(m0, m1), _mm_or_si128(m2, m3))) == 0) continue;
+    const auto bits = [](__m128i m) {
+      return static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm_movemask_epi8(m)));
+    };
+    for (std::uint64_t dashes = bits(m0) | bits(m1) << 16 | bits(m2) << 32 | bits(m3) << 48;
+         dashes != 0; dashes &= dashes - 1)
       if (match_exact(in, k + static_cast<std::size_t>(std::countr_zero(dashes)) - kDash, kWord))
         return true;
   }
 #endif
-  for (std::size_t d = find_byte(in.first(to), k, '-'); d < to; d = find_byte(in.first(to), d + 1, '-'))
+  const std::span<const unsigned char> part = in.first(to);
+  for (std::size_t d = find_byte(part, k, '-'); d < to; d = find_byte(part, d + 1, '-'))
     if (match_exact(in, d - kDash, kWord)) return true;
   return false;
 }

@@ -22,13 +22,11 @@ struct State {
   bool text_has_content = false;  // the text since the last tag holds more than white space
   std::int32_t foreign_depth = 0;
   bool styles_white_space = false;  // the page itself mentions white-space: keep text runs whole
-  // Whether it does is learnt a window ahead of the pass: the pass reads the page from memory once,
-  // not after a scan of its own. Until the look reaches the end, a run is cut to its line break as if
-  // the page did not; such a cut is noted, and should the page mention white-space after all, the
-  // pass starts again knowing it.
-  std::size_t look_at = SIZE_MAX;  // where the pass looks further: SIZE_MAX once it is known
-  std::size_t looked = 0;          // the hyphens before this have been looked at
-  bool cut_unsure = false;         // a run was cut to its line break where it did not read so
+  // Whether it does is learnt where it first matters, the first run cut to its line break: the
+  // page before it is looked at then, behind the pass, where its bytes are in the cache, and the
+  // rest at the end. Should the rest mention white-space, the pass starts again knowing it.
+  bool look_pending = false;        // no run has been cut yet, and the page is not looked at
+  std::size_t unlooked = SIZE_MAX;  // where the part of the page not looked at begins, if any
   bool p_open = false;              // a P element is the innermost block open
   InlineCode code{};                // which of <style>, style="" and <script> are minified
   tree::OpenElements tree;          // what the parser has built so far, as far as it is certain
@@ -40,12 +38,6 @@ struct State {
   const Meaning* named = &kNoMeaning;
   bool self_closing = false;  // the last tag tag() read ended in "/>"
 };
-
-// Notes that the white space run [i, j) is cut to one line break: a cut that a page which mentions
-// white-space would not make, unless the run is that line break already.
-inline void note_cut(std::span<const unsigned char> in, std::size_t i, std::size_t j, State& st) {
-  st.cut_unsure = st.cut_unsure || j - i > 1 || in[i] != '\n';
-}
 
 // The end and meaning of the tag name that starts at `from`, in st.named_end and st.named; returns
 // its kind. White space before a tag looks its name up, then the tag itself: the last name is kept.

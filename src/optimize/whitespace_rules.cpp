@@ -39,6 +39,13 @@ std::size_t run_after_tag(std::span<const unsigned char> in, std::size_t i, std:
   return kept_run(in, i, j, st);
 }
 
+bool first_cut(std::span<const unsigned char> in, std::size_t i, State& st) {
+  st.look_pending = false;
+  st.styles_white_space = mentions_white_space(in, 0, i);
+  if (!st.styles_white_space) st.unlooked = i;
+  return !st.styles_white_space;
+}
+
 // A run in SVG or MathML, copied unchanged.
 std::size_t foreign_space(std::span<const unsigned char> in, std::size_t i, std::size_t j,
                           State& st) {

@@ -63,13 +63,24 @@ inline bool holds_line_break(const unsigned char* p, std::size_t i, std::size_t 
   return false;
 }
 
+// The first run that cuts_to_line_break would cut, out of line: false when the page before it
+// mentions white-space.
+bool first_cut(std::span<const unsigned char> in, std::size_t i, State& st);
+
+// Whether the run [i, j) is cut to the one line break it holds: not where the page mentions
+// white-space. A run that is that line break already reads the same either way.
+inline bool cuts_to_line_break(std::span<const unsigned char> in, std::size_t i, std::size_t j,
+                               State& st) {
+  if (st.styles_white_space || !holds_line_break(in.data(), i, j)) return false;
+  return !st.look_pending || (j - i == 1 && in[i] == '\n') || first_cut(in, i, st);
+}
+
 // A run [i, j) that stays: as it is, or as the one line break it holds when the page sets no
 // white-space property itself.
 inline std::size_t kept_run(std::span<const unsigned char> in, std::size_t i, std::size_t j,
                             State& st) {
   st.left = Left::Text;
-  if (!st.styles_white_space && holds_line_break(in.data(), i, j)) {
-    note_cut(in, i, j, st);
+  if (cuts_to_line_break(in, i, j, st)) {
     st.out.put('\n');
     return space_in_tree(st, j);
   }
@@ -125,13 +136,12 @@ inline std::size_t text_space(std::span<const unsigned char> in, std::size_t i, 
       // The steps of the main loop's that this takes: the run, then the text after it.
       st.ticker.one(i);
       st.ticker.one(j);
-      if (st.foreign_depth > 0 || st.styles_white_space || !holds_line_break(p, i, j)) {
+      if (st.foreign_depth == 0 && cuts_to_line_break(in, i, j, st)) {
+        o[w++] = '\n';
+      } else {
         Out run{o, w};
         copy_piece(run, in, i, j);
         w = run.n;
-      } else {
-        note_cut(in, i, j, st);
-        o[w++] = '\n';
       }
       i = j;
     }

@@ -294,10 +294,9 @@ TEST(SafeText, WhiteSpaceMentionAnywhere) {
   }
 }
 
-// A mention that stands far on, after runs were cut as if there were none, reads as one seen from
-// the start: with a progress bar (the page looked at first) and without (looked at as the pass
-// goes), wherever the mention stands against the look's window. A run that is its line break
-// already is no cut.
+// A mention that stands far on, after a run was cut as if there were none, reads as one seen from
+// the start: with a progress bar (the page looked at first) and without (looked at up to the first
+// cut, the rest at the end). A run that is its line break already is no cut.
 TEST(SafeText, WhiteSpaceMentionFarOn) {
   for (const std::string run : {"\n  ", "\r", " \n", "\n"})
     for (const std::size_t far : {std::size_t{2030}, std::size_t{4090}, std::size_t{12280}})
