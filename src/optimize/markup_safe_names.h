@@ -234,30 +234,36 @@ inline constexpr int kSlotBits = 10;
 constexpr std::size_t slot_of(const TagNameKey& k, std::uint64_t seed) {
   return static_cast<std::size_t>(((k.lo ^ k.hi) * seed) >> (64 - kSlotBits));
 }
-struct NameIndex {
-  std::uint64_t seed = 0;
-  std::array<std::uint8_t, std::size_t{1} << kSlotBits> row{};  // 0: no known name
-};
-inline constexpr NameIndex kIndex = [] {
+inline constexpr std::uint64_t kSeed = [] {
   // Odd multipliers are tried in turn until one leaves no two known names in one slot.
   for (std::uint64_t seed = 0x9E3779B97F4A7C15ull;; seed += 2) {
-    NameIndex t{seed, {}};
+    std::array<bool, std::size_t{1} << kSlotBits> taken{};
     bool perfect = true;
     for (std::size_t r = 1; r < kRows.count && perfect; ++r) {
-      std::uint8_t& slot = t.row[slot_of(kRows.rows[r].key, seed)];
-      perfect = slot == 0;
-      slot = static_cast<std::uint8_t>(r);
+      bool& slot = taken[slot_of(kRows.rows[r].key, seed)];
+      perfect = !slot;
+      slot = true;
     }
-    if (perfect) return t;
+    if (perfect) return seed;
   }
+}();
+
+// Each known name's row in its own slot: the row's place follows from the hash alone, with no
+// index read between, and only the slots of the names a page uses are ever read. An empty slot's
+// key matches no name (its length byte is past kLongestName).
+inline constexpr auto kSlots = [] {
+  std::array<NameRow, std::size_t{1} << kSlotBits> t{};
+  for (NameRow& row : t) row.key.hi = ~std::uint64_t{0};
+  for (std::size_t r = 1; r < kRows.count; ++r) t[slot_of(kRows.rows[r].key, kSeed)] = kRows.rows[r];
+  return t;
 }();
 
 // What other names mean.
 inline constexpr const Meaning& kNoMeaning = kRows.rows[0].meaning;
 
 constexpr const Meaning& meaning_of_key(const TagNameKey& key) {
-  const std::size_t r = kIndex.row[slot_of(key, kIndex.seed)];
-  return kRows.rows[kRows.rows[r].key == key ? r : 0].meaning;
+  const NameRow& row = kSlots[slot_of(key, kSeed)];
+  return row.key == key ? row.meaning : kNoMeaning;
 }
 
 // What the tag name that starts at `from` means, its end in *end: name_meaning byte by byte.
