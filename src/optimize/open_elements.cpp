@@ -350,7 +350,7 @@ void OpenElements::push_formatting(Name name) {
     lose();
     return;
   }
-  formatting_[formatting_count_] = Formatting{name, static_cast<std::int32_t>(depth_ - 1)};
+  put(formatting_[formatting_count_], Formatting{name, static_cast<std::int32_t>(depth_ - 1)});
   stack_[depth_ - 1].formatting = static_cast<std::int32_t>(formatting_count_++);
 }
 
