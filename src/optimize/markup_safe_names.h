@@ -254,7 +254,8 @@ inline constexpr std::uint64_t kSeed = [] {
 inline constexpr auto kSlots = [] {
   std::array<NameRow, std::size_t{1} << kSlotBits> t{};
   for (NameRow& row : t) row.key.hi = ~std::uint64_t{0};
-  for (std::size_t r = 1; r < kRows.count; ++r) t[slot_of(kRows.rows[r].key, kSeed)] = kRows.rows[r];
+  for (std::size_t r = 1; r < kRows.count; ++r)
+    t[slot_of(kRows.rows[r].key, kSeed)] = kRows.rows[r];
   return t;
 }();
 

@@ -134,7 +134,8 @@ bool mentions_white_space(std::span<const unsigned char> in, std::size_t from, s
   const auto dash_s = [p](std::size_t x) {
     const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + x));
     const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + x + 1));
-    return _mm_and_si128(_mm_cmpeq_epi8(a, _mm_set1_epi8('-')), _mm_cmpeq_epi8(b, _mm_set1_epi8('s')));
+    return _mm_and_si128(_mm_cmpeq_epi8(a, _mm_set1_epi8('-')),
+                         _mm_cmpeq_epi8(b, _mm_set1_epi8('s')));
   };
   for (; to >= 65 && k <= to - 65; k += 64) {
     const __m128i m0 = dash_s(k);
