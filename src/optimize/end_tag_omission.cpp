@@ -61,12 +61,7 @@ bool end_tag_omissible(std::span<const unsigned char> in, std::size_t j, std::si
   if (k > j && !space_cannot_show_before_tag(st.left, named.before[closing])) return false;
   // The rule's bit test first: what follows for the tree is read only where the rule holds.
   if (!end_implied(self, named.bit, closing, st)) return false;
-  // Field by field: a copy of the whole is read back from narrow stores, which waits.
-  const tree::Next found = named_next(in, from, closing, st);
-  next->kind = found.kind;
-  next->name.tag = found.name.tag;
-  next->name.hash = found.name.hash;
-  next->ends_page = found.ends_page;
+  tree::put(*next, named_next(in, from, closing, st));
   return st.tree.end_tag_may_go(self.tag, *next);
 }
 

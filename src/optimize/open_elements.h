@@ -94,6 +94,15 @@ struct Next {
   bool ends_page = false;
 };
 
+// Writes `from` into `to` field by field: a copy of the whole is read back as one wide load from
+// the narrow stores that built it, which the processor cannot forward and waits for.
+inline void put(Next& to, const Next& from) {
+  to.kind = from.kind;
+  to.name.tag = from.name.tag;
+  to.name.hash = from.name.hash;
+  to.ends_page = from.ends_page;
+}
+
 // The tree builder's state over a page's tokens, kept only as far as it is certain: whatever the
 // model does not follow (a furthest block, foster parenting, template, frameset, select in a
 // table, a stack deeper than kMaxDepth) turns the mode to Unknown for the rest of the page.
