@@ -145,7 +145,7 @@ bool read_copied_tags(std::span<const unsigned char> in, std::size_t from, std::
       j = name_end + 1;
       copy_piece(st.out, in, s, j);
     } else {
-      j = tag(in, s, name_end, st);
+      j = remembered_tag(in, s, name_end, st);
       self_closing = st.self_closing;
     }
   } else if (const std::size_t end = php_holder_end(in, s, ">"); end != 0) {

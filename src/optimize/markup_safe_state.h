@@ -11,6 +11,7 @@
 #include "optimize/markup_out.h"
 #include "optimize/markup_safe_names.h"
 #include "optimize/open_elements.h"
+#include "optimize/tag_memo.h"
 
 namespace markup::safe {
 
@@ -37,6 +38,11 @@ struct State {
   std::size_t named_end = 0;
   const Meaning* named = &kNoMeaning;
   bool self_closing = false;  // the last tag tag() read ended in "/>"
+  // The last tag tag() read was written from its bytes alone, as it would be anywhere on the page.
+  bool by_bytes = false;
+#ifdef SVELTERY_SSE2
+  TagMemo memo;
+#endif
 };
 
 // The end and meaning of the tag name that starts at `from`, in st.named_end and st.named; returns

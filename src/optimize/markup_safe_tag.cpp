@@ -137,6 +137,7 @@ inline constexpr auto kQuote = byte_set("\"'");
 
 std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t name_end, State& st) {
   st.self_closing = false;
+  st.by_bytes = false;
   // The write cursor in locals: a byte stored through a pointer could alias State's members.
   unsigned char* const o = st.out.base;
 #ifdef SVELTERY_SSE2
@@ -207,6 +208,8 @@ std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t na
       if (after == '>') {
         *to++ = '>';
         st.out.n = static_cast<std::size_t>(to - o);
+        // A style attribute is left to the general path where it is minified, and not elsewhere.
+        st.by_bytes = !st.code.css || st.foreign_depth == 0;
         return static_cast<std::size_t>(at + 1 - p);
       }
       last = bare ? Last::UnquotedValue : Last::QuotedValue;

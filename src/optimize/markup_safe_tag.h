@@ -15,4 +15,32 @@ namespace markup::safe {
 // off by the end of input, the rest is copied.
 std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t name_end, State& st);
 
+// tag(), written as it was before where the same bytes were, and kept for the next time where
+// they were written from the bytes alone.
+inline std::size_t remembered_tag(std::span<const unsigned char> in, std::size_t s,
+                                  std::size_t name_end, State& st) {
+#ifdef SVELTERY_SSE2
+  // The output lies no further on than the input, so it has room for what the memo writes too.
+  if (in.size() - s >= TagMemo::kLongest && st.memo.worth_a_look()) {
+    const unsigned char* const p = in.data() + s;
+    const TagMemo::Key key = TagMemo::key_at(p);
+    if (key.length == 0) {
+      st.memo.missed();
+      return tag(in, s, name_end, st);
+    }
+    const std::size_t written = st.memo.write(key, p, st.out.base + st.out.n);
+    if (written != SIZE_MAX) {
+      st.out.n += written;
+      st.self_closing = false;
+      return s + key.length;
+    }
+    const std::size_t at = st.out.n;
+    const std::size_t j = tag(in, s, name_end, st);
+    if (st.by_bytes && j == s + key.length) st.memo.keep(key, p, st.out.base + at, st.out.n - at);
+    return j;
+  }
+#endif
+  return tag(in, s, name_end, st);
+}
+
 }  // namespace markup::safe

@@ -264,6 +264,39 @@ TEST(SafeTags, AttributeShapesAtEveryDistanceFromTheEnd) {
     EXPECT_EQ(safe("x" + page.substr(0, k)), "x" + page.substr(0, k)) << k;
 }
 
+// A tag met again is written as it was the first time: each of these, many times over, reads as
+// it does alone, wherever the page ends after it.
+TEST(SafeTags, RepeatedTagsWrittenAlike) {
+  const Case tags[] = {
+      {"two_attributes", "<li class=\"toctree-l4\" id=\"x y\">",
+       "<li class=toctree-l4 id=\"x y\">"},
+      {"gt_in_value", "<a title=\"x>y\" class=\"z\">", "<a title=\"x>y\" class=z>"},
+      {"void_slash", "<img class=\"pict\"/>", "<img class=pict>"},
+      {"end_tag", "</span class=\"pre\">", "</span class=pre>"},
+      {"longest_kept", "<span class=\"0123456789012345678901234567890\">",
+       "<span class=0123456789012345678901234567890>"},
+  };
+  for (const Case& c : tags)
+    for (std::size_t k = 0; k < 60; k += 7) {
+      std::string in = "<p>";
+      std::string out = "<p>";
+      for (int n = 0; n < 4; ++n) {
+        in += std::string(c.in) + "x";
+        out += std::string(c.out) + "x";
+      }
+      const std::string tail(k, 't');
+      EXPECT_EQ(safe(in + tail), out + tail) << c.name << " " << k;
+    }
+  // Tags of one length and alike at both ends are told apart by the bytes between.
+  const std::string a = "<p class=\"x y\" data-k=\"aaaa\">";
+  const std::string b = "<p class=\"x-y\" data-k=\"aaaa\">";
+  const std::string tail(50, 't');
+  EXPECT_EQ(safe(a + b + a + b + tail),
+            "<p class=\"x y\" data-k=aaaa><p class=x-y data-k=aaaa>"
+            "<p class=\"x y\" data-k=aaaa><p class=x-y data-k=aaaa>" +
+                tail);
+}
+
 // White space runs are read 16 bytes at a time (byte by byte without SSE2): a run of any length,
 // with a line break at any place in it or none, reads the same between words and before a tag.
 TEST(SafeText, SpaceRunsOfEveryLengthAndBreak) {
@@ -377,6 +410,17 @@ const Case kInlineCode[] = {
      "<p style=\"font-family : &quot;a  b&quot;\">x"},
     {"style_attribute_in_svg_kept", "<svg><rect style=\"fill : red\"/></svg>",
      "<svg><rect style=\"fill : red\"/></svg>"},
+    // The same tag bytes in SVG and then in HTML: each is written as it reads where it stands.
+    {"style_attribute_in_svg_then_html",
+     "<svg><g style=\"fill : red\"></g></svg><g style=\"fill : red\">"
+     "0123456789012345678901234567890123456789012345678",
+     "<svg><g style=\"fill : red\"></g></svg><g style=\"fill:red\">"
+     "0123456789012345678901234567890123456789012345678"},
+    {"style_attribute_in_html_then_svg",
+     "<g style=\"fill : red\"></g><svg><g style=\"fill : red\"></g></svg>"
+     "0123456789012345678901234567890123456789012345678",
+     "<g style=\"fill:red\"></g><svg><g style=\"fill : red\"></g></svg>"
+     "0123456789012345678901234567890123456789012345678"},
 };
 INSTANTIATE_TEST_SUITE_P(Safe, InlineCodeTable, testing::ValuesIn(kInlineCode), case_name);
 
