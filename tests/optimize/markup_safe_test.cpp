@@ -273,8 +273,10 @@ TEST(SafeTags, RepeatedTagsWrittenAlike) {
       {"gt_in_value", "<a title=\"x>y\" class=\"z\">", "<a title=\"x>y\" class=z>"},
       {"void_slash", "<img class=\"pict\"/>", "<img class=pict>"},
       {"end_tag", "</span class=\"pre\">", "</span class=pre>"},
-      {"longest_kept", "<span class=\"0123456789012345678901234567890\">",
-       "<span class=0123456789012345678901234567890>"},
+      {"longest_kept", "<span class=\"012345678901234567890123456789012\">",
+       "<span class=012345678901234567890123456789012>"},
+      {"one_byte_longer", "<span class=\"0123456789012345678901234567890123\">",
+       "<span class=0123456789012345678901234567890123>"},
   };
   for (const Case& c : tags)
     for (std::size_t k = 0; k < 60; k += 7) {
