@@ -173,16 +173,7 @@ bool read_copied_tags(std::span<const unsigned char> in, std::size_t from, std::
       bool spaced = false;
       const bool omissible = end_tag_omissible(in, j, name_end, *meaning, st, &next, &spaced);
       st.tree.end_tag(tree_name);
-      if (omissible && (!spaced || st.tree.space_may_go(next))) {
-        st.out.n = tag_at;
-        // The white space after it goes as well, as text_space would find it (the same rules,
-        // asked of the same tree), unless the output ends in white space, where the run is text.
-        const int prev = st.out.prev();
-        if (spaced && prev != ' ' && prev != '\n') {
-          st.ticker.one(j);  // the main loop's step over the run
-          return space_end(in, j);
-        }
-      }
+      if (omissible && (!spaced || st.tree.space_may_go(next))) st.out.n = tag_at;
     }
     // The end of any block may have closed the P (or it was never the innermost block).
     st.p_open = st.p_open && (kind & (kBlock | kListItem)) == 0;

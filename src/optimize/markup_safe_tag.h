@@ -24,20 +24,19 @@ inline std::size_t remembered_tag(std::span<const unsigned char> in, std::size_t
   if (in.size() - s >= TagMemo::kLongest && st.memo.worth_a_look()) {
     const unsigned char* const p = in.data() + s;
     const TagMemo::Key key = TagMemo::key_at(p);
-    if (key.length == 0) {
-      st.memo.missed();
-      return tag(in, s, name_end, st);
+    if (key.length != 0) {
+      const std::size_t written = st.memo.write(key, p, st.out.base + st.out.n);
+      if (written != SIZE_MAX) {
+        st.out.n += written;
+        st.self_closing = false;
+        return s + key.length;
+      }
+      const std::size_t at = st.out.n;
+      const std::size_t j = tag(in, s, name_end, st);
+      if (st.by_bytes && j == s + key.length) st.memo.keep(key, p, st.out.base + at, st.out.n - at);
+      return j;
     }
-    const std::size_t written = st.memo.write(key, p, st.out.base + st.out.n);
-    if (written != SIZE_MAX) {
-      st.out.n += written;
-      st.self_closing = false;
-      return s + key.length;
-    }
-    const std::size_t at = st.out.n;
-    const std::size_t j = tag(in, s, name_end, st);
-    if (st.by_bytes && j == s + key.length) st.memo.keep(key, p, st.out.base + at, st.out.n - at);
-    return j;
+    st.memo.missed();
   }
 #endif
   return tag(in, s, name_end, st);
