@@ -175,12 +175,11 @@ bool read_copied_tags(std::span<const unsigned char> in, std::size_t from, std::
       st.tree.end_tag(tree_name);
       if (omissible && (!spaced || st.tree.space_may_go(next))) st.out.n = tag_at;
     }
-    // The end of any block may have closed the P (or it was never the innermost block).
-    st.p_open = st.p_open && (kind & (kBlock | kListItem)) == 0;
+    st.p_open = meaning->p_open_after[1][st.p_open];
     return j;
   }
   st.tree.start_tag(tree_name, self_closing);
-  st.p_open = (st.p_open && meaning->keeps_p) || meaning->opens_p;
+  st.p_open = meaning->p_open_after[0][st.p_open];
   // Most elements' content is read as any other.
   if ((kind & (kForeign | kPlainText | kRawText | kPreLike)) == 0 || j >= in.size()) return j;
   if ((kind & kForeign) != 0) {

@@ -170,10 +170,10 @@ struct Meaning {
   std::array<std::uint16_t, 2> before = {kind_before(kPlain, false), kind_before(kPlain, true)};
   ElementSet bit = 0;           // its own bit when kEndRules names it, or 0
   tree::Tag tag = tree::Other;  // what the tree builder's rules call it
-  // After its start tag, a P is the innermost block open when (it was and keeps_p) or opens_p: a
-  // block start tag makes the P the block when it is one (a list item closes it).
-  bool keeps_p = true;
-  bool opens_p = false;
+  // Whether a P is the innermost block open after its tag, by [closing][whether one was before]:
+  // a block start tag makes the P the block when it is one (a list item closes it), and the end of
+  // any block may have closed the P (or it was never the innermost block).
+  std::array<std::array<bool, 2>, 2> p_open_after = {{{false, true}, {false, true}}};
 };
 
 // Every name this profile knows: those of kNames and of kEndRules. Row 0 stands for every other
@@ -202,8 +202,9 @@ inline constexpr NameRows kRows = [] {
     m.left = {left_of(name.kind, false), left_of(name.kind, true)};
     m.before = {kind_before(name.kind, false), kind_before(name.kind, true)};
     const bool block = (name.kind & kEdge) == kEdge || (name.kind & kListItem) != 0;
-    m.keeps_p = !block;
-    m.opens_p = block && (name.kind & kParagraph) != 0;
+    const bool opens_p = block && (name.kind & kParagraph) != 0;
+    const bool end_keeps_p = (name.kind & (kBlock | kListItem)) == 0;
+    m.p_open_after = {{{opens_p, !block || opens_p}, {false, end_keeps_p}}};
   }
   std::size_t bits = 0;
   const auto give_bit = [&](std::string_view name) {
@@ -311,11 +312,15 @@ inline const Meaning& name_meaning(std::span<const unsigned char> in, std::size_
   // A name holding some other byte below '0', or of 16 bytes or more: byte by byte.
   if (length == 16 || !kNameStop[in[from + length]]) return name_meaning_bytewise(in, from, end);
   *end = from + length;
-  if (length > kLongestName) return kNoMeaning;
-  const std::array<std::uint64_t, 2>& mask = kKeyMasks[length];
   TagNameKey key;
-  key.lo = v0 & mask[0];
-  key.hi = (v1 & mask[1]) | std::uint64_t{length} << 56;
+  key.hi = std::uint64_t{length} << 56;
+  if (length <= 8) {
+    key.lo = v0 & kKeyMasks[length][0];  // most names: one word
+  } else {
+    if (length > kLongestName) return kNoMeaning;
+    key.lo = v0;
+    key.hi |= v1 & kKeyMasks[length][1];
+  }
   return meaning_of_key(key);
 }
 

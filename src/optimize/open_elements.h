@@ -118,14 +118,14 @@ class OpenElements {
   void doctype(bool no_quirks);  // no_quirks: exactly <!DOCTYPE html>
   // Tags in the body outside SVG and MathML, most of a page's, go to its rules at once.
   void start_tag(Name name, bool self_closing) {
-    if (mode_ == Mode::InBody && !foreign_here()) {
+    if (in_body_html()) {
       if (!body_start_plain(name)) body_start(name, self_closing);
       return;
     }
     any_start_tag(name, self_closing);
   }
   void end_tag(Name name) {
-    if (mode_ == Mode::InBody && !foreign_here()) {
+    if (in_body_html()) {
       if (!body_end_plain(name)) body_end(name);
       return;
     }
@@ -135,7 +135,7 @@ class OpenElements {
   void text(bool space_only) {
     // Text in the body with no formatting element to rebuild, most of a page's: only whether it
     // joins other text changes.
-    if (mode_ == Mode::InBody && !foreign_here() && !reconstruct_pending()) {
+    if (in_body_html() && !reconstruct_pending()) {
       text_last_ = text_last_ || !space_only;
       return;
     }
@@ -293,6 +293,12 @@ class OpenElements {
   void close_through(Tag tag);       // generates implied end tags, then pops through `tag`
   void close_select();
   [[nodiscard]] bool foreign_here() const { return current_ns_ != Ns::Html; }
+  // In the body, at an HTML element (or none): where most tokens go to their rules at once.
+  [[nodiscard]] bool in_body_html() const {
+    constexpr unsigned kWanted =
+        static_cast<unsigned>(Mode::InBody) | static_cast<unsigned>(Ns::Html) << 8;
+    return (static_cast<unsigned>(mode_) | static_cast<unsigned>(current_ns_) << 8) == kWanted;
+  }
   // After a pop: the namespace of the node that is current now.
   void track_current() { current_ns_ = depth_ > 0 ? stack_[depth_ - 1].ns : Ns::Html; }
 
@@ -300,7 +306,6 @@ class OpenElements {
     std::array<Entry, kMaxDepth> stack_;
   };
   std::size_t depth_ = 0;
-  Ns current_ns_ = Ns::Html;  // the current node's namespace (HTML with none), asked at every token
   // How many HTML elements of each name the stack holds: a name not open is in no scope, which
   // is most of the parser's questions, answered without a walk.
   std::array<std::uint16_t, kTagCount> open_html_{};
@@ -309,6 +314,9 @@ class OpenElements {
   };
   std::size_t formatting_count_ = 0;
   Mode mode_ = Mode::Initial;
+  // The current node's namespace (HTML with none), asked at every token: beside mode_, so that
+  // in_body_html() reads both with one load.
+  Ns current_ns_ = Ns::Html;
   Mode text_return_ = Mode::InBody;  // the mode after a raw text element's end tag
   enum class Quirks : std::uint8_t { No, Yes, Maybe } quirks_ = Quirks::Yes;
   bool form_open_ = false;  // the form element pointer is set
