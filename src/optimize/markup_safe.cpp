@@ -77,7 +77,9 @@ bool read_copied_tags(std::span<const unsigned char> in, std::size_t from, std::
   return true;
 }
 
-// Everything that starts at a '<' at `s`; returns where the next step starts.
+// Everything that starts at a '<' at `s`; returns where the next step starts. `kPhp`: the page's
+// PHP blocks are kept (st.php_blocks), known for the whole pass.
+template <bool kPhp>
 [[gnu::always_inline]] inline std::size_t markup_at(std::span<const unsigned char> in,
                                                     std::size_t s, State& st) {
   // Two bytes after the '<' decide what it starts; one look at the page's end for both.
@@ -107,7 +109,7 @@ bool read_copied_tags(std::span<const unsigned char> in, std::size_t from, std::
       return copy_kept(in, s, gt == in.size() ? gt : gt + 1, st);
     }
     if (b == '?') {
-      if (st.php_blocks) {
+      if (kPhp) {
         st.left = Left::OtherTag;
         st.text_has_content = false;
         // PHP eats a line break right after "?>": the white space there is not the page's to touch.
@@ -139,7 +141,7 @@ bool read_copied_tags(std::span<const unsigned char> in, std::size_t from, std::
   bool self_closing = false;
   const std::size_t tag_at = st.out.n;
   std::size_t j = 0;
-  if (!st.php_blocks) {
+  if (!kPhp) {
     if (name_end < in.size() && in[name_end] == '>') {
       // Most tags hold nothing but their name: copied whole.
       j = name_end + 1;
@@ -213,14 +215,14 @@ inline constexpr std::size_t kStartAgain = SIZE_MAX;
 // The page from its start, one token a step; returns where it stopped (the end), or kStartAgain
 // when the part of the page looked at last mentions white-space after all. Without a bar to move,
 // the steps are not counted.
-template <bool kTicking>
+template <bool kTicking, bool kPhp>
 std::size_t pass(std::span<const unsigned char> in, State& st) {
   std::size_t i = 0;
   while (i < in.size()) {
     if constexpr (kTicking) st.ticker.one(i);
     const unsigned char c = in[i];
     if (c == '<') {
-      i = markup_at(in, i, st);
+      i = markup_at<kPhp>(in, i, st);
     } else if (kTextSpace[c]) {
       i = text_space(in, i, st);
     } else {
@@ -251,7 +253,7 @@ std::size_t optimize_into(std::span<const unsigned char> in, unsigned char* out,
   if (settings.progress != nullptr) {
     // The bar moves once: the page is looked at before the pass.
     st.styles_white_space = mentions ? *mentions : mentions_white_space(in, 0, in.size());
-    const std::size_t i = pass<true>(in, st);
+    const std::size_t i = st.php_blocks ? pass<true, true>(in, st) : pass<true, false>(in, st);
     settings.progress->tick(total, static_cast<std::int64_t>(i));
     settings.progress->finish();
     return st.out.n;
@@ -261,7 +263,8 @@ std::size_t optimize_into(std::span<const unsigned char> in, unsigned char* out,
   } else {
     st.look_pending = true;
   }
-  return pass<false>(in, st) == kStartAgain ? kStartAgain : st.out.n;
+  const std::size_t end = st.php_blocks ? pass<false, true>(in, st) : pass<false, false>(in, st);
+  return end == kStartAgain ? kStartAgain : st.out.n;
 }
 
 }  // namespace
