@@ -77,6 +77,85 @@ bool read_copied_tags(std::span<const unsigned char> in, std::size_t from, std::
   return true;
 }
 
+// The content of an element read as text or copied as it is, from `j` after its start tag at `s`
+// (of `name` and `kind`): PLAINTEXT's, raw text's and pre-like elements'. Out of line, as
+// not_a_tag.
+[[gnu::noinline]] std::size_t text_element_content(std::span<const unsigned char> in, std::size_t s,
+                                                   std::size_t j,
+                                                   std::span<const unsigned char> name,
+                                                   std::uint16_t kind, State& st) {
+  if ((kind & kPlainText) != 0) return copy_kept(in, j, in.size(), st);
+  // Raw text and pre-like content runs up to its end tag, which is then read as a tag.
+  if ((kind & kRawText) != 0) {
+    const std::size_t end = end_tag_start(in, j, name);
+    Code code = end < in.size() ? code_of(in, s, j, name) : Code::None;
+    if ((code == Code::Css && !st.code.css) || (code != Code::Css && !st.code.js))
+      code = Code::None;
+    if (code == Code::None) return copy_kept(in, j, end, st);
+    inline_code(in, j, end, code, st);
+    return end;
+  }
+  if ((kind & kPreLike) != 0) {
+    const std::size_t end = nested_end_tag_start(in, j, name);
+    if (read_copied_tags(in, j, end, st)) return copy_kept(in, j, end, st);
+    // Where the content ends is not known for sure: the rest of the page stays as it is.
+    st.tree.lose();
+    return copy_kept(in, j, in.size(), st);
+  }
+  return j;
+}
+
+// What starts at a '<' at `s` that is no start or end tag, `b` the byte after it: a comment, a
+// declaration, a PHP block or a '<' that is text. Out of line: the main loop keeps its registers
+// for tags.
+template <bool kPhp>
+[[gnu::noinline]] std::size_t not_a_tag(std::span<const unsigned char> in, std::size_t s,
+                                        unsigned char b, State& st) {
+  const bool closing = b == '/';
+  if (b == '!') {
+    if (match_exact(in, s + 2, "--")) return comment(in, s, st);
+    // Declarations, CDATA sections and bogus comments: copied through their end.
+    const bool doctype = match_nocase(in, s + 2, "doctype");
+    if (doctype) st.tree.doctype(html_doctype(in, s));
+    st.left = doctype ? Left::EdgeEnd : Left::OtherTag;
+    st.text_has_content = false;
+    if (match_exact(in, s + 2, "[CDATA[")) {
+      std::size_t j = s + 9;
+      for (;;) {
+        j = find_byte(in, j, ']');
+        if (j == in.size()) return copy_kept(in, s, j, st);
+        if (match_exact(in, j, "]]>")) return copy_kept(in, s, j + 3, st);
+        ++j;
+      }
+    }
+    const std::size_t gt = find_byte(in, s + 2, '>');
+    return copy_kept(in, s, gt == in.size() ? gt : gt + 1, st);
+  }
+  if (b == '?') {
+    if (kPhp) {
+      st.left = Left::OtherTag;
+      st.text_has_content = false;
+      // PHP eats a line break right after "?>": the white space there is not the page's to touch.
+      std::size_t end = php_block_end(in, s);
+      while (end < in.size() && kTextSpace[in[end]]) ++end;
+      return copy_kept(in, s, end, st);
+    }
+    // A bogus comment ("<?xml ...?>" and the like): dropped like any other comment.
+    const std::size_t gt = find_byte(in, s + 2, '>');
+    if (gt != in.size()) return drop_comment(in, s, gt + 1, st);
+    st.left = Left::OtherTag;
+    st.text_has_content = false;
+    return copy_kept(in, s, gt, st);
+  }
+  if (closing) {  // "</>" and bogus comments: copied
+    st.left = Left::OtherTag;
+    st.text_has_content = false;
+    const std::size_t gt = find_byte(in, s + 2, '>');
+    return copy_kept(in, s, gt == in.size() ? gt : gt + 1, st);
+  }
+  return text_content(in, s, st);  // a '<' that is text
+}
+
 // Everything that starts at a '<' at `s`; returns where the next step starts. `kPhp`: the page's
 // PHP blocks are kept (st.php_blocks), known for the whole pass.
 template <bool kPhp>
@@ -88,50 +167,8 @@ template <bool kPhp>
   const bool closing = b == '/';
   const std::size_t name_from = s + 1 + static_cast<std::size_t>(closing);
   // Start and end tags first: most of what starts with '<'.
-  if (!kAsciiLetter[room ? in[name_from] : peek(in, name_from)]) {
-    if (b == '!') {
-      if (match_exact(in, s + 2, "--")) return comment(in, s, st);
-      // Declarations, CDATA sections and bogus comments: copied through their end.
-      const bool doctype = match_nocase(in, s + 2, "doctype");
-      if (doctype) st.tree.doctype(html_doctype(in, s));
-      st.left = doctype ? Left::EdgeEnd : Left::OtherTag;
-      st.text_has_content = false;
-      if (match_exact(in, s + 2, "[CDATA[")) {
-        std::size_t j = s + 9;
-        for (;;) {
-          j = find_byte(in, j, ']');
-          if (j == in.size()) return copy_kept(in, s, j, st);
-          if (match_exact(in, j, "]]>")) return copy_kept(in, s, j + 3, st);
-          ++j;
-        }
-      }
-      const std::size_t gt = find_byte(in, s + 2, '>');
-      return copy_kept(in, s, gt == in.size() ? gt : gt + 1, st);
-    }
-    if (b == '?') {
-      if (kPhp) {
-        st.left = Left::OtherTag;
-        st.text_has_content = false;
-        // PHP eats a line break right after "?>": the white space there is not the page's to touch.
-        std::size_t end = php_block_end(in, s);
-        while (end < in.size() && kTextSpace[in[end]]) ++end;
-        return copy_kept(in, s, end, st);
-      }
-      // A bogus comment ("<?xml ...?>" and the like): dropped like any other comment.
-      const std::size_t gt = find_byte(in, s + 2, '>');
-      if (gt != in.size()) return drop_comment(in, s, gt + 1, st);
-      st.left = Left::OtherTag;
-      st.text_has_content = false;
-      return copy_kept(in, s, gt, st);
-    }
-    if (closing) {  // "</>" and bogus comments: copied
-      st.left = Left::OtherTag;
-      st.text_has_content = false;
-      const std::size_t gt = find_byte(in, s + 2, '>');
-      return copy_kept(in, s, gt == in.size() ? gt : gt + 1, st);
-    }
-    return text_content(in, s, st);  // a '<' that is text
-  }
+  if (!kAsciiLetter[room ? in[name_from] : peek(in, name_from)])
+    return not_a_tag<kPhp>(in, s, b, st);
   name_at(in, name_from, st);
   const Meaning* meaning = st.named;
   std::size_t name_end = st.named_end;
@@ -188,25 +225,7 @@ template <bool kPhp>
     if (!self_closing) ++st.foreign_depth;
     return j;
   }
-  if ((kind & kPlainText) != 0) return copy_kept(in, j, in.size(), st);
-  // Raw text and pre-like content runs up to its end tag, which is then read as a tag.
-  if ((kind & kRawText) != 0) {
-    const std::size_t end = end_tag_start(in, j, name);
-    Code code = end < in.size() ? code_of(in, s, j, name) : Code::None;
-    if ((code == Code::Css && !st.code.css) || (code != Code::Css && !st.code.js))
-      code = Code::None;
-    if (code == Code::None) return copy_kept(in, j, end, st);
-    inline_code(in, j, end, code, st);
-    return end;
-  }
-  if ((kind & kPreLike) != 0) {
-    const std::size_t end = nested_end_tag_start(in, j, name);
-    if (read_copied_tags(in, j, end, st)) return copy_kept(in, j, end, st);
-    // Where the content ends is not known for sure: the rest of the page stays as it is.
-    st.tree.lose();
-    return copy_kept(in, j, in.size(), st);
-  }
-  return j;
+  return text_element_content(in, s, j, name, kind, st);
 }
 
 // What a pass returns when it must start again.
