@@ -78,8 +78,8 @@ bool read_copied_tags(std::span<const unsigned char> in, std::size_t from, std::
 }
 
 // The content of an element read as text or copied as it is, from `j` after its start tag at `s`
-// (of `name` and `kind`): PLAINTEXT's, raw text's and pre-like elements'. Out of line, as
-// not_a_tag.
+// (of `name` and `kind`): PLAINTEXT's, raw text's and pre-like elements'. Out of line: the main
+// loop keeps its registers for tags.
 [[gnu::noinline]] std::size_t text_element_content(std::span<const unsigned char> in, std::size_t s,
                                                    std::size_t j,
                                                    std::span<const unsigned char> name,
@@ -233,7 +233,7 @@ inline constexpr std::size_t kStartAgain = SIZE_MAX;
 
 // The page from its start, one token a step; returns where it stopped (the end), or kStartAgain
 // when the part of the page looked at last mentions white-space after all. Without a bar to move,
-// the steps are not counted.
+// the steps are not counted; `kPhp` is st.php_blocks, as markup_at takes it.
 template <bool kTicking, bool kPhp>
 std::size_t pass(std::span<const unsigned char> in, State& st) {
   std::size_t i = 0;
