@@ -135,91 +135,147 @@ inline constexpr auto kQuote = byte_set("\"'");
 
 }  // namespace
 
-std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t name_end, State& st) {
+#ifdef SVELTERY_SSE2
+namespace {
+
+// The attributes of the tag at `s` from `at` on (a space), written at `to`, `last` what was
+// written last. Most attributes read ` name="value"` with a name of at most 14 bytes, and most
+// tags end right after one. Those take a look at 16 bytes of the name and 16 at a time of the
+// value, then whole moves of 16, 32 or 64 bytes; anything else goes to the general path at the
+// start of its attribute. The loop runs while 80 bytes are left, and looks further only where it
+// checks that the input has the bytes; the output lies no further on than the input. With `mark`,
+// where the last attribute ending within TagMemo::kLongest bytes of the tag (with the byte after
+// it) ended is told there.
+template <bool kMark>
+std::size_t quoted_attributes(std::span<const unsigned char> in, std::size_t s,
+                              const unsigned char* at, unsigned char* to, Last last, State& st,
+                              [[maybe_unused]] TagStart* mark) {
+  const unsigned char* const p = in.data();
+  const unsigned char* const end = p + in.size();
+  unsigned char* const o = st.out.base;
+  while (end - at >= 80 && *at == ' ') {
+    // The name from byte 1 (not a stop: a leading '=' belongs to a name), then '=' and a quote.
+    const auto e = static_cast<unsigned>(std::countr_zero(name_stops16(at) & ~1u));
+    if (e - 2 > 12 || at[e] != '=' || !kQuote[at[e + 1]]) break;
+    const unsigned char q = at[e + 1];
+    if (e == 6 && st.code.css && st.foreign_depth == 0 &&
+        match_nocase(in, static_cast<std::size_t>(at + 1 - p), "style"))
+      break;
+    const unsigned char* const v = at + e + 2;
+    // The first byte that may end the value or need its quotes, then the closing quote.
+    const unsigned char* close = v;
+    std::uint32_t flags = value_flags16(close);
+    while (flags == 0) {
+      close += 16;
+      if (end - close <= 16) break;
+      flags = value_flags16(close);
+    }
+    if (flags == 0) break;
+    close += static_cast<unsigned>(std::countr_zero(flags));
+    bool bare = close > v;
+    if (*close != q) {
+      if (!kNeedsQuotes[*close]) break;  // a control byte or '!' in the value
+      bare = false;
+      // The quote's look reads 16 bytes after `close`, and the quote found needs one after it.
+      if (end - close <= 17) break;
+      std::uint32_t quotes = equal16(close + 1, q);
+      while (quotes == 0) {
+        close += 16;
+        if (end - close <= 17) break;
+        quotes = equal16(close + 1, q);
+      }
+      if (quotes == 0) break;
+      close += 1 + static_cast<unsigned>(std::countr_zero(quotes));
+    }
+    // The quote was found within 16 bytes with at least one more after them.
+    const unsigned char after = close[1];
+    if (after == '/') break;  // perhaps a "/>" that goes
+    bare = bare && kEndsBareValue[after];
+    // ` name=`, then the value with its quotes or without (at least 64 bytes are left from
+    // there).
+    const unsigned char* const from = v - 1 + static_cast<std::size_t>(bare);
+    const auto length = static_cast<std::size_t>(close + 1 - from) - bare;
+    std::memcpy(to, at, 16);
+    if (length <= 32)
+      std::memcpy(to + e + 1, from, 32);
+    else if (length <= 64)
+      std::memcpy(to + e + 1, from, 64);
+    else
+      move_long(to + e + 1, from, length);
+    to += e + 1 + length;
+    at = close + 1;
+    if (after == '>') {
+      *to++ = '>';
+      st.out.n = static_cast<std::size_t>(to - o);
+      // A style attribute is left to the general path where it is minified, and not elsewhere.
+      st.by_bytes = !st.code.css || st.foreign_depth == 0;
+      return static_cast<std::size_t>(at + 1 - p);
+    }
+    last = bare ? Last::UnquotedValue : Last::QuotedValue;
+    if constexpr (kMark) {
+      // The attribute and the byte after it lie within the tag's first kLongest bytes.
+      if (static_cast<std::size_t>(at - p) - s < TagMemo::kLongest) {
+        mark->length = static_cast<std::size_t>(at - p) - s;
+        mark->written_length = static_cast<std::size_t>(to - o) - st.out.n;
+        mark->bare = bare;
+      }
+    }
+  }
+  return attributes(in, s, static_cast<std::size_t>(at - p), static_cast<std::size_t>(to - o), last,
+                    st);
+}
+
+}  // namespace
+#endif
+
+namespace {
+
+// tag(), telling in *mark where the tag's first attributes end within TagMemo::kLongest bytes
+// (where kMark) when they are read by the bytes alone.
+template <bool kMark>
+std::size_t tag_marked(std::span<const unsigned char> in, std::size_t s, std::size_t name_end,
+                       State& st, [[maybe_unused]] TagStart* mark) {
   st.self_closing = false;
   st.by_bytes = false;
   // The write cursor in locals: a byte stored through a pointer could alias State's members.
   unsigned char* const o = st.out.base;
 #ifdef SVELTERY_SSE2
-  // Most attributes read ` name="value"` with a name of at most 14 bytes, and most tags end right
-  // after one. Those take a look at 16 bytes of the name and 16 at a time of the value, then whole
-  // moves of 16, 32 or 64 bytes; anything else goes to the general path at the start of its
-  // attribute. The loop runs while 80 bytes are left, and looks further only where it checks that
-  // the input has the bytes; the output lies no further on than the input.
   if (in.size() - name_end >= 80 && name_end - s <= 32) {
-    const unsigned char* const p = in.data();
-    const unsigned char* const end = p + in.size();
-    const unsigned char* at = p + name_end;
-    unsigned char* to = o + st.out.n;
-    std::memcpy(to, p + s, 32);  // the tag's name
-    to += name_end - s;
-    Last last = Last::Name;
-    while (end - at >= 80 && *at == ' ') {
-      // The name from byte 1 (not a stop: a leading '=' belongs to a name), then '=' and a quote.
-      const auto e = static_cast<unsigned>(std::countr_zero(name_stops16(at) & ~1u));
-      if (e - 2 > 12 || at[e] != '=' || !kQuote[at[e + 1]]) break;
-      const unsigned char q = at[e + 1];
-      if (e == 6 && st.code.css && st.foreign_depth == 0 &&
-          match_nocase(in, static_cast<std::size_t>(at + 1 - p), "style"))
-        break;
-      const unsigned char* const v = at + e + 2;
-      // The first byte that may end the value or need its quotes, then the closing quote.
-      const unsigned char* close = v;
-      std::uint32_t flags = value_flags16(close);
-      while (flags == 0) {
-        close += 16;
-        if (end - close <= 16) break;
-        flags = value_flags16(close);
-      }
-      if (flags == 0) break;
-      close += static_cast<unsigned>(std::countr_zero(flags));
-      bool bare = close > v;
-      if (*close != q) {
-        if (!kNeedsQuotes[*close]) break;  // a control byte or '!' in the value
-        bare = false;
-        // The quote's look reads 16 bytes after `close`, and the quote found needs one after it.
-        if (end - close <= 17) break;
-        std::uint32_t quotes = equal16(close + 1, q);
-        while (quotes == 0) {
-          close += 16;
-          if (end - close <= 17) break;
-          quotes = equal16(close + 1, q);
-        }
-        if (quotes == 0) break;
-        close += 1 + static_cast<unsigned>(std::countr_zero(quotes));
-      }
-      // The quote was found within 16 bytes with at least one more after them.
-      const unsigned char after = close[1];
-      if (after == '/') break;  // perhaps a "/>" that goes
-      bare = bare && kEndsBareValue[after];
-      // ` name=`, then the value with its quotes or without (at least 64 bytes are left from
-      // there).
-      const unsigned char* const from = v - 1 + static_cast<std::size_t>(bare);
-      const auto length = static_cast<std::size_t>(close + 1 - from) - bare;
-      std::memcpy(to, at, 16);
-      if (length <= 32)
-        std::memcpy(to + e + 1, from, 32);
-      else if (length <= 64)
-        std::memcpy(to + e + 1, from, 64);
-      else
-        move_long(to + e + 1, from, length);
-      to += e + 1 + length;
-      at = close + 1;
-      if (after == '>') {
-        *to++ = '>';
-        st.out.n = static_cast<std::size_t>(to - o);
-        // A style attribute is left to the general path where it is minified, and not elsewhere.
-        st.by_bytes = !st.code.css || st.foreign_depth == 0;
-        return static_cast<std::size_t>(at + 1 - p);
-      }
-      last = bare ? Last::UnquotedValue : Last::QuotedValue;
-    }
-    return attributes(in, s, static_cast<std::size_t>(at - p), static_cast<std::size_t>(to - o),
-                      last, st);
+    unsigned char* const to = o + st.out.n;
+    std::memcpy(to, in.data() + s, 32);  // the tag's name
+    return quoted_attributes<kMark>(in, s, in.data() + name_end, to + (name_end - s), Last::Name,
+                                    st, mark);
   }
 #endif
   const std::size_t w = put_piece(o, st.out.n, in, s, name_end);
   return attributes(in, s, name_end, w, Last::Name, st);
 }
+
+}  // namespace
+
+std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t name_end, State& st) {
+  return tag_marked<false>(in, s, name_end, st, nullptr);
+}
+
+#ifdef SVELTERY_SSE2
+std::size_t remembered_long_tag(std::span<const unsigned char> in, std::size_t s,
+                                std::size_t name_end, State& st) {
+  const unsigned char* const p = in.data() + s;
+  const TagStart start = st.memo.write_start(p, st.out.base + st.out.n);
+  if (start.length != 0) {
+    st.self_closing = false;
+    st.by_bytes = false;
+    const std::size_t w = st.out.n + start.written_length;
+    return quoted_attributes<false>(in, s, p + start.length, st.out.base + w,
+                                    start.bare ? Last::UnquotedValue : Last::QuotedValue, st,
+                                    nullptr);
+  }
+  const std::size_t at = st.out.n;
+  TagStart mark;
+  const std::size_t j = tag_marked<true>(in, s, name_end, st, &mark);
+  if (st.by_bytes && mark.length != 0) st.memo.keep_start(p, mark, st.out.base + at);
+  return j;
+}
+#endif
 
 }  // namespace markup::safe

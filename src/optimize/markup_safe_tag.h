@@ -15,6 +15,14 @@ namespace markup::safe {
 // off by the end of input, the rest is copied.
 std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t name_end, State& st);
 
+#ifdef SVELTERY_SSE2
+// remembered_tag() for a tag longer than TagMemo::kLongest bytes: its first attributes as they
+// were written before, where they were, and kept for the next time where they were written from
+// the bytes alone.
+std::size_t remembered_long_tag(std::span<const unsigned char> in, std::size_t s,
+                                std::size_t name_end, State& st);
+#endif
+
 // tag(), written as it was before where the same bytes were, and kept for the next time where
 // they were written from the bytes alone.
 inline std::size_t remembered_tag(std::span<const unsigned char> in, std::size_t s,
@@ -36,7 +44,11 @@ inline std::size_t remembered_tag(std::span<const unsigned char> in, std::size_t
       if (st.by_bytes && j == s + key.length) st.memo.keep(key, p, st.out.base + at, st.out.n - at);
       return j;
     }
-    st.memo.missed();
+    if (!key.longer) {
+      st.memo.missed();
+      return tag(in, s, name_end, st);
+    }
+    return remembered_long_tag(in, s, name_end, st);
   }
 #endif
   return tag(in, s, name_end, st);

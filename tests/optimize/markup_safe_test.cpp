@@ -299,6 +299,47 @@ TEST(SafeTags, RepeatedTagsWrittenAlike) {
                 tail);
 }
 
+// Longer tags that begin alike go on from where the start written before ends: each reads as it
+// does alone, in any order, wherever the page ends after them.
+TEST(SafeTags, LongTagsBeginningAlikeWrittenAlike) {
+  const Case tags[] = {
+      {"bare_href", "<a class=\"reference internal\" href=\"whatsnew/3.11.html#x\">",
+       "<a class=\"reference internal\" href=whatsnew/3.11.html#x>"},
+      {"quoted_href", "<a class=\"reference internal\" href=\"a b c d e f g h i j k\">",
+       "<a class=\"reference internal\" href=\"a b c d e f g h i j k\">"},
+      // The start's next byte differs: no space before the name.
+      {"no_space_after_start", "<a class=\"reference internal\"href=\"whatsnew/3.11.html#y\">",
+       "<a class=\"reference internal\"href=whatsnew/3.11.html#y>"},
+      // The start ends in a value without quotes: the '/' after it keeps its space.
+      {"slash_after_bare_start",
+       "<a class=\"reference internal\" data-k=\"v\" / href=\"a long value\">",
+       "<a class=\"reference internal\" data-k=v / href=\"a long value\">"},
+      {"three_attributes",
+       "<a class=\"reference internal\" href=\"x\" title=\"0123456789012345678901234567890\">",
+       "<a class=\"reference internal\" href=x title=0123456789012345678901234567890>"},
+      // A start ending in a value that goes without its quotes only where a space follows.
+      {"bare_start", "<a class=\"reference-internal\" data-k=\"v\" href=\"whatsnew/3.11.html#w\">",
+       "<a class=reference-internal data-k=v href=whatsnew/3.11.html#w>"},
+      {"bare_start_then_no_space",
+       "<a class=\"reference-internal\" data-k=\"v\"href=\"whatsnew/3.11.html#z\">",
+       "<a class=reference-internal data-k=\"v\"href=whatsnew/3.11.html#z>"},
+      {"other_start", "<a class=\"reference external\" href=\"https://example.com/a\">",
+       "<a class=\"reference external\" href=https://example.com/a>"},
+  };
+  for (std::size_t k = 0; k < 90; k += 11) {
+    std::string in = "<p>";
+    std::string out = "<p>";
+    for (int round = 0; round < 3; ++round)
+      for (std::size_t t = 0; t < std::size(tags); ++t) {
+        const Case& c = tags[(t * (round + 1)) % std::size(tags)];  // another order each round
+        in += std::string(c.in) + "x";
+        out += std::string(c.out) + "x";
+      }
+    const std::string tail(k, 't');
+    EXPECT_EQ(safe(in + tail), out + tail) << k;
+  }
+}
+
 // White space runs are read 16 bytes at a time (byte by byte without SSE2): a run of any length,
 // with a line break at any place in it or none, reads the same between words and before a tag.
 TEST(SafeText, SpaceRunsOfEveryLengthAndBreak) {
@@ -422,6 +463,22 @@ const Case kInlineCode[] = {
      "<g style=\"fill : red\"></g><svg><g style=\"fill : red\"></g></svg>"
      "0123456789012345678901234567890123456789012345678",
      "<g style=\"fill:red\"></g><svg><g style=\"fill : red\"></g></svg>"
+     "0123456789012345678901234567890123456789012345678"},
+    // The same for a longer tag whose start holds the style attribute.
+    {"long_style_tag_in_svg_then_html",
+     "<svg><g style=\"fill : red ; stroke : blue\" class=\"x\" "
+     "id=\"0123456789012345678\"></g></svg>"
+     "<g style=\"fill : red ; stroke : blue\" class=\"x\" id=\"0123456789012345678\">"
+     "0123456789012345678901234567890123456789012345678",
+     "<svg><g style=\"fill : red ; stroke : blue\" class=x id=0123456789012345678></g></svg>"
+     "<g style=\"fill:red;stroke:blue\" class=x id=0123456789012345678>"
+     "0123456789012345678901234567890123456789012345678"},
+    {"long_style_tag_in_html_then_svg",
+     "<g style=\"fill : red ; stroke : blue\" class=\"x\" id=\"0123456789012345678\"></g><svg>"
+     "<g style=\"fill : red ; stroke : blue\" class=\"x\" id=\"0123456789012345678\"></g></svg>"
+     "0123456789012345678901234567890123456789012345678",
+     "<g style=\"fill:red;stroke:blue\" class=x id=0123456789012345678></g><svg>"
+     "<g style=\"fill : red ; stroke : blue\" class=x id=0123456789012345678></g></svg>"
      "0123456789012345678901234567890123456789012345678"},
 };
 INSTANTIATE_TEST_SUITE_P(Safe, InlineCodeTable, testing::ValuesIn(kInlineCode), case_name);
