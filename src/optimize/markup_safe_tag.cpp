@@ -138,7 +138,7 @@ inline constexpr auto kQuote = byte_set("\"'");
 #ifdef SVELTERY_SSE2
 namespace {
 
-// The attributes of the tag at `s` from `at` on (a space), written at `to`, `last` what was
+// The attributes of the tag at `s` from `at` on, written at `to`, `last` what was
 // written last. Most attributes read ` name="value"` with a name of at most 14 bytes, and most
 // tags end right after one. Those take a look at 16 bytes of the name and 16 at a time of the
 // value, then whole moves of 16, 32 or 64 bytes; anything else goes to the general path at the

@@ -70,19 +70,14 @@ class TagMemo {
     if (gts == 0 || length < 9) return key;
     key.length = length;
     // The name and the end of the last attribute tell most tags apart.
-    std::uint64_t head = 0;
-    std::uint64_t tail = 0;
-    std::memcpy(&head, p + 1, 8);
-    std::memcpy(&tail, p + length - 8, 8);
-    key.slot =
-        static_cast<std::size_t>(((head * 31 + tail) * 0x9E3779B97F4A7C15ull) >> (64 - kSlotBits));
+    key.slot = slot_of(p + 1, p + length - 8, kSlotBits);
     return key;
   }
 
   // What the tag of `key` at `p` was written as, at `to`; returns its length, or SIZE_MAX when it
   // is not kept. The look is paid for from the credit.
   std::size_t write(const Key& key, const unsigned char* p, unsigned char* to) {
-    const Slot& slot = slots_[key.slot];
+    const Kept& slot = slots_[key.slot];
     if (lengths_[key.slot] == key.length) {
       if ((~same_bytes(p, slot.bytes.data()) & first_bytes(key.length)) == 0) {
         std::memcpy(to, slot.written.data(), kLongest);
@@ -98,11 +93,8 @@ class TagMemo {
   // `written_length` bytes.
   void keep(const Key& key, const unsigned char* p, const unsigned char* written,
             std::size_t written_length) {
-    Slot& slot = slots_[key.slot];
     lengths_[key.slot] = static_cast<std::uint8_t>(key.length);
-    slot.written_length = static_cast<std::uint8_t>(written_length);
-    std::memcpy(slot.bytes.data(), p, kLongest);
-    std::memcpy(slot.written.data(), written, kLongest);
+    slots_[key.slot].put(p, written, written_length, false);
   }
 
   // A look that found no tag of at most kLongest bytes.
@@ -115,7 +107,7 @@ class TagMemo {
   TagStart write_start(const unsigned char* p, unsigned char* to) {
     const std::size_t slot = start_slot(p);
     const std::size_t length = start_lengths_[slot];
-    const Start& start = starts_[slot];
+    const Kept& start = starts_[slot];
     if (length != 0 && (~same_bytes(p, start.bytes.data()) & first_bytes(length + 1)) == 0) {
       std::memcpy(to, start.written.data(), kLongest);
       credit_ = credit_ < kMostCredit ? credit_ + kHitCredit : credit_;
@@ -130,12 +122,8 @@ class TagMemo {
   void keep_start(const unsigned char* p, const TagStart& mark, const unsigned char* written) {
     if (mark.length < kShortestStart) return;
     const std::size_t slot = start_slot(p);
-    Start& start = starts_[slot];
     start_lengths_[slot] = static_cast<std::uint8_t>(mark.length);
-    start.written_length = static_cast<std::uint8_t>(mark.written_length);
-    start.bare = mark.bare;
-    std::memcpy(start.bytes.data(), p, kLongest);
-    std::memcpy(start.written.data(), written, kLongest);
+    starts_[slot].put(p, written, mark.written_length, mark.bare);
   }
 
  private:
@@ -162,34 +150,41 @@ class TagMemo {
   // The first `count` (at most kLongest) of them.
   static std::uint64_t first_bytes(std::size_t count) { return (std::uint64_t{1} << count) - 1; }
 
-  // The slot of a start hashes its bytes 1 to 8 and 17 to 24: a start that holds them all is
-  // found by every tag that begins with it.
+  // A slot of `bits` bits from the eight bytes at `a` and the eight at `b`.
+  static std::size_t slot_of(const unsigned char* a, const unsigned char* b, int bits) {
+    std::uint64_t x = 0;
+    std::uint64_t y = 0;
+    std::memcpy(&x, a, 8);
+    std::memcpy(&y, b, 8);
+    return static_cast<std::size_t>(((x * 31 + y) * 0x9E3779B97F4A7C15ull) >> (64 - bits));
+  }
+
+  // The slot of a start hashes the tag's bytes 1 to 8 and 17 to 24: a start that, with the byte
+  // after it, holds them all is found by every tag that begins with it.
   static constexpr std::size_t kShortestStart = 24;
   static constexpr int kStartBits = 5;
   static std::size_t start_slot(const unsigned char* p) {
-    std::uint64_t head = 0;
-    std::uint64_t middle = 0;
-    std::memcpy(&head, p + 1, 8);
-    std::memcpy(&middle, p + 17, 8);
-    return static_cast<std::size_t>(((head * 31 + middle) * 0x9E3779B97F4A7C15ull) >>
-                                    (64 - kStartBits));
+    return slot_of(p + 1, p + 17, kStartBits);
   }
-  struct Start {
+
+  // A tag or a start, its bytes and what they were written as (`bare`: for a start).
+  struct Kept {
     std::array<unsigned char, kLongest> bytes;
     std::array<unsigned char, kLongest> written;
     std::uint8_t written_length;
     bool bare;
+    void put(const unsigned char* p, const unsigned char* written_at, std::size_t length,
+             bool bare_last) {
+      std::memcpy(bytes.data(), p, kLongest);
+      std::memcpy(written.data(), written_at, kLongest);
+      written_length = static_cast<std::uint8_t>(length);
+      bare = bare_last;
+    }
   };
   std::array<std::uint8_t, std::size_t{1} << kStartBits> start_lengths_;
-  std::array<Start, std::size_t{1} << kStartBits> starts_;
-
-  struct Slot {
-    std::array<unsigned char, kLongest> bytes;
-    std::array<unsigned char, kLongest> written;
-    std::uint8_t written_length;
-  };
+  std::array<Kept, std::size_t{1} << kStartBits> starts_;
   std::array<std::uint8_t, std::size_t{1} << kSlotBits> lengths_;
-  std::array<Slot, std::size_t{1} << kSlotBits> slots_;
+  std::array<Kept, std::size_t{1} << kSlotBits> slots_;
   int credit_ = 8;
   int idle_ = 0;
 };
