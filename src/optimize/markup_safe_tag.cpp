@@ -147,9 +147,10 @@ namespace {
 // where the last attribute ending within TagMemo::kLongest bytes of the tag (with the byte after
 // it) ended is told there.
 template <bool kMark>
-std::size_t quoted_attributes(std::span<const unsigned char> in, std::size_t s,
-                              const unsigned char* at, unsigned char* to, Last last, State& st,
-                              [[maybe_unused]] TagStart* mark) {
+[[gnu::always_inline]] inline std::size_t quoted_attributes(std::span<const unsigned char> in,
+                                                            std::size_t s, const unsigned char* at,
+                                                            unsigned char* to, Last last, State& st,
+                                                            [[maybe_unused]] TagStart* mark) {
   const unsigned char* const p = in.data();
   const unsigned char* const end = p + in.size();
   unsigned char* const o = st.out.base;
@@ -253,8 +254,40 @@ std::size_t tag_marked(std::span<const unsigned char> in, std::size_t s, std::si
 
 }  // namespace
 
-std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t name_end, State& st) {
+#ifdef SVELTERY_SSE2
+namespace {
+
+// tag_marked<false>'s common shape, a call of its own: tag() then saves no registers for it.
+[[gnu::noinline]] std::size_t attributes_after_name(std::span<const unsigned char> in,
+                                                    std::size_t s, std::size_t name_end,
+                                                    State& st) {
+  st.self_closing = false;
+  st.by_bytes = false;
+  unsigned char* const to = st.out.base + st.out.n;
+  std::memcpy(to, in.data() + s, 32);  // the tag's name
+  return quoted_attributes<false>(in, s, in.data() + name_end, to + (name_end - s), Last::Name, st,
+                                  nullptr);
+}
+
+}  // namespace
+#endif
+
+namespace {
+
+// tag_marked<false>'s other shapes, out of line like attributes_after_name.
+[[gnu::noinline]] std::size_t attributes_by_rules(std::span<const unsigned char> in, std::size_t s,
+                                                  std::size_t name_end, State& st) {
   return tag_marked<false>(in, s, name_end, st, nullptr);
+}
+
+}  // namespace
+
+std::size_t tag(std::span<const unsigned char> in, std::size_t s, std::size_t name_end, State& st) {
+#ifdef SVELTERY_SSE2
+  if (in.size() - name_end >= 80 && name_end - s <= 32)
+    return attributes_after_name(in, s, name_end, st);
+#endif
+  return attributes_by_rules(in, s, name_end, st);
 }
 
 #ifdef SVELTERY_SSE2

@@ -1316,7 +1316,18 @@ void OpenElements::reset_mode() {
 
 // ---- What may go ----
 
-bool OpenElements::space_may_go(const Next& next) const {
+const std::array<bool, kTagCount> kStartActsInBody = [] {
+  TagSet t{};
+  for (std::size_t k = 0; k < kTagCount; ++k) {
+    const auto n = static_cast<Tag>(k);
+    // tag_acts' start tags in the body; a form's depends on whether one is open.
+    t[k] = !kTablePart[n] && !(n == Html || n == Body || n == Head || n == Frame ||
+                               n == Frameset || n == Template || n == Table || n == Form);
+  }
+  return t;
+}();
+
+bool OpenElements::space_may_go_by_rules(const Next& next) const {
   if (!known() || foreign_here()) return false;
   switch (mode_) {
     case Mode::Initial:

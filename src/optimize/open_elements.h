@@ -75,6 +75,9 @@ constexpr std::uint8_t kItem = 64;
 constexpr std::uint8_t kEndsItemWalk = 128;
 }  // namespace body_step
 extern const std::array<std::uint8_t, kTagCount> kBodySteps;
+// Start tags that act in the body whatever is open: white space before one there, joining no
+// text and rebuilding nothing, makes no node that renders.
+extern const std::array<bool, kTagCount> kStartActsInBody;
 
 // The families of the parser's "has an element in scope": each ends its walk at other elements.
 enum class Scope : std::uint8_t { Default, ListItem, Button, Table, Select };
@@ -148,7 +151,12 @@ class OpenElements {
   // A run of white space alone here, before `next`, makes no node that renders: the parser
   // ignores it, or inserts it as a text node of its own (joining no other text) with no element
   // rebuilt around it.
-  [[nodiscard]] bool space_may_go(const Next& next) const;
+  [[nodiscard]] bool space_may_go(const Next& next) const {
+    // Before a start tag in the body, most runs between tags: answered here.
+    if (in_body_html() && next.kind == Next::StartTag && kStartActsInBody[next.name.tag])
+      return !reconstruct_pending() && !text_last_;
+    return space_may_go_by_rules(next);
+  }
   // A comment here may go: no two runs of text on either side would join into one that the
   // parser places elsewhere (table text).
   [[nodiscard]] bool comment_may_go() const;
@@ -258,6 +266,7 @@ class OpenElements {
   void any_text(bool space_only);
   void insert_text(bool space_only);
   [[nodiscard]] bool tag_acts(const Next& next) const;
+  [[nodiscard]] bool space_may_go_by_rules(const Next& next) const;
 
   void push(Name name, Ns ns = Ns::Html);
   void pop();
