@@ -357,9 +357,9 @@ TEST(SafeText, SpaceRunsOfEveryLengthAndBreak) {
 }
 
 // The page's own mention of white-space is found wherever it stands: at any offset, next to other
-// hyphens, and in the last bytes of the page.
+// hyphens, across the scan's 64-byte steps, and in the last bytes of the page.
 TEST(SafeText, WhiteSpaceMentionAnywhere) {
-  for (std::size_t pad = 0; pad < 70; ++pad) {
+  for (std::size_t pad = 0; pad < 140; ++pad) {
     const std::string hyphens(pad, '-');
     const std::string before = "<p>" + hyphens + "white-space a\n  b";
     EXPECT_EQ(safe(before), before) << pad;
