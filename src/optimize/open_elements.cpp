@@ -183,8 +183,12 @@ bool same(const Name& a, const Name& b) { return a.tag == b.tag && a.hash == b.h
 Name name_of_other(std::span<const unsigned char> name) {
   std::uint64_t h = 0xcbf29ce484222325ull;
   for (const unsigned char c : name) h = (h ^ fold[c]) * 0x100000001b3ull;
-  if (h == kAnnotationXml) return {AnnotationXml, 0};
-  if (h == kForeignObject) return {ForeignObject, 0};
+  // The hash picks the candidate; the bytes decide, so no other name can pass for these two.
+  const auto is = [name](std::string_view known) {
+    return name.size() == known.size() && match_nocase(name, 0, known);
+  };
+  if (h == kAnnotationXml && is("annotation-xml")) return {AnnotationXml, 0};
+  if (h == kForeignObject && is("foreignobject")) return {ForeignObject, 0};
   return {Other, h};
 }
 
