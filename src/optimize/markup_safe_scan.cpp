@@ -143,12 +143,13 @@ bool dash_starts_word(std::span<const unsigned char> in, std::size_t k, std::uin
 #endif
 
 #if defined(SVELTERY_SSE2) && defined(__GNUC__)
+constexpr std::size_t kFound = SIZE_MAX;
+
 // 64 bytes a step in two 32-byte looks where the processor has AVX2: the scan reads the whole
-// page, and this way takes little more time than reading it. Returns where it stopped (`to` when
-// it found the word), for the look that ends the scan.
+// page, and this way takes little more time than reading it. Returns where it stopped, for the
+// look that ends the scan, or kFound.
 __attribute__((target("avx2"))) std::size_t dash_s_steps_avx2(std::span<const unsigned char> in,
-                                                              std::size_t k, std::size_t to,
-                                                              bool* found) {
+                                                              std::size_t k, std::size_t to) {
   const unsigned char* const p = in.data();
   for (; to >= 65 && k <= to - 65; k += 64) {
     const __m256i a0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + k));
@@ -163,10 +164,7 @@ __attribute__((target("avx2"))) std::size_t dash_s_steps_avx2(std::span<const un
     if (_mm256_testz_si256(any, any)) continue;
     const auto bits0 = static_cast<std::uint32_t>(_mm256_movemask_epi8(m0));
     const auto bits1 = static_cast<std::uint32_t>(_mm256_movemask_epi8(m1));
-    if (dash_starts_word(in, k, bits0 | std::uint64_t{bits1} << 32)) {
-      *found = true;
-      return to;
-    }
+    if (dash_starts_word(in, k, bits0 | std::uint64_t{bits1} << 32)) return kFound;
   }
   return k;
 }
@@ -185,9 +183,8 @@ bool mentions_white_space(std::span<const unsigned char> in, std::size_t from, s
 #ifdef SVELTERY_SSE2
 #ifdef __GNUC__
   if (kHasAvx2) {
-    bool found = false;
-    k = dash_s_steps_avx2(in, k, to, &found);
-    if (found) return true;
+    k = dash_s_steps_avx2(in, k, to);
+    if (k == kFound) return true;
   }
 #endif
   // 64 bytes a step, tried where a "-s" stands: a page holds tens of thousands of hyphens, and
